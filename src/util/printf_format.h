@@ -1,0 +1,89 @@
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace morva {
+
+// One argument of a printf-style format, captured with its type so that a conversion that does
+// not fit its argument fails cleanly instead of reading the wrong thing off the stack.
+class PrintfArg {
+  public:
+    enum class Kind { None, Signed, Unsigned, Floating, Narrow, Wide, Pointer };
+
+    PrintfArg() = default;
+
+    template <std::integral T>
+    PrintfArg(T value) noexcept {  // NOLINT(google-explicit-constructor)
+        if constexpr (std::is_signed_v<T>) {
+            kind_ = Kind::Signed;
+            signed_ = value;
+        } else {
+            kind_ = Kind::Unsigned;
+            unsigned_ = value;
+        }
+    }
+    template <class E>
+    requires std::is_enum_v<E> PrintfArg(E value)
+    noexcept  // NOLINT(google-explicit-constructor)
+        : PrintfArg(static_cast<std::underlying_type_t<E>>(value)) {}
+    template <std::floating_point T>
+    PrintfArg(T value) noexcept  // NOLINT(google-explicit-constructor)
+        : kind_(Kind::Floating), floating_(static_cast<double>(value)) {}
+
+    PrintfArg(const char* text) noexcept;  // NOLINT(google-explicit-constructor)
+    PrintfArg(char* text) noexcept : PrintfArg(static_cast<const char*>(text)) {}  // NOLINT
+    PrintfArg(const std::string& text) noexcept;  // NOLINT(google-explicit-constructor)
+    PrintfArg(std::string_view text) noexcept;    // NOLINT(google-explicit-constructor)
+    PrintfArg(const char16_t* text) noexcept;     // NOLINT(google-explicit-constructor)
+    PrintfArg(char16_t* text) noexcept : PrintfArg(static_cast<const char16_t*>(text)) {}  // NOLINT
+    PrintfArg(const std::u16string& text) noexcept;  // NOLINT(google-explicit-constructor)
+    PrintfArg(std::u16string_view text) noexcept;    // NOLINT(google-explicit-constructor)
+    PrintfArg(const void* pointer) noexcept          // NOLINT(google-explicit-constructor)
+        : kind_(Kind::Pointer), pointer_(pointer) {}
+
+    Kind kind() const noexcept { return kind_; }
+    long long AsSigned() const noexcept;
+    unsigned long long AsUnsigned() const noexcept;
+    double AsFloating() const noexcept { return floating_; }
+    const void* AsPointer() const noexcept { return pointer_; }
+    // Null when the argument was a null pointer (printed as "(null)").
+    const char* narrow() const noexcept { return static_cast<const char*>(pointer_); }
+    const char16_t* wide() const noexcept { return static_cast<const char16_t*>(pointer_); }
+    std::size_t length() const noexcept { return length_; }
+
+  private:
+    Kind kind_ = Kind::None;
+    union {
+        long long signed_;
+        unsigned long long unsigned_;
+        double floating_;
+        const void* pointer_ = nullptr;
+    };
+    std::size_t length_ = 0;
+};
+
+// Formats like printf, into `out` (replacing its content). Wide-string arguments ("%ls") are
+// narrowed unit by unit in a narrow format: a unit above U+00FF fails the whole formatting, as it
+// does in the C runtime's default locale. In a wide format they are copied as they are.
+// Returns false, leaving `out` unspecified, when the format is malformed, an argument is missing
+// or does not fit its conversion, "%n" is used, or memory runs out. Never throws.
+bool FormatPrintf(std::string& out, std::string_view format,
+                  std::span<const PrintfArg> args) noexcept;
+bool FormatPrintf(std::u16string& out, std::u16string_view format,
+                  std::span<const PrintfArg> args) noexcept;
+
+// Formats into a fixed buffer of `capacity` units (terminator included), cutting what does not
+// fit; on failure the buffer holds `fallback` (cut the same way). The buffer is always terminated.
+template <class Char, class... Args>
+void FormatTruncated(Char* buffer, std::size_t capacity, std::basic_string_view<Char> fallback,
+                     std::basic_string_view<Char> format, const Args&... args) noexcept;
+
+}  // namespace morva
+
+#include "util/printf_format_inl.h"
