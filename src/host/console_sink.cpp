@@ -1,0 +1,27 @@
+#include "host/console_sink.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "host/log_line_formatter.h"
+
+namespace morva::log {
+
+ConsoleSink::ConsoleSink()
+    : base_sink(std::make_unique<LogLineFormatter>("\n")), console_(StandardOutputIsConsole()) {}
+
+void ConsoleSink::sink_it_(const spdlog::details::log_msg& msg) {
+    try {
+        spdlog::memory_buf_t line;
+        formatter_->format(msg, line);
+        Write(std::string_view(line.data(), line.size()));
+    } catch (...) {
+        // Logging never fails its caller; the line is lost.
+    }
+}
+
+void ConsoleSink::flush_() {
+    std::fflush(stdout);
+}
+
+}  // namespace morva::log

@@ -1,0 +1,234 @@
+#include "host/logging_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "host/console_sink.h"
+#include "host/log.h"
+#include "host/module_path.h"
+#include "host/morva_error.h"
+#include "host/rolling_file_sink.h"
+#include "support/files.h"
+
+#ifdef _WIN32
+extern "C" char __ImageBase;  // the linker's name for the program's own module handle
+#endif
+
+namespace morva_test_probe {
+
+// Logs from a member function and from a lambda inside one; returns the line of the log call.
+class LogProbe {
+  public:
+    int Member() const {
+        const int line = __LINE__ + 1;
+        MORVA_LOG_INFO("from member");
+        return line;
+    }
+    int Lambda() const {
+        const auto inner = [] {
+            const int line = __LINE__ + 1;
+            MORVA_LOG_INFO("from lambda");
+            return line;
+        };
+        return inner();
+    }
+};
+
+}  // namespace morva_test_probe
+
+int FreeLogProbe() {
+    const int line = __LINE__ + 1;
+    MORVA_LOG_WARN("from free function");
+    return line;
+}
+
+namespace morva {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempFolder;
+
+// Counts how often it was formatted, to show what a filtered record costs.
+struct Counted {
+    int* count;
+};
+
+}  // namespace
+}  // namespace morva
+
+template <>
+struct fmt::formatter<morva::Counted> : fmt::formatter<fmt::string_view> {
+    template <class FormatContext>
+    auto format(const morva::Counted& counted, FormatContext& ctx) const {
+        ++*counted.count;
+        return fmt::formatter<fmt::string_view>::format("counted", ctx);
+    }
+};
+
+namespace morva {
+namespace {
+
+// A file-only logger installed as the process's logger; "no logger" again afterwards.
+class LogMacro : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        logger_ = MakeLogger(LogSettings{.directory = Logs(), .console = false});
+        log::Install(logger_);
+    }
+    void TearDown() override {
+        log::Install(nullptr);
+        logger_.reset();  // closes the file, so the folder can go
+    }
+
+    fs::path Logs() const { return folder_.path() / "Logs"; }
+    std::string LogText() const { return ReadFile(Logs() / "MORVA_Orderbook.log"); }
+
+    TempFolder folder_;
+    std::shared_ptr<spdlog::logger> logger_;
+};
+
+TEST_F(LogMacro, WritesInfoAndAboveButNotDebugOrVerb) {
+    int formatted = 0;
+    MORVA_LOG_DEBUG("Executing {}", Counted{&formatted});
+    MORVA_LOG_VERB("verbose {}", Counted{&formatted});
+    EXPECT_EQ(formatted, 0);
+    MORVA_LOG_INFO("Loaded {} in {:.6f}s", "library", 0.25);
+    MORVA_LOG_ERROR("failed: {}", Counted{&formatted});
+    EXPECT_EQ(formatted, 1);
+
+    const std::string text = LogText();
+    EXPECT_EQ(text.find("Executing"), std::string::npos);
+    EXPECT_EQ(text.find("verbose"), std::string::npos);
+    EXPECT_NE(text.find(" INFO  ["), std::string::npos) << text;
+    EXPECT_NE(text.find("] Loaded library in 0.250000s\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" ERROR ["), std::string::npos) << text;
+    EXPECT_NE(text.find("] failed: counted\r\n"), std::string::npos) << text;
+}
+
+TEST_F(LogMacro, WritesWideTextAsUtf8) {
+    const std::u16string greeting = u"\u041F\u0440\u0438\u0432\u0435\u0442";  // Привет
+    const std::u16string_view world = u"\u043C\u0438\u0440";                  // мир
+    const char16_t* letters = u"\u0401\u0416";                                // ЁЖ
+    const char16_t* none = nullptr;
+    MORVA_LOG_INFO("{}, {}! {} {} {}", greeting, world, letters, none, u"\u00E9");
+
+    EXPECT_NE(LogText().find("] \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, "
+                             "\xD0\xBC\xD0\xB8\xD1\x80! \xD0\x81\xD0\x96 (null) \xC3\xA9\r\n"),
+              std::string::npos)
+        << LogText();
+}
+
+TEST_F(LogMacro, NamesTheLoggingFunction) {
+    const morva_test_probe::LogProbe probe;
+    const int memberLine = probe.Member();
+    const int lambdaLine = probe.Lambda();
+    const int freeLine = FreeLogProbe();
+
+    const std::string text = LogText();
+    EXPECT_NE(text.find("[morva_test_probe::LogProbe::Member@" + std::to_string(memberLine) +
+                        "] from member\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[morva_test_probe::LogProbe::Lambda@" + std::to_string(lambdaLine) +
+                        "] from lambda\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(" WARN  ["), std::string::npos) << text;
+    EXPECT_NE(text.find("[FreeLogProbe@" + std::to_string(freeLine) + "] from free function\r\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(LogMacro, NoLoggerSendsRecordsNowhere) {
+    EXPECT_EQ(log::Logger(), logger_.get());
+    EXPECT_EQ(log::Admitting(log::Severity::Info), logger_.get());
+    EXPECT_EQ(log::Admitting(log::Severity::Debug), nullptr);
+
+    log::Install(nullptr);
+    EXPECT_EQ(log::Logger(), nullptr);
+    EXPECT_EQ(log::Admitting(log::Severity::Fatal), nullptr);
+    MORVA_LOG_FATAL("gone");
+
+    log::Install(logger_);
+    MORVA_LOG_INFO("back");
+    const std::string text = LogText();
+    EXPECT_EQ(text.find("gone"), std::string::npos);
+    EXPECT_NE(text.find("back"), std::string::npos);
+}
+
+class LoggingSetup : public ::testing::Test {
+  protected:
+    void TearDown() override { log::Install(nullptr); }
+
+    TempFolder folder_;
+};
+
+TEST_F(LoggingSetup, LogDirectoryIsLogsTwoLevelsAboveTheLibrary) {
+    EXPECT_EQ(LogDirectory(fs::path("Terminal") / "MQL5" / "Libraries" / "MORVA_Orderbook64.dll"),
+              fs::path("Terminal") / "MQL5" / "Logs");
+}
+
+TEST_F(LoggingSetup, MakeLoggerAttachesConsoleThenFileAtInfo) {
+    const auto logger = MakeLogger(LogSettings{.directory = folder_.path() / "a" / "b" / "Logs"});
+    EXPECT_TRUE(fs::is_directory(folder_.path() / "a" / "b" / "Logs"));
+    EXPECT_EQ(logger->level(), spdlog::level::info);
+    ASSERT_EQ(logger->sinks().size(), 2U);
+    EXPECT_NE(dynamic_cast<log::ConsoleSink*>(logger->sinks()[0].get()), nullptr);
+    EXPECT_NE(dynamic_cast<log::RollingFileSink*>(logger->sinks()[1].get()), nullptr);
+
+    const auto quiet = MakeLogger(LogSettings{.directory = folder_.path(), .console = false});
+    ASSERT_EQ(quiet->sinks().size(), 1U);
+    EXPECT_NE(dynamic_cast<log::RollingFileSink*>(quiet->sinks()[0].get()), nullptr);
+}
+
+TEST_F(LoggingSetup, WritesIntoLogsBesideTheLibraryFolderAndToStandardOutput) {
+    const fs::path terminal =
+        folder_.path() / fs::path(u"\u0422\u0435\u0440\u043C\u0438\u043D\u0430\u043B");
+    const fs::path library = terminal / "MQL5" / "Libraries" / "MORVA_Orderbook64.dll";
+
+    ::testing::internal::CaptureStdout();
+    SetUpLogging(library);
+    MORVA_LOG_INFO("set up {}", 1);
+    const std::string console = ::testing::internal::GetCapturedStdout();
+    log::Install(nullptr);  // closes the file before it is read and removed
+
+    const std::string text = ReadFile(terminal / "MQL5" / "Logs" / "MORVA_Orderbook.log");
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(text.find(" INFO  ["), std::string::npos) << text;
+    EXPECT_NE(text.find("] set up 1\r\n"), std::string::npos) << text;
+    EXPECT_EQ(console, text.substr(3, text.size() - 5) + "\n");
+}
+
+TEST_F(LoggingSetup, DirectoryThatCannotBeCreatedThrowsAndInstallsNothing) {
+    std::ofstream(folder_.path() / "blocker") << "a file where a folder should be";
+    const fs::path library = folder_.path() / "blocker" / "Libraries" / "MORVA_Orderbook64.dll";
+    EXPECT_THROW(SetUpLogging(library), fs::filesystem_error);
+    EXPECT_EQ(log::Logger(), nullptr);
+}
+
+TEST_F(LoggingSetup, ModuleFilePathNamesTheRunningProgram) {
+#ifdef _WIN32
+    const void* instance = &__ImageBase;
+#else
+    const void* instance = reinterpret_cast<const void*>(&FreeLogProbe);
+#endif
+    const fs::path path = ModuleFilePath(instance);
+    EXPECT_TRUE(path.is_absolute()) << path;
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+    EXPECT_EQ(path.stem(), "morva_tests") << path;
+
+    const int notInAnyModule = 0;
+    EXPECT_THROW(ModuleFilePath(&notInAnyModule), MorvaError);
+}
+
+}  // namespace
+}  // namespace morva

@@ -1,0 +1,190 @@
+#include "host/rolling_file_sink.h"
+
+#include <gtest/gtest.h>
+#include <spdlog/details/log_msg.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "support/files.h"
+
+namespace morva::log {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
+using namespace std::chrono_literals;
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+std::set<std::string> FileNames(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+const spdlog::log_clock::time_point kTime =
+    std::chrono::time_point_cast<spdlog::log_clock::duration>(
+        std::chrono::sys_days(std::chrono::year(2026) / 12 / 6) + 10h + 18min + 54s + 123ms);
+
+// The line the sink writes for Log(sink, text).
+std::string Line(std::string_view text) {
+    return "2026-12-06 10:18:54.123 INFO  [7] [F@1] " + std::string(text) + "\r\n";
+}
+
+void Log(RollingFileSink& sink, std::string_view text) {
+    spdlog::details::log_msg msg(kTime, spdlog::source_loc{"f.cpp", 1, "F"}, "morva",
+                                 spdlog::level::info,
+                                 spdlog::string_view_t(text.data(), text.size()));
+    msg.thread_id = 7;
+    sink.log(msg);
+}
+
+class RollingFileSinkTest : public ::testing::Test {
+  protected:
+    fs::path File(std::string_view name) const { return folder_.path() / name; }
+    fs::path Current() const { return File("MORVA_Orderbook.log"); }
+
+    TempFolder folder_;
+};
+
+using RollingFileSinkStart = RollingFileSinkTest;
+
+TEST_F(RollingFileSinkStart, NewFileStartsWithOneByteOrderMark) {
+    RollingFileSink sink(Current(), 1'048'576, 10);
+    Log(sink, "first");
+    Log(sink, "second");
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("first") + Line("second"));
+}
+
+TEST_F(RollingFileSinkStart, EmptyExistingFileGetsTheByteOrderMark) {
+    WriteFile(Current(), "");
+    RollingFileSink sink(Current(), 1'048'576, 10);
+    Log(sink, "first");
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("first"));
+}
+
+TEST_F(RollingFileSinkStart, ExistingFileIsAppendedToWithoutSecondMark) {
+    {
+        RollingFileSink earlierProcess(Current(), 1'048'576, 10);
+        Log(earlierProcess, "earlier");
+    }
+    RollingFileSink sink(Current(), 1'048'576, 10);
+    Log(sink, "later");
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("earlier") + Line("later"));
+
+    WriteFile(File("other.log"), "no mark\r\n");
+    RollingFileSink other(File("other.log"), 1'048'576, 10);
+    Log(other, "appended");
+    EXPECT_EQ(ReadFile(File("other.log")), "no mark\r\n" + Line("appended"));
+}
+
+TEST_F(RollingFileSinkStart, UnwritableFileLosesTheRecordAndTheNextOneTriesAgain) {
+    const fs::path path = File("missing") / "MORVA_Orderbook.log";
+    RollingFileSink sink(path, 1'048'576, 10);
+    EXPECT_NO_THROW(Log(sink, "lost"));
+    EXPECT_FALSE(fs::exists(path));
+
+    fs::create_directory(File("missing"));
+    Log(sink, "kept");
+    EXPECT_EQ(ReadFile(path), kBom + Line("kept"));
+}
+
+using RollingFileSinkRoll = RollingFileSinkTest;
+
+TEST_F(RollingFileSinkRoll, RollsOnTheRecordAfterTheFileGrowsBeyondMaxSize) {
+    // Exactly at the limit after two records: not beyond it yet.
+    const std::uintmax_t maxSize = kBom.size() + Line("one").size() + Line("two").size();
+    RollingFileSink sink(Current(), maxSize, 10);
+    Log(sink, "one");
+    Log(sink, "two");
+    Log(sink, "three");
+    EXPECT_EQ(FileNames(folder_.path()), std::set<std::string>{"MORVA_Orderbook.log"});
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("one") + Line("two") + Line("three"));
+
+    Log(sink, "four");
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")),
+              kBom + Line("one") + Line("two") + Line("three"));
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("four"));
+}
+
+TEST_F(RollingFileSinkRoll, KeepsAtMostMaxFilesAndDropsTheOldest) {
+    RollingFileSink sink(Current(), 1, 3);
+    for (int i = 1; i <= 6; ++i) {
+        Log(sink, "record " + std::to_string(i));
+    }
+    EXPECT_EQ(FileNames(folder_.path()),
+              (std::set<std::string>{"MORVA_Orderbook.log", "MORVA_Orderbook.1.log",
+                                     "MORVA_Orderbook.2.log"}));
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("record 6"));
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")), kBom + Line("record 5"));
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.2.log")), kBom + Line("record 4"));
+}
+
+TEST_F(RollingFileSinkRoll, OneFileInAllStartsAfresh) {
+    RollingFileSink sink(Current(), 1, 1);
+    Log(sink, "old");
+    Log(sink, "new");
+    EXPECT_EQ(FileNames(folder_.path()), std::set<std::string>{"MORVA_Orderbook.log"});
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("new"));
+}
+
+TEST_F(RollingFileSinkRoll, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord) {
+    const std::string earlier = kBom + std::string(200, 'x') + "\r\n";
+    WriteFile(Current(), earlier);
+    RollingFileSink sink(Current(), 100, 10);
+    Log(sink, "first");
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")), earlier);
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("first"));
+}
+
+TEST_F(RollingFileSinkRoll, LinesFromManyThreadsStayWhole) {
+    constexpr int kThreads = 4;
+    constexpr int kRecords = 50;
+    RollingFileSink sink(Current(), 1000, 100);
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&sink, t] {
+                for (int i = 0; i < kRecords; ++i) {
+                    Log(sink, "thread " + std::to_string(t) + " record " + std::to_string(i));
+                }
+            });
+        }
+    }
+
+    std::multiset<std::string> written;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_.path())) {
+        const std::string content = ReadFile(entry.path());
+        ASSERT_EQ(content.substr(0, 3), kBom) << entry.path();
+        std::istringstream lines(content.substr(3));
+        for (std::string line; std::getline(lines, line);) {
+            written.insert(line + "\n");
+        }
+    }
+    std::multiset<std::string> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kRecords; ++i) {
+            expected.insert(Line("thread " + std::to_string(t) + " record " + std::to_string(i)));
+        }
+    }
+    EXPECT_EQ(written, expected);
+    EXPECT_GT(FileNames(folder_.path()).size(), 1U);
+}
+
+}  // namespace
+}  // namespace morva::log
