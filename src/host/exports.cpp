@@ -1,0 +1,135 @@
+// The fifteen exports. Each runs its body inside ExecuteDll, which owns the error buffer and turns
+// every failure into -1 and a text. Bodies reach the services through the current module and keep
+// it until they return, so an InitDLL on another thread cannot pull it away mid-call.
+#include <cstdint>
+
+#include "host/execute_dll.h"
+#include "host/library_state.h"
+#include "host/morva_error.h"
+#include "morva_orderbook.h"
+
+namespace {
+
+static_assert(sizeof(morva_char16) == sizeof(char16_t), "UTF-16 text crosses the boundary");
+
+// The terminal's UTF-16 text (wchar_t on Windows) as the library's char16_t.
+const char16_t* In(const morva_char16* text) noexcept {
+    return reinterpret_cast<const char16_t*>(text);
+}
+char16_t* Out(morva_char16* text) noexcept {
+    return reinterpret_cast<char16_t*>(text);
+}
+
+// A body whose services have not joined the module yet. It stops at the module lookup, which is
+// what an indicator sees before a successful InitDLL; past it, it says plainly that nothing serves
+// the call.
+template <class Result = void>
+Result NotServedYet(const char* exportName) {
+    const std::shared_ptr<morva::Module> module = morva::GetModule();
+    throw morva::MorvaError("%s is not available in this version", exportName);
+}
+
+}  // namespace
+
+extern "C" {
+
+void MORVA_CALL InitDLL(const morva_char16* server, const morva_char16* account,
+                        const morva_char16* platform, const morva_char16* language,
+                        morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("InitDLL"); }, "InitDLL(%ls, %ls, %ls, %ls)", In(server),
+        In(account), In(platform), In(language));
+}
+
+void MORVA_CALL InitCreds(morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("InitCreds"); }, "InitCreds");
+}
+
+int32_t MORVA_CALL OrderBook(const morva_char16* instrument, int32_t time, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("OrderBook"); }, "OrderBook(%ls, %d)",
+        In(instrument), time);
+}
+
+int32_t MORVA_CALL OrderBook_Sz(int32_t ref, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("OrderBook_Sz"); }, "OrderBook_Sz(%d)",
+        ref);
+}
+
+void MORVA_CALL OrderBook_BookData(int32_t ref, double* /*shortCounts*/, double* /*longCounts*/,
+                                   double* /*prices*/, int32_t size, morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("OrderBook_BookData"); }, "OrderBook_BookData(%d, %d)", ref,
+        size);
+}
+
+void MORVA_CALL OrderBook_MetaData(int32_t ref, double* /*bucketWidth*/, double* /*price*/,
+                                   int32_t* /*unixTime*/, int32_t* /*serverTime*/, int32_t size,
+                                   morva_char16* /*timeText*/, morva_char16* /*instrumentText*/,
+                                   morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("OrderBook_MetaData"); }, "OrderBook_MetaData(%d, %d)", ref,
+        size);
+}
+
+void MORVA_CALL OrderBook_Free(int32_t ref, morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("OrderBook_Free"); }, "OrderBook_Free(%d)", ref);
+}
+
+int32_t MORVA_CALL PositionBook(const morva_char16* instrument, int32_t time, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("PositionBook"); },
+        "PositionBook(%ls, %d)", In(instrument), time);
+}
+
+int32_t MORVA_CALL PositionBook_Sz(int32_t ref, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("PositionBook_Sz"); },
+        "PositionBook_Sz(%d)", ref);
+}
+
+void MORVA_CALL PositionBook_BookData(int32_t ref, double* /*shortCounts*/, double* /*longCounts*/,
+                                      double* /*prices*/, int32_t size, morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("PositionBook_BookData"); }, "PositionBook_BookData(%d, %d)",
+        ref, size);
+}
+
+void MORVA_CALL PositionBook_MetaData(int32_t ref, double* /*bucketWidth*/, double* /*price*/,
+                                      int32_t* /*unixTime*/, int32_t* /*serverTime*/, int32_t size,
+                                      morva_char16* /*timeText*/, morva_char16* /*instrumentText*/,
+                                      morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("PositionBook_MetaData"); }, "PositionBook_MetaData(%d, %d)",
+        ref, size);
+}
+
+void MORVA_CALL PositionBook_Free(int32_t ref, morva_char16* error) {
+    ExecuteDll(
+        Out(error), [] { NotServedYet("PositionBook_Free"); }, "PositionBook_Free(%d)", ref);
+}
+
+int32_t MORVA_CALL CheckPremium(const morva_char16* instrument, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("CheckPremium"); }, "CheckPremium(%ls)",
+        In(instrument));
+}
+
+int32_t MORVA_CALL CheckForUpdates(morva_char16* /*version*/, bool* /*force*/,
+                                   morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("CheckForUpdates"); },
+        "CheckForUpdates");
+}
+
+int32_t MORVA_CALL UpdateIndicator(const morva_char16* dataFolder,
+                                   const morva_char16* indicatorPath, morva_char16* error) {
+    return ExecuteDll(
+        Out(error), [] { return NotServedYet<std::int32_t>("UpdateIndicator"); },
+        "UpdateIndicator(%ls, %ls)", In(dataFolder), In(indicatorPath));
+}
+
+}  // extern "C"

@@ -1,0 +1,71 @@
+#include "host/library_lifecycle.h"
+
+#include <exception>
+
+#include "host/library_state.h"
+#include "host/log.h"
+#include "host/logging_setup.h"
+#include "host/module_path.h"
+#include "host/morva_error.h"
+#include "util/no_destructor.h"
+#include "util/stopwatch.h"
+
+namespace morva {
+
+LibraryState& Library() noexcept {
+    static NoDestructor<LibraryState> state;
+    return *state;
+}
+
+const char* LibraryLabel() noexcept {
+    return MORVA_LIBRARY_NAME " (v" MORVA_VERSION ")";
+}
+
+std::shared_ptr<Module> GetModule() {
+    const ModuleHolder* holder = Library().holder.get();
+    if (holder == nullptr) {
+        throw MorvaError("Orderbook module not initialized");
+    }
+    return holder->GetModule();
+}
+
+}  // namespace morva
+
+bool LoadDll(void* instance) noexcept {
+    morva::LibraryState& library = morva::Library();
+    library.instance = instance;
+    try {
+        morva::SetUpLogging(morva::ModuleFilePath(instance));
+    } catch (...) {
+        // Without a log folder the library still works; it just cannot tell anyone.
+    }
+
+    const morva::Stopwatch stopwatch;
+    try {
+        MORVA_LOG_DEBUG("Loading {}", morva::LibraryLabel());
+        library.holder = std::make_unique<morva::ModuleHolder>();
+        MORVA_LOG_INFO("Loaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
+        return true;
+    } catch (const std::exception& e) {
+        MORVA_LOG_ERROR("Failed to load {}: {}", morva::LibraryLabel(), e.what());
+    } catch (...) {
+        MORVA_LOG_ERROR("Failed to load {}: unknown error", morva::LibraryLabel());
+    }
+    return false;
+}
+
+bool UnloadDll() noexcept {
+    morva::LibraryState& library = morva::Library();
+    const morva::Stopwatch stopwatch;
+    try {
+        MORVA_LOG_DEBUG("Unloading {}", morva::LibraryLabel());
+        library.holder.reset();
+        MORVA_LOG_INFO("Unloaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
+        return true;
+    } catch (const std::exception& e) {
+        MORVA_LOG_ERROR("Failed to unload {}: {}", morva::LibraryLabel(), e.what());
+    } catch (...) {
+        MORVA_LOG_ERROR("Failed to unload {}: unknown error", morva::LibraryLabel());
+    }
+    return false;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "host/module_holder.h"
+
+namespace morva {
+
+// Process-wide state between exports. Set and cleared only by the entry point (attach and detach),
+// when no export runs; exports only read it.
+struct LibraryState {
+    void* instance = nullptr;           // the library's own module handle
+    std::uint16_t authWindowClass = 0;  // sign-in window class atom, 0 while not registered
+    std::unique_ptr<ModuleHolder> holder;
+};
+
+// Never destroyed: detach may run after the process's static destructors.
+LibraryState& Library() noexcept;
+
+// "MORVA_Orderbook64 (v1.16.5.0)": names the library in the attach and detach lines.
+const char* LibraryLabel() noexcept;
+
+// The current module, for export bodies; "Orderbook module not initialized" before a successful
+// InitDLL (and outside attach..detach).
+std::shared_ptr<Module> GetModule();
+
+}  // namespace morva

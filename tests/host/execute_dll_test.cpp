@@ -1,0 +1,182 @@
+#include "host/execute_dll.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/ostream_sink.h>
+
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "host/log.h"
+#include "host/morva_error.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// An error buffer as the indicator passes it, pre-filled with a stale text.
+struct ErrorBuffer {
+    char16_t units[morva::frame::kErrorBufferSize + 8];
+    ErrorBuffer() {
+        std::u16string stale = u"stale text from an earlier call";
+        std::copy(stale.begin(), stale.end(), units);
+        units[stale.size()] = 0;
+        std::fill(std::begin(units) + morva::frame::kErrorBufferSize, std::end(units), u'#');
+    }
+    std::u16string Text() const { return units; }
+    bool GuardIntact() const {
+        return std::all_of(std::begin(units) + morva::frame::kErrorBufferSize, std::end(units),
+                           [](char16_t c) { return c == u'#'; });
+    }
+};
+
+// Captures the frame's log lines as "level|function|message".
+class CapturedLog {
+  public:
+    explicit CapturedLog(spdlog::level::level_enum level) {
+        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_);
+        auto logger = std::make_shared<spdlog::logger>("frame-test", sink);
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
+        logger->set_level(level);
+        morva::log::Install(logger);
+    }
+    ~CapturedLog() { morva::log::Install(nullptr); }
+    std::string Lines() const { return stream_.str(); }
+
+  private:
+    std::ostringstream stream_;
+};
+
+TEST(ExecuteDll, SuccessReturnsTheBodysResultAndClearsAStaleBuffer) {
+    ErrorBuffer error;
+    EXPECT_EQ(ExecuteDll(
+                  error.units, [] { return std::int32_t{42}; }, "OrderBook(%ls, %d)", u"EURUSD", 0),
+              42);
+    EXPECT_EQ(error.Text(), u"");
+
+    ErrorBuffer voidError;
+    bool ran = false;
+    ExecuteDll(
+        voidError.units, [&] { ran = true; }, "InitCreds");
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(voidError.Text(), u"");
+}
+
+TEST(ExecuteDll, EveryKindOfThrowBecomesMinusOneAndAText) {
+    ErrorBuffer error;
+    EXPECT_EQ(
+        ExecuteDll(
+            error.units, []() -> std::int32_t { throw morva::MorvaError("Book #%d not found", 7); },
+            "OrderBook_Sz(%d)", 7),
+        -1);
+    EXPECT_EQ(error.Text(), u"Book #7 not found");
+
+    EXPECT_EQ(ExecuteDll(
+                  error.units, []() -> std::int32_t { throw morva::InvalidInstrumentError("bad"); },
+                  "OrderBook(%ls, %d)", u"X", 0),
+              -1);
+    EXPECT_EQ(error.Text(), u"bad");
+
+    EXPECT_EQ(
+        ExecuteDll(
+            error.units, []() -> std::int32_t { throw std::overflow_error("too many"); }, "x"),
+        -1);
+    EXPECT_EQ(error.Text(), u"too many");
+
+    EXPECT_EQ(ExecuteDll(
+                  error.units, []() -> std::int32_t { throw 42; }, "x"),
+              -1);
+    EXPECT_EQ(error.Text(), u"Unknown error");
+
+    ExecuteDll(
+        error.units, [] { throw std::runtime_error("void body failed"); }, "InitCreds");
+    EXPECT_EQ(error.Text(), u"void body failed");
+}
+
+TEST(ExecuteDll, ErrorTextIsUtf16CutAt179AndNeverOverrunsTheBuffer) {
+    ErrorBuffer error;
+    const std::string long300(300, 'e');
+    ExecuteDll(
+        error.units, [&] { throw std::runtime_error(long300); }, "x");
+    EXPECT_EQ(error.Text(), std::u16string(179, u'e'));
+    EXPECT_TRUE(error.GuardIntact());
+
+    ExecuteDll(
+        error.units,
+        [] {
+            throw std::runtime_error(
+                "\xd0\xa1\xd0\xb5\xd1\x80\xd0\xb2\xd0\xb5\xd1\x80 \xe2\x82\xac");
+        },
+        "x");
+    EXPECT_EQ(error.Text(), u"\u0421\u0435\u0440\u0432\u0435\u0440 \u20ac");
+
+    // 178 letters and then an astral character: its pair would straddle the cut, so it goes.
+    const std::string straddling = std::string(178, 'a') + "\xf0\x9f\x98\x80" + "tail";
+    ExecuteDll(
+        error.units, [&] { throw std::runtime_error(straddling); }, "x");
+    EXPECT_EQ(error.Text(), std::u16string(178, u'a'));
+    EXPECT_TRUE(error.GuardIntact());
+}
+
+TEST(ExecuteDll, NullErrorBufferDoesNotCrash) {
+    EXPECT_EQ(ExecuteDll(
+                  nullptr, []() -> std::int32_t { throw std::runtime_error("x"); }, "x"),
+              -1);
+    EXPECT_EQ(ExecuteDll(
+                  nullptr, [] { return std::int32_t{3}; }, "x"),
+              3);
+}
+
+TEST(ExecuteDll, FailuresAreLoggedAtErrorUnderTheFramesName) {
+    const CapturedLog log(spdlog::level::info);
+    ErrorBuffer error;
+    ExecuteDll(
+        error.units, [] { return std::int32_t{5}; }, "OrderBook(%ls, %d)", u"EURUSD", 0);
+    EXPECT_EQ(log.Lines(), "") << "successful calls are DEBUG only";
+
+    ExecuteDll(
+        error.units, []() -> std::int32_t { throw morva::MorvaError("boom"); },
+        "OrderBook(%ls, %d)", u"EURUSD", 7);
+    ExecuteDll(
+        error.units, [] { throw 1; }, "InitCreds");
+    EXPECT_EQ(log.Lines(),
+              "error|ExecuteDll|OrderBook(EURUSD, 7) failed: boom\n"
+              "error|ExecuteDll|InitCreds failed: Unknown error\n");
+}
+
+TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
+    const CapturedLog log(spdlog::level::debug);
+    ErrorBuffer error;
+    ExecuteDll(
+        error.units, [] { return std::int32_t{5}; }, "OrderBook_Sz(%d)", 3);
+    EXPECT_THAT(log.Lines(), HasSubstr("debug|ExecuteDll|Executing OrderBook_Sz(3)\n"));
+    // std::regex rather than gtest's, whose syntax differs between the platforms.
+    EXPECT_TRUE(std::regex_search(
+        log.Lines(),
+        std::regex(R"(debug\|ExecuteDll\|Executed OrderBook_Sz\(3\) = 5 in [0-9]+\.[0-9]{6}s\n)")))
+        << log.Lines();
+}
+
+TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeNarrowed) {
+    const CapturedLog log(spdlog::level::info);
+    ErrorBuffer error;
+    const std::u16string longInstrument(200, u'I');
+    ExecuteDll(
+        error.units, [] { throw std::runtime_error("x"); }, "OrderBook(%ls, %d)", longInstrument,
+        0);
+    const std::string expectedCall = ("OrderBook(" + std::string(200, 'I')).substr(0, 127);
+    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll|" + expectedCall + " failed: x\n"));
+
+    ExecuteDll(
+        error.units, [] { throw std::runtime_error("y"); }, "CheckPremium(%ls)", u"\u0416");
+    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll| failed: y\n"));
+    EXPECT_EQ(error.Text(), u"y") << "the export itself is unaffected";
+}
+
+}  // namespace
