@@ -42,6 +42,15 @@ wine32_runs() {
     [ -x /usr/lib/wine/wine ] && WINEDEBUG=-all timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+# Wine's servers outlive the tests; stop ours when done.
+stop_wine() {
+    for prefix in build/win64/wineprefix build/win32/wineprefix; do
+        [ -d "$prefix" ] && WINEPREFIX=$PWD/$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    done
+    return 0
+}
+trap stop_wine EXIT
+
 mkdir -p build
 run_preset linux
 run_preset win64

@@ -21,7 +21,7 @@ std::size_t LengthUpToNull(const Char* text, std::size_t limit) noexcept {
 constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
 
 // One parsed conversion: "%[flags][width][.precision][length]conversion".
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;      // -1: none
     int precision = -1;  // -1: none
@@ -96,32 +96,32 @@ class Formatter {
             out_.push_back(Char('%'));
             return true;
         }
-        Spec spec;
+        Directive directive;
         while (pos_ < format_.size() && Unit(format_[pos_]) != 0 && Unit(format_[pos_]) < 128 &&
                std::strchr("-+ #0", static_cast<int>(Unit(format_[pos_]))) != nullptr) {
-            spec.flags.push_back(static_cast<char>(Unit(format_[pos_++])));
+            directive.flags.push_back(static_cast<char>(Unit(format_[pos_++])));
         }
         bool negative = false;
-        if (!ReadNumberOrStar(spec.width, negative)) {
+        if (!ReadNumberOrStar(directive.width, negative)) {
             return false;
         }
         if (negative) {
-            spec.flags.push_back('-');  // a negative '*' width means left-justified
+            directive.flags.push_back('-');  // a negative '*' width means left-justified
         }
         if (Peek('.')) {
             ++pos_;
-            spec.precision = 0;
-            if (!ReadNumberOrStar(spec.precision, negative)) {
+            directive.precision = 0;
+            if (!ReadNumberOrStar(directive.precision, negative)) {
                 return false;
             }
             if (negative) {
-                spec.precision = -1;  // a negative '*' precision counts as none
+                directive.precision = -1;  // a negative '*' precision counts as none
             }
         }
         static constexpr std::string_view kLengths[] = {"hh", "ll", "h", "l", "j", "z", "t", "L"};
         for (std::string_view candidate : kLengths) {
             if (Matches(candidate)) {
-                spec.length = candidate;
+                directive.length = candidate;
                 pos_ += candidate.size();
                 break;
             }
@@ -129,8 +129,8 @@ class Formatter {
         if (pos_ >= format_.size() || Unit(format_[pos_]) >= 128) {
             return false;
         }
-        spec.conversion = static_cast<char>(Unit(format_[pos_++]));
-        return Convert(spec);
+        directive.conversion = static_cast<char>(Unit(format_[pos_++]));
+        return Convert(directive);
     }
 
     bool Matches(std::string_view text) const {
@@ -149,20 +149,20 @@ class Formatter {
         return arg.kind() == PrintfArg::Kind::Signed || arg.kind() == PrintfArg::Kind::Unsigned;
     }
 
-    bool Convert(const Spec& spec) {
-        switch (spec.conversion) {
+    bool Convert(const Directive& directive) {
+        switch (directive.conversion) {
             case 'd':
             case 'i':
-                return Signed(spec);
+                return Signed(directive);
             case 'o':
             case 'u':
             case 'x':
             case 'X':
-                return Unsigned(spec);
+                return Unsigned(directive);
             case 'c':
-                return Character(spec);
+                return Character(directive);
             case 's':
-                return String(spec);
+                return String(directive);
             case 'f':
             case 'F':
             case 'e':
@@ -171,9 +171,9 @@ class Formatter {
             case 'G':
             case 'a':
             case 'A':
-                return Floating(spec);
+                return Floating(directive);
             case 'p':
-                return Pointer(spec);
+                return Pointer(directive);
             default:
                 return false;  // includes %n: nothing is ever written through an argument
         }
@@ -207,13 +207,14 @@ class Formatter {
         return static_cast<unsigned int>(v);
     }
 
-    std::string CSpec(const Spec& spec, std::string_view length, char conversion) const {
-        std::string s = "%" + spec.flags;
-        if (spec.width >= 0) {
-            s += std::to_string(spec.width);
+    std::string CDirective(const Directive& directive, std::string_view length,
+                           char conversion) const {
+        std::string s = "%" + directive.flags;
+        if (directive.width >= 0) {
+            s += std::to_string(directive.width);
         }
-        if (spec.precision >= 0) {
-            s += "." + std::to_string(spec.precision);
+        if (directive.precision >= 0) {
+            s += "." + std::to_string(directive.precision);
         }
         s.append(length);
         s.push_back(conversion);
@@ -221,9 +222,9 @@ class Formatter {
     }
 
     template <class T>
-    bool AppendC(const std::string& cspec, T value) {
+    bool AppendC(const std::string& cdirective, T value) {
         char small[64];
-        const int n = std::snprintf(small, sizeof small, cspec.c_str(), value);
+        const int n = std::snprintf(small, sizeof small, cdirective.c_str(), value);
         if (n < 0) {
             return false;
         }
@@ -232,7 +233,7 @@ class Formatter {
             return true;
         }
         std::string big(static_cast<std::size_t>(n) + 1, '\0');
-        if (std::snprintf(big.data(), big.size(), cspec.c_str(), value) != n) {
+        if (std::snprintf(big.data(), big.size(), cdirective.c_str(), value) != n) {
             return false;
         }
         big.resize(static_cast<std::size_t>(n));
@@ -246,65 +247,66 @@ class Formatter {
         }
     }
 
-    bool Signed(const Spec& spec) {
+    bool Signed(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr || !IsIntegral(*arg)) {
             return false;
         }
-        return AppendC(CSpec(spec, "ll", spec.conversion), Narrowed(arg->AsSigned(), spec.length));
+        return AppendC(CDirective(directive, "ll", directive.conversion),
+                       Narrowed(arg->AsSigned(), directive.length));
     }
 
-    bool Unsigned(const Spec& spec) {
+    bool Unsigned(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr || !IsIntegral(*arg)) {
             return false;
         }
-        return AppendC(CSpec(spec, "ll", spec.conversion),
-                       Narrowed(arg->AsUnsigned(), spec.length));
+        return AppendC(CDirective(directive, "ll", directive.conversion),
+                       Narrowed(arg->AsUnsigned(), directive.length));
     }
 
-    bool Floating(const Spec& spec) {
+    bool Floating(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr || arg->kind() != PrintfArg::Kind::Floating) {
             return false;
         }
-        return AppendC(CSpec(spec, "", spec.conversion), arg->AsFloating());
+        return AppendC(CDirective(directive, "", directive.conversion), arg->AsFloating());
     }
 
-    bool Pointer(const Spec& spec) {
+    bool Pointer(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr || arg->kind() != PrintfArg::Kind::Pointer) {
             return false;
         }
-        return AppendC(CSpec(spec, "", 'p'), arg->AsPointer());
+        return AppendC(CDirective(directive, "", 'p'), arg->AsPointer());
     }
 
-    bool Character(const Spec& spec) {
+    bool Character(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr || !IsIntegral(*arg)) {
             return false;
         }
-        const bool wide = spec.length == "l";
+        const bool wide = directive.length == "l";
         const auto unit = static_cast<unsigned long long>(arg->AsUnsigned());
         std::basic_string<Char> text;
         if (!Append(text, unit, wide)) {
             return false;
         }
-        Pad(text, spec);
+        Pad(text, directive);
         return true;
     }
 
-    bool String(const Spec& spec) {
+    bool String(const Directive& directive) {
         const PrintfArg* arg = Next();
         if (arg == nullptr) {
             return false;
         }
-        const bool wide = spec.length == "l";
-        if (!spec.length.empty() && !wide) {
+        const bool wide = directive.length == "l";
+        if (!directive.length.empty() && !wide) {
             return false;
         }
         const std::size_t limit =
-            spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : kNoLimit;
+            directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : kNoLimit;
         std::basic_string<Char> text;
         if (wide) {
             if (arg->kind() != PrintfArg::Kind::Wide) {
@@ -332,7 +334,7 @@ class Formatter {
                 }
             }
         }
-        Pad(text, spec);
+        Pad(text, directive);
         return true;
     }
 
@@ -356,9 +358,10 @@ class Formatter {
         return true;
     }
 
-    void Pad(std::basic_string<Char>& text, const Spec& spec) {
-        const bool left = spec.flags.find('-') != std::string::npos;
-        const std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    void Pad(std::basic_string<Char>& text, const Directive& directive) {
+        const bool left = directive.flags.find('-') != std::string::npos;
+        const std::size_t width =
+            directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
         const std::size_t fill = width > text.size() ? width - text.size() : 0;
         if (!left) {
             out_.append(fill, Char(' '));
