@@ -1,0 +1,349 @@
+#include "http/curl_http_client.h"
+
+#include <cstddef>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+#include "util/last_error.h"
+#include "util/utf.h"
+
+namespace morva {
+
+namespace curl_detail {
+
+namespace {
+
+bool IsBlank(std::u16string_view text) noexcept {
+    return text.find_first_not_of(u" \t") == std::u16string_view::npos;
+}
+
+}  // namespace
+
+std::vector<std::string> HeaderLines(const HttpHeaders& headers) {
+    std::vector<std::string> lines;
+    lines.reserve(headers.size() + 2);
+    for (const auto& [name, value] : headers) {
+        if (IsBlank(value)) {
+            lines.push_back(Utf16ToUtf8(name) + ";");
+        } else {
+            lines.push_back(Utf16ToUtf8(name) + ": " + Utf16ToUtf8(value));
+        }
+    }
+    if (!headers.contains(std::u16string_view(u"Expect"))) {
+        lines.emplace_back("Expect:");
+    }
+    if (!headers.contains(std::u16string_view(u"Content-Type"))) {
+        lines.emplace_back("Content-Type:");
+    }
+    return lines;
+}
+
+const char* FailedOperation(CURLcode code, TransferPhase phase) noexcept {
+    switch (code) {
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CLIENTCERT:
+        case CURLE_PROXY:
+            return "Open HTTP connection";
+        default:
+            break;
+    }
+    // Everything else depends on how far the exchange got. WinInet's send step covers everything
+    // up to the end of the response headers, its read step the body.
+    switch (phase) {
+        case TransferPhase::Connecting:
+            return "Open HTTP connection";
+        case TransferPhase::AwaitingHeaders:
+            return "Send HTTP request";
+        case TransferPhase::ReadingBody:
+            break;
+    }
+    return "Read HTTP response body";
+}
+
+}  // namespace curl_detail
+
+namespace {
+
+using curl_detail::EasyHandle;
+using curl_detail::TransferPhase;
+
+struct SlistFree {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
+
+constexpr std::size_t kMaxIdleHandles = 8;
+
+// Curl's process-wide set-up runs once, on first use, never from a static initialiser. It is
+// never undone: other code in the process may still be using curl.
+void InitialiseCurl() {
+    static const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (code != CURLE_OK) {
+        ThrowCode("Create HTTP session", curl_easy_strerror(code), code);
+    }
+}
+
+// What one exchange collects through curl's callbacks.
+struct Transfer {
+    bool connected = false;  // the request was about to go out on an open connection
+    std::string rawHeaders;  // the latest header block only
+    bool headersComplete = false;
+    std::string body;
+    std::exception_ptr failure;  // thrown inside a callback; rethrown after the transfer
+};
+
+bool IsStatusLine(std::string_view line) noexcept {
+    return line.starts_with("HTTP/");
+}
+
+// A 100 Continue or a proxy's CONNECT answer each come as a block of their own before the final
+// response; a block starts with its status line, so a new one replaces what came before. Lines
+// after the final block's blank line are trailers, which WinInet does not report either.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+    auto& transfer = *static_cast<Transfer*>(user);
+    const std::string_view line(data, size * count);
+    try {
+        if (IsStatusLine(line)) {
+            transfer.rawHeaders.clear();
+            transfer.headersComplete = false;
+        } else if (transfer.headersComplete) {
+            return line.size();
+        }
+        transfer.rawHeaders.append(line);
+        if (line == "\r\n" || line == "\n") {
+            transfer.headersComplete = true;
+        }
+        return line.size();
+    } catch (...) {
+        transfer.failure = std::current_exception();
+        return 0;
+    }
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
+    auto& transfer = *static_cast<Transfer*>(user);
+    try {
+        transfer.body.append(data, size * count);
+        return size * count;
+    } catch (...) {
+        transfer.failure = std::current_exception();
+        return 0;
+    }
+}
+
+std::mutex* LockFor(void* user, curl_lock_data data) noexcept {
+    auto& locks = *static_cast<curl_detail::ShareLocks*>(user);
+    switch (data) {
+        case CURL_LOCK_DATA_SHARE:
+            return &locks.shareState;
+        case CURL_LOCK_DATA_DNS:
+            return &locks.dnsCache;
+        case CURL_LOCK_DATA_SSL_SESSION:
+            return &locks.tlsSessions;
+        default:
+            return nullptr;  // not shared, so curl never asks
+    }
+}
+
+void LockShare(CURL* /*handle*/, curl_lock_data data, curl_lock_access /*access*/,
+               void* user) noexcept {
+    if (std::mutex* mutex = LockFor(user, data)) {
+        mutex->lock();
+    }
+}
+
+void UnlockShare(CURL* /*handle*/, curl_lock_data data, void* user) noexcept {
+    if (std::mutex* mutex = LockFor(user, data)) {
+        mutex->unlock();
+    }
+}
+
+template <class T>
+void SetOption(CURL* handle, CURLoption option, T value) {
+    const CURLcode code = curl_easy_setopt(handle, option, value);
+    if (code != CURLE_OK) {
+        ThrowCode("Create HTTP request handle", curl_easy_strerror(code), code);
+    }
+}
+
+// Runs once the connection (new or reused) is ready, just before the request goes out.
+int OnConnected(void* user, char* /*remoteIp*/, char* /*localIp*/, int /*remotePort*/,
+                int /*localPort*/) noexcept {
+    static_cast<Transfer*>(user)->connected = true;
+    return CURL_PREREQFUNC_OK;
+}
+
+TransferPhase PhaseOf(const Transfer& transfer) noexcept {
+    if (transfer.headersComplete) {
+        return TransferPhase::ReadingBody;
+    }
+    return transfer.connected ? TransferPhase::AwaitingHeaders : TransferPhase::Connecting;
+}
+
+HeaderList BuildHeaderList(const HttpHeaders& headers) {
+    HeaderList list;
+    for (const std::string& line : curl_detail::HeaderLines(headers)) {
+        curl_slist* const appended = curl_slist_append(list.get(), line.c_str());
+        if (appended == nullptr) {
+            ThrowCode("Add or replace HTTP request header", curl_easy_strerror(CURLE_OUT_OF_MEMORY),
+                      CURLE_OUT_OF_MEMORY);
+        }
+        (void)list.release();  // appended is the same list, grown
+        list.reset(appended);
+    }
+    return list;
+}
+
+}  // namespace
+
+CurlHttpClient::CurlHttpClient() {
+    InitialiseCurl();
+    share_.reset(curl_share_init());
+    if (!share_) {
+        ThrowCode("Create HTTP session", curl_easy_strerror(CURLE_OUT_OF_MEMORY),
+                  CURLE_OUT_OF_MEMORY);
+    }
+    const auto set = [this](CURLSHoption option, auto value) {
+        const CURLSHcode code = curl_share_setopt(share_.get(), option, value);
+        if (code != CURLSHE_OK) {
+            ThrowCode("Create HTTP session", curl_share_strerror(code), code);
+        }
+    };
+    set(CURLSHOPT_LOCKFUNC, static_cast<curl_lock_function>(&LockShare));
+    set(CURLSHOPT_UNLOCKFUNC, static_cast<curl_unlock_function>(&UnlockShare));
+    set(CURLSHOPT_USERDATA, static_cast<void*>(&locks_));
+    // Not CURL_LOCK_DATA_CONNECT: curl does not support one connection cache used by concurrent
+    // threads. The idle handles keep their connections instead.
+    set(CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    set(CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+}
+
+CurlHttpClient::~CurlHttpClient() = default;
+
+EasyHandle CurlHttpClient::AcquireHandle() {
+    {
+        const std::lock_guard lock(idleMutex_);
+        if (!idle_.empty()) {
+            EasyHandle handle = std::move(idle_.back());
+            idle_.pop_back();
+            return handle;
+        }
+    }
+    EasyHandle handle(curl_easy_init());
+    if (!handle) {
+        ThrowCode("Create HTTP request handle", curl_easy_strerror(CURLE_FAILED_INIT),
+                  CURLE_FAILED_INIT);
+    }
+    return handle;
+}
+
+void CurlHttpClient::ReleaseHandle(EasyHandle handle) noexcept {
+    // Forget the finished request's options (they point into its memory); the connection cache,
+    // the share and the TLS session cache stay.
+    curl_easy_reset(handle.get());
+    try {
+        const std::lock_guard lock(idleMutex_);
+        if (idle_.size() < kMaxIdleHandles) {
+            idle_.push_back(std::move(handle));
+        }
+    } catch (...) {
+        // Could not keep it: the handle closes its connections as it goes.
+    }
+}
+
+HttpResponse CurlHttpClient::Send(const std::u16string& method, const HttpRequest& request) {
+    // Everything curl points into is declared before the handle, so it outlives the handle's
+    // reset on the way out.
+    const std::string url = "https://" + Utf16ToUtf8(request.host) + ":" +
+                            std::to_string(request.port) + Utf16ToUtf8(request.path);
+    const std::string verb = Utf16ToUtf8(method);
+    const HeaderList headers = BuildHeaderList(request.headers);
+    Transfer transfer;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    EasyHandle handle = AcquireHandle();
+    struct ReturnOnExit {
+        CurlHttpClient& client;
+        EasyHandle& handle;
+        ~ReturnOnExit() { client.ReleaseHandle(std::move(handle)); }
+    } const returnOnExit{*this, handle};
+    CURL* const curl = handle.get();
+
+    SetOption(curl, CURLOPT_ERRORBUFFER, errorText);
+    SetOption(curl, CURLOPT_SHARE, share_.get());
+    SetOption(curl, CURLOPT_URL, url.c_str());
+    SetOption(curl, CURLOPT_PROTOCOLS_STR, "https");
+    // The wire behaviour WinInet has: HTTP/1.1, raw body, no redirects, no cookies.
+    SetOption(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    SetOption(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    SetOption(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    SetOption(curl, CURLOPT_USERAGENT, "Morva Curl Http Client");
+    SetOption(curl, CURLOPT_NOSIGNAL, 1L);  // a timeout signal would hit an arbitrary thread
+    SetOption(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    // No overall limit (a large download may take long), but a transfer stuck a minute is dead.
+    SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    SetOption(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    SetOption(curl, CURLOPT_HTTPHEADER, headers.get());
+    SetOption(curl, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(&OnConnected));
+    SetOption(curl, CURLOPT_PREREQDATA, static_cast<void*>(&transfer));
+    SetOption(curl, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(&OnHeader));
+    SetOption(curl, CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
+    SetOption(curl, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(&OnBody));
+    SetOption(curl, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+
+    if (verb == "HEAD") {
+        SetOption(curl, CURLOPT_NOBODY, 1L);  // a custom "HEAD" would wait for a body
+    } else if (verb == "POST" || !request.body.empty()) {
+        SetOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        SetOption(curl, CURLOPT_POSTFIELDS, request.body.data());
+        if (verb != "POST") {
+            SetOption(curl, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        }
+    } else if (verb != "GET") {
+        SetOption(curl, CURLOPT_CUSTOMREQUEST, verb.c_str());
+    }
+
+    const CURLcode code = curl_easy_perform(curl);
+    if (transfer.failure) {
+        std::rethrow_exception(transfer.failure);
+    }
+    if (code != CURLE_OK) {
+        const char* const text = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+        ThrowCode(curl_detail::FailedOperation(code, PhaseOf(transfer)), text, code);
+    }
+
+    long status = 0;
+    const CURLcode statusCode = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (statusCode != CURLE_OK) {
+        ThrowCode("Get HTTP response status code", curl_easy_strerror(statusCode), statusCode);
+    }
+
+    HttpResponse response;
+    response.status = static_cast<std::int32_t>(status);
+    response.headers = ParseResponseHeaders(Utf8ToUtf16(transfer.rawHeaders));
+    response.body = std::move(transfer.body);
+    return response;
+}
+
+std::shared_ptr<HttpClient> CreatePlatformHttpClient() {
+    return std::make_shared<CurlHttpClient>();
+}
+
+}  // namespace morva

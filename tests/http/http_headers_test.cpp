@@ -1,0 +1,55 @@
+#include "http/http_headers.h"
+
+#include <gtest/gtest.h>
+
+namespace morva {
+namespace {
+
+TEST(HttpHeaders, NamesIgnoreLetterCaseAndHoldOneValue) {
+    HttpHeaders headers;
+    SetHeader(headers, u"X-Can-Access-Premium", u"false");
+    SetHeader(headers, u"x-can-access-PREMIUM", u"true");
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers.at(u"X-CAN-ACCESS-PREMIUM"), u"true");
+    EXPECT_EQ(headers.begin()->first, u"X-Can-Access-Premium") << "the first spelling is kept";
+
+    // Iteration runs in case-folded order: "_" (0x5F) sorts after folded letters.
+    const HttpHeaders ordered{{u"b", u""}, {u"A_", u""}, {u"a", u""}, {u"C", u""}};
+    std::u16string order;
+    for (const auto& [name, value] : ordered) {
+        order += name + u",";
+    }
+    EXPECT_EQ(order, u"a,A_,b,C,");
+}
+
+TEST(HttpHeaders, ConstantSetsCarryJson) {
+    EXPECT_EQ(JsonAcceptingHeaders(), (HttpHeaders{{u"Accept", u"application/json"}}));
+    EXPECT_EQ(JsonExchangingHeaders(), (HttpHeaders{{u"Accept", u"application/json"},
+                                                    {u"Content-Type", u"application/json"}}));
+}
+
+TEST(HttpHeaders, ParsesARawBlockLikeTheServerSentIt) {
+    const HttpHeaders headers = ParseResponseHeaders(
+        u"HTTP/1.1 200 OK\r\n"
+        u"X-Case: first\r\n"
+        u"x-case: second\r\n"
+        u"X-Empty:\r\n"
+        u"X-Blank: \t \r\n"
+        u"X-Spaces:  \tvalue \r\n"
+        u"X-Url: https://host:443/path\n"
+        u" Padded : kept\r\n"
+        u"\r\n"
+        u"\r\n");
+    EXPECT_EQ(headers.size(), 6u);
+    EXPECT_EQ(headers.at(u"X-CASE"), u"second");
+    EXPECT_EQ(headers.at(u"X-Empty"), u"");
+    EXPECT_EQ(headers.at(u"X-Blank"), u"");
+    EXPECT_EQ(headers.at(u"X-Spaces"), u"value ");
+    EXPECT_EQ(headers.at(u"X-Url"), u"https://host:443/path") << "split at the first colon only";
+    EXPECT_EQ(headers.at(u" Padded "), u"kept") << "names are taken as they stand";
+    EXPECT_TRUE(ParseResponseHeaders(u"").empty());
+    EXPECT_TRUE(ParseResponseHeaders(u"HTTP/1.1 204 No Content\r\n\r\n").empty());
+}
+
+}  // namespace
+}  // namespace morva
