@@ -1,0 +1,80 @@
+#include "config/environment_profiles.h"
+
+#include <array>
+#include <string>
+
+#include "config/deployment_settings.h"
+
+namespace morva {
+
+namespace {
+
+constexpr std::int32_t kBookCacheLifetime = 10;
+constexpr std::int32_t kMetadataCacheLifetime = 60;
+
+AuthConfig MakeAuth(std::u16string credentialTarget, std::u16string authHost,
+                    std::string clientId) {
+    std::u16string redirectUri = u"morva://" + authHost + u"/metatrader/morva/callback";
+    return AuthConfig{std::move(credentialTarget), std::move(authHost), std::move(clientId),
+                      std::move(redirectUri)};
+}
+
+EnvironmentProfile MakeProfile(const wchar_t* pattern, std::u16string bookApiHost, AuthConfig auth,
+                               std::u16string metadataPath) {
+    return EnvironmentProfile{
+        .serverNamePattern = std::wregex(pattern, std::regex::ECMAScript),
+        .asynchronous = true,
+        .bookCacheLifetime = kBookCacheLifetime,
+        .bookApiHost = std::move(bookApiHost),
+        .auth = std::move(auth),
+        .configHost = deployment::kConfigHost,
+        .metadataPath = std::move(metadataPath),
+        .metadataCacheLifetime = kMetadataCacheLifetime,
+    };
+}
+
+// std::wregex speaks wchar_t: UTF-16 units on Windows, code points elsewhere.
+std::wstring ToWide(std::u16string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t unit = text[i];
+        if constexpr (sizeof(wchar_t) == 4) {
+            const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+                              text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+            if (pair) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
+            }
+        }
+        wide.push_back(static_cast<wchar_t>(unit));
+    }
+    return wide;
+}
+
+}  // namespace
+
+std::span<const EnvironmentProfile> EnvironmentProfiles() {
+    static const std::array<EnvironmentProfile, 2> profiles{
+        MakeProfile(L"MORVATest.*", deployment::kStagingBookApiHost,
+                    MakeAuth(u"MORVA_Orderbook_Staging", deployment::kStagingAuthHost,
+                             deployment::kStagingClientId),
+                    u"/media/documents/OrderbookMetadataTest.json"),
+        MakeProfile(L"MORVA.*", deployment::kProductionBookApiHost,
+                    MakeAuth(u"MORVA_Orderbook", deployment::kProductionAuthHost,
+                             deployment::kProductionClientId),
+                    u"/media/documents/OrderbookMetadata.json"),
+    };
+    return profiles;
+}
+
+const EnvironmentProfile* SelectProfile(std::u16string_view serverName) {
+    const std::wstring name = ToWide(serverName);
+    for (const EnvironmentProfile& profile : EnvironmentProfiles()) {
+        if (std::regex_match(name, profile.serverNamePattern)) {
+            return &profile;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace morva
