@@ -1,0 +1,63 @@
+// The curl client's own pieces that need no server.
+#include "http/curl_http_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace morva {
+namespace {
+
+TEST(CurlHttpClientHeaders, LinesFollowTheMapAndKeepCurlFromAddingItsOwn) {
+    const HttpHeaders headers{{u"X-B", u"2"}, {u"accept", u"application/json"}, {u"X-a", u"1"}};
+    EXPECT_THAT(curl_detail::HeaderLines(headers),
+                testing::ElementsAre("accept: application/json", "X-a: 1", "X-B: 2",
+                                     "Expect:", "Content-Type:"));
+}
+
+TEST(CurlHttpClientHeaders, BlankValueUsesCurlsSemicolonForm) {
+    const HttpHeaders headers{{u"X-Empty", u""},
+                              {u"X-Blank", u" \t"},
+                              {u"Expect", u""},
+                              {u"content-type", u"text/plain"}};
+    EXPECT_THAT(
+        curl_detail::HeaderLines(headers),
+        testing::ElementsAre("content-type: text/plain", "Expect;", "X-Blank;", "X-Empty;"));
+}
+
+TEST(CurlHttpClientHeaders, ValuesAreSentAsUtf8) {
+    EXPECT_THAT(curl_detail::HeaderLines({{u"X-Name", u"Gr\u00fc\u00dfe"}}),
+                testing::Contains("X-Name: Gr\xc3\xbc\xc3\x9f"
+                                  "e"));
+}
+
+TEST(CurlHttpClientFailures, ConnectionProblemsNameTheConnectionStep) {
+    using curl_detail::FailedOperation;
+    using curl_detail::TransferPhase;
+    for (const CURLcode code :
+         {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_CONNECT, CURLE_SSL_CONNECT_ERROR,
+          CURLE_PEER_FAILED_VERIFICATION, CURLE_SSL_CACERT_BADFILE}) {
+        SCOPED_TRACE(code);
+        EXPECT_STREQ(FailedOperation(code, TransferPhase::Connecting), "Open HTTP connection");
+        EXPECT_STREQ(FailedOperation(code, TransferPhase::AwaitingHeaders), "Open HTTP connection");
+    }
+    EXPECT_STREQ(FailedOperation(CURLE_OPERATION_TIMEDOUT, TransferPhase::Connecting),
+                 "Open HTTP connection");
+}
+
+TEST(CurlHttpClientFailures, LaterProblemsNameTheStepThatWasRunning) {
+    using curl_detail::FailedOperation;
+    using curl_detail::TransferPhase;
+    for (const CURLcode code : {CURLE_SEND_ERROR, CURLE_RECV_ERROR, CURLE_GOT_NOTHING,
+                                CURLE_OPERATION_TIMEDOUT, CURLE_WEIRD_SERVER_REPLY}) {
+        SCOPED_TRACE(code);
+        EXPECT_STREQ(FailedOperation(code, TransferPhase::AwaitingHeaders), "Send HTTP request");
+    }
+    for (const CURLcode code :
+         {CURLE_RECV_ERROR, CURLE_PARTIAL_FILE, CURLE_OPERATION_TIMEDOUT, CURLE_SEND_ERROR}) {
+        SCOPED_TRACE(code);
+        EXPECT_STREQ(FailedOperation(code, TransferPhase::ReadingBody), "Read HTTP response body");
+    }
+}
+
+}  // namespace
+}  // namespace morva

@@ -1,0 +1,253 @@
+// What every platform transport must do, checked against the fake broker. Only
+// CreatePlatformHttpClient() is used, so the same cases run for WinInet (under Wine) and for
+// libcurl. The broker's test CA must be trusted and the deployment host names must lead to it:
+// run inside scripts/sandbox.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/morva_error.h"
+#include "http/http_client.h"
+#include "http/http_headers.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+using testing::StartsWith;
+
+std::string Environment(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::u16string TestHost() {
+    return Utf8ToUtf16(Environment("MORVA_TEST_HOST", "api.morva.example"));
+}
+
+std::uint16_t TestPort() {
+    return static_cast<std::uint16_t>(std::stoi(Environment("MORVA_TEST_PORT", "443")));
+}
+
+// WinInet connects lazily, inside HttpSendRequestW, so its connection failures come from its send
+// step; curl names the connection step itself.
+#ifdef _WIN32
+constexpr const char* kConnectFailure = "Send HTTP request failed. ";
+#else
+constexpr const char* kConnectFailure = "Open HTTP connection failed. ";
+#endif
+
+// One client for the whole run, as the library shares one for the life of the process.
+HttpClient& Client() {
+    static const std::shared_ptr<HttpClient> client = CreatePlatformHttpClient();
+    return *client;
+}
+
+HttpRequest Request(std::u16string path, HttpHeaders headers = {}, std::string body = {}) {
+    HttpRequest request;
+    request.host = TestHost();
+    request.port = TestPort();
+    request.path = std::move(path);
+    request.headers = std::move(headers);
+    request.body = std::move(body);
+    return request;
+}
+
+HttpResponse Get(const std::u16string& path) {
+    return Client().Send(u"GET", Request(path));
+}
+
+// The broker's /test/bytes pattern.
+std::string PatternBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 31 + 7) % 251);
+    }
+    return bytes;
+}
+
+// Compares without dumping megabytes into the failure message.
+testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+    if (actual.size() != expected.size()) {
+        return testing::AssertionFailure()
+               << actual.size() << " bytes instead of " << expected.size();
+    }
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        if (actual[i] != expected[i]) {
+            return testing::AssertionFailure() << "first difference at byte " << i;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+std::string FailureOf(const std::u16string& method, const HttpRequest& request) {
+    try {
+        Client().Send(method, request);
+    } catch (const MorvaError& error) {
+        return error.what();
+    }
+    return "(no failure)";
+}
+
+TEST(HttpClientContract, ErrorStatusIsAnOrdinaryResponseWithItsBody) {
+    for (const int code : {404, 401, 500}) {
+        SCOPED_TRACE(code);
+        const std::string text = std::to_string(code);
+        const HttpResponse response = Get(u"/test/status/" + Utf8ToUtf16(text));
+        EXPECT_EQ(response.status, code);
+        EXPECT_EQ(response.body, R"({"errorMessage":"status )" + text + R"("})");
+    }
+}
+
+TEST(HttpClientContract, ResponseHeadersAreParsedCaseInsensitivelyWithoutStatusLine) {
+    const HttpResponse response = Get(u"/test/headers");  // no request headers at all
+
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "ok");
+
+    std::size_t caseEntries = 0;
+    for (const auto& [name, value] : response.headers) {
+        EXPECT_THAT(Utf16ToUtf8(name), testing::Not(StartsWith("HTTP/")));
+        EXPECT_EQ(name.find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
+        EXPECT_EQ(value.find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
+        if (!CaseInsensitiveLess{}(name, u"x-case") && !CaseInsensitiveLess{}(u"x-case", name)) {
+            ++caseEntries;
+        }
+    }
+    EXPECT_EQ(caseEntries, 1u);
+    const auto at = [&](const char16_t* name) -> std::u16string {
+        const auto found = response.headers.find(std::u16string_view(name));
+        return found != response.headers.end() ? found->second : u"(missing)";
+    };
+    EXPECT_EQ(at(u"x-CASE"), u"second") << "the later of two spellings wins";
+    EXPECT_EQ(at(u"X-Empty"), u"");
+#ifdef _WIN32
+    // Wine's WinInet rebuilds the raw header block without trailing blanks; that the parser keeps
+    // one it is given is checked where the parser is tested.
+    EXPECT_THAT(at(u"x-spaces"), testing::AnyOf(u"value", u"value "));
+#else
+    EXPECT_EQ(at(u"x-spaces"), u"value ") << "leading blanks and tab go, the trailing blank stays";
+#endif
+}
+
+TEST(HttpClientContract, BodiesArriveWholeAndInOrder) {
+    const HttpResponse empty = Get(u"/test/empty");
+    EXPECT_EQ(empty.status, 200);
+    EXPECT_EQ(empty.body, "");
+
+    constexpr std::size_t kSize = 5 * 1024 * 1024;
+    const HttpResponse large = Get(u"/test/bytes?size=" + Utf8ToUtf16(std::to_string(kSize)));
+    EXPECT_EQ(large.status, 200);
+    EXPECT_TRUE(SameBytes(large.body, PatternBytes(kSize)));
+}
+
+TEST(HttpClientContract, PostSendsTheBodyByteForByteWithTheCallersHeaders) {
+    std::string allBytes;
+    for (int i = 0; i < 256; ++i) {
+        allBytes += static_cast<char>(i);
+    }
+    allBytes += allBytes;  // a NUL in the middle as well as at the start
+
+    const HttpResponse small =
+        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), allBytes));
+    EXPECT_EQ(small.status, 200);
+    EXPECT_TRUE(SameBytes(small.body, allBytes));
+    const auto contentType = small.headers.find(std::u16string_view(u"X-Received-Content-Type"));
+    ASSERT_NE(contentType, small.headers.end());
+    EXPECT_EQ(contentType->second, u"application/json");
+
+    // Large enough that a transport might hold it back for a 100 Continue.
+    const std::string large = PatternBytes(3 * 1024 * 1024 + 17);
+    const HttpResponse echoed =
+        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), large));
+    EXPECT_EQ(echoed.status, 200);
+    EXPECT_TRUE(SameBytes(echoed.body, large));
+}
+
+TEST(HttpClientContract, PostWithoutContentTypeGetsNoneAddedByTheTransport) {
+    const HttpResponse response = Client().Send(u"POST", Request(u"/test/echo", {}, "a=b"));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "a=b");
+    const auto contentType = response.headers.find(std::u16string_view(u"X-Received-Content-Type"));
+    if (contentType != response.headers.end()) {
+        EXPECT_EQ(contentType->second, u"");
+    }
+}
+
+TEST(HttpClientContract, EachCallCarriesOnlyItsOwnMethodAndBody) {
+    // A transport that reuses state between calls would send these GETs as the POST before.
+    const HttpResponse posted =
+        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), "{}"));
+    EXPECT_EQ(posted.body, "{}");
+    for (int i = 0; i < 3; ++i) {
+        const HttpResponse response = Get(u"/test/headers");
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.body, "ok");
+    }
+}
+
+TEST(HttpClientContract, SlowAnswerIsAwaited) {
+    const HttpResponse response = Get(u"/test/slow?ms=1500");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "ok");
+}
+
+TEST(HttpClientContract, RefusedConnectionFailsWithConnectionStep) {
+    HttpRequest request = Request(u"/test/empty");
+    request.port = 1;  // the broker's host, where nothing listens
+    EXPECT_THAT(FailureOf(u"GET", request), StartsWith(kConnectFailure));
+}
+
+TEST(HttpClientContract, UntrustedCertificateFailsWithConnectionStep) {
+    const std::string port = Environment("MORVA_TEST_UNTRUSTED_PORT", "");
+    if (port.empty()) {
+        GTEST_SKIP() << "MORVA_TEST_UNTRUSTED_PORT names no TLS server with an untrusted "
+                        "certificate";
+    }
+    HttpRequest request = Request(u"/test/empty");
+    request.port = static_cast<std::uint16_t>(std::stoi(port));
+    EXPECT_THAT(FailureOf(u"GET", request), StartsWith(kConnectFailure));
+}
+
+TEST(HttpClientContract, ConcurrentCallsOnOneClientStayApart) {
+    constexpr int kThreads = 8;
+    constexpr int kCallsPerThread = 25;
+    constexpr std::size_t kSize = 20000;
+    const std::string expected = PatternBytes(kSize);
+    const std::u16string path = u"/test/bytes?size=" + Utf8ToUtf16(std::to_string(kSize));
+
+    std::vector<std::vector<std::string>> faults(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int call = 0; call < kCallsPerThread; ++call) {
+                try {
+                    const HttpResponse response = Get(path);
+                    if (response.status != 200 || response.body != expected) {
+                        faults[t].push_back("status " + std::to_string(response.status) + ", " +
+                                            std::to_string(response.body.size()) + " bytes");
+                    }
+                } catch (const std::exception& error) {
+                    faults[t].push_back(error.what());
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_THAT(faults[t], testing::IsEmpty()) << "thread " << t;
+    }
+}
+
+}  // namespace
+}  // namespace morva
