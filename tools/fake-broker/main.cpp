@@ -1,0 +1,189 @@
+#include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "broker.h"
+#include "scenario.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: fake-broker --cert FILE --key FILE [--port 443] [--bind 127.0.0.1]\n"
+    "                   [--control-port 8099] [--scenario FILE.json]\n"
+    "                   [--claims-origin https://www.morva.example]\n";
+
+struct Options {
+    std::string cert;
+    std::string key;
+    int port = 443;
+    std::string bind = "127.0.0.1";
+    int controlPort = 8099;
+    std::string scenario;
+    std::string claimsOrigin = "https://www.morva.example";
+};
+
+std::optional<int> ParsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int port = std::stoi(text);
+    return port <= 65535 ? std::optional<int>(port) : std::nullopt;
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--help" || flag == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            std::cerr << "fake-broker: " << flag << " needs a value\n" << kUsage;
+            return std::nullopt;
+        }
+        const std::string value = argv[++i];
+        std::optional<int> port;
+        if (flag == "--cert") {
+            options.cert = value;
+        } else if (flag == "--key") {
+            options.key = value;
+        } else if (flag == "--bind") {
+            options.bind = value;
+        } else if (flag == "--scenario") {
+            options.scenario = value;
+        } else if (flag == "--claims-origin") {
+            // The namespaced claim names append "/tokenID"; a trailing slash would double it.
+            options.claimsOrigin = value;
+            while (!options.claimsOrigin.empty() && options.claimsOrigin.back() == '/') {
+                options.claimsOrigin.pop_back();
+            }
+        } else if ((flag == "--port" || flag == "--control-port") && (port = ParsePort(value))) {
+            (flag == "--port" ? options.port : options.controlPort) = *port;
+        } else {
+            std::cerr << "fake-broker: bad option " << flag << " " << value << "\n" << kUsage;
+            return std::nullopt;
+        }
+    }
+    if (options.cert.empty() || options.key.empty()) {
+        std::cerr << "fake-broker: --cert and --key are required\n" << kUsage;
+        return std::nullopt;
+    }
+    return options;
+}
+
+fake_broker::Scenario LoadScenario(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot open scenario " + path);
+    }
+    return fake_broker::ParseScenario(nlohmann::json::parse(file));
+}
+
+// Binds to the port, or to any free port for 0; returns the port bound or nothing.
+std::optional<int> Bind(httplib::Server& server, const std::string& host, int port) {
+    if (port == 0) {
+        const int bound = server.bind_to_any_port(host.c_str());
+        return bound > 0 ? std::optional<int>(bound) : std::nullopt;
+    }
+    return server.bind_to_port(host.c_str(), port) ? std::optional<int>(port) : std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto options = ParseOptions(argc, argv);
+    if (!options) {
+        return 2;
+    }
+
+    // Signals are taken by sigwait below; every thread started later inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client hanging up mid-response must not kill the server.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    fake_broker::Scenario scenario;
+    try {
+        scenario = LoadScenario(options->scenario);
+    } catch (const std::exception& e) {
+        std::cerr << "fake-broker: " << e.what() << "\n";
+        return 1;
+    }
+
+    httplib::SSLServer service(options->cert.c_str(), options->key.c_str());
+    if (!service.is_valid()) {
+        std::cerr << "fake-broker: cannot load certificate " << options->cert << " or key "
+                  << options->key << "\n";
+        return 1;
+    }
+    httplib::Server control;
+    // Slow endpoints and kept-alive connections each hold a worker; the default pool is small.
+    // httplib takes ownership of the queue it is given.
+    service.new_task_queue = [] { return std::make_unique<httplib::ThreadPool>(32).release(); };
+    // Headers and body leave in separate writes; without TCP_NODELAY every response on a kept-alive
+    // connection waits for the client's delayed ACK (40 ms on Linux). Accepted sockets inherit it.
+    service.set_socket_options([](socket_t socket) {
+        const int on = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    });
+
+    fake_broker::BrokerSettings settings;
+    settings.claimsOrigin = options->claimsOrigin;
+    const auto servicePort = Bind(service, options->bind, options->port);
+    if (!servicePort) {
+        std::cerr << "fake-broker: cannot listen on " << options->bind << ":" << options->port
+                  << "\n";
+        return 1;
+    }
+    settings.fileServer.port = *servicePort;
+    const auto controlPort = Bind(control, "127.0.0.1", options->controlPort);
+    if (!controlPort) {
+        std::cerr << "fake-broker: cannot listen on 127.0.0.1:" << options->controlPort << "\n";
+        return 1;
+    }
+
+    fake_broker::Broker broker(settings, std::move(scenario));
+    broker.RegisterService(service);
+    broker.RegisterControl(control);
+
+    std::thread serviceThread([&service] { service.listen_after_bind(); });
+    std::thread controlThread([&control] { control.listen_after_bind(); });
+    // stop() only reaches a server that is already running.
+    while (!service.is_running() || !control.is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::cout << "fake-broker listening on " << *servicePort << " (control " << *controlPort << ")"
+              << std::endl;
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    std::cerr << "fake-broker: stopping on signal " << received << "\n";
+    service.stop();
+    control.stop();
+    serviceThread.join();
+    controlThread.join();
+    return 0;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "book.h"
+#include "jwt.h"
+
+namespace fake_broker {
+
+// A scenario that does not fit the schema; the text names the offending member.
+class ScenarioError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct InstrumentScenario {
+    bool missing = false;
+    std::optional<int> missingStatus;
+    std::optional<int> status;        // answer every book request with this status
+    std::optional<std::string> body;  // with status: exact body ("" for none); unset: errorMessage
+    std::optional<int> latencyMs;
+    std::optional<bool> premium;
+    // Setting a price makes an instrument that has no built-in profile available.
+    std::optional<double> price;
+    std::optional<double> bucketWidth;
+    std::optional<int> decimals;
+};
+
+struct BooksScenario {
+    bool premium = false;
+    int latencyMs = 0;
+    int missingStatus = 404;
+    std::map<std::string, InstrumentScenario> instruments;
+};
+
+enum class AuthorizeMode { Auto, Page, Error };
+
+struct TokenFailure {
+    int status = 500;
+    std::string error = "server_error";
+    std::string errorDescription = "The token endpoint is failing on purpose";
+    std::optional<std::string> body;  // exact body instead of the OAuth error object
+    std::vector<std::string> grants;  // empty: every grant fails
+};
+
+struct AuthScenario {
+    bool checkTokens = true;
+    AuthorizeMode authorizeMode = AuthorizeMode::Auto;
+    std::string authorizeError = "access_denied";
+    std::string authorizeErrorDescription = "The user denied access";
+    std::optional<TokenFailure> tokenFailure;
+    int tokenLifetime = 3600;
+    bool rotateRefreshTokens = false;
+    JwtAlgorithm algorithm = JwtAlgorithm::None;
+    std::string subject = "morva|100042";
+    nlohmann::json privileges = {{"live", {{"canAccessPremium", 0}}},
+                                 {"demo", {{"canAccessPremium", 1}}}};
+    int latencyMs = 0;
+};
+
+struct FileOverride {
+    int status = 200;
+    std::string content;
+};
+
+struct MetadataScenario {
+    std::string version = "1.16.5.0";
+    std::string minVersion = "1.16.0.0";
+    int status = 200;
+    int latencyMs = 0;
+    std::optional<nlohmann::json> source;       // replaces the generated "source"
+    std::optional<nlohmann::json> servers;      // replaces "servers" of the production document
+    std::optional<nlohmann::json> testServers;  // replaces "servers" of the test document
+    std::optional<nlohmann::json> document;     // served verbatim at both paths
+    std::map<std::string, FileOverride> files;  // by file name
+};
+
+struct Scenario {
+    BooksScenario books;
+    AuthScenario auth;
+    MetadataScenario metadata;
+};
+
+// Strict: unknown members are errors, so a typo in a test's scenario fails loudly.
+Scenario ParseScenario(const nlohmann::json& document);
+nlohmann::json ScenarioToJson(const Scenario& scenario);
+
+std::string_view AuthorizeModeName(AuthorizeMode mode);
+
+// The scenario's entry for an instrument; an empty entry when it names none.
+InstrumentScenario InstrumentEntry(const BooksScenario& books, const std::string& instrument);
+
+// The profile books are generated from: the built-in one adjusted by the entry, one made from the
+// entry's price alone, or none for an instrument the broker does not know.
+std::optional<InstrumentProfile> ResolveInstrument(const InstrumentScenario& entry,
+                                                   const std::string& instrument);
+
+}  // namespace fake_broker

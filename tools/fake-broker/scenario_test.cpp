@@ -1,0 +1,126 @@
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace fake_broker {
+namespace {
+
+using nlohmann::json;
+
+TEST(ScenarioParsing, EmptyObjectGivesTheDefaults) {
+    const Scenario scenario = ParseScenario(json::object());
+    EXPECT_FALSE(scenario.books.premium);
+    EXPECT_EQ(scenario.books.missingStatus, 404);
+    EXPECT_TRUE(scenario.auth.checkTokens);
+    EXPECT_EQ(scenario.auth.authorizeMode, AuthorizeMode::Auto);
+    EXPECT_FALSE(scenario.auth.tokenFailure.has_value());
+    EXPECT_EQ(scenario.metadata.version, "1.16.5.0");
+}
+
+TEST(ScenarioParsing, ReadsPerInstrumentChoices) {
+    const Scenario scenario = ParseScenario(json::parse(R"({
+        "books": {"premium": true, "instruments": {
+            "EUR_USD": {"premium": false, "latencyMs": 250},
+            "USD_JPY": {"status": 503, "body": ""},
+            "BTC_USD": {"missing": true, "missingStatus": 400},
+            "AUD_USD": {"price": 0.66, "bucketWidth": 0.0005}}}})"));
+    const auto& instruments = scenario.books.instruments;
+    EXPECT_EQ(instruments.at("EUR_USD").premium, false);
+    EXPECT_EQ(instruments.at("EUR_USD").latencyMs, 250);
+    EXPECT_EQ(instruments.at("USD_JPY").status, 503);
+    EXPECT_EQ(instruments.at("USD_JPY").body, "");
+    EXPECT_TRUE(instruments.at("BTC_USD").missing);
+    EXPECT_EQ(instruments.at("BTC_USD").missingStatus, 400);
+    EXPECT_EQ(instruments.at("AUD_USD").price, 0.66);
+}
+
+TEST(ScenarioParsing, ReadsAuthAndMetadataChoices) {
+    const Scenario scenario = ParseScenario(json::parse(R"({
+        "auth": {"checkTokens": false, "authorizeMode": "error", "algorithm": "HS256",
+                 "tokenFailure": {"status": 400, "error": "invalid_grant", "grants": ["refresh_token"]}},
+        "metadata": {"version": "1.17.0.0", "minVersion": "1.17.0.0",
+                     "files": {"a.dll": "text", "b.dll": {"status": 404}, "c.dll": {"base64": "AP8="}}}})"));
+    EXPECT_FALSE(scenario.auth.checkTokens);
+    EXPECT_EQ(scenario.auth.authorizeMode, AuthorizeMode::Error);
+    EXPECT_EQ(scenario.auth.algorithm, JwtAlgorithm::Hs256);
+    ASSERT_TRUE(scenario.auth.tokenFailure.has_value());
+    EXPECT_EQ(scenario.auth.tokenFailure->grants, std::vector<std::string>{"refresh_token"});
+    EXPECT_EQ(scenario.metadata.version, "1.17.0.0");
+    EXPECT_EQ(scenario.metadata.files.at("a.dll").content, "text");
+    EXPECT_EQ(scenario.metadata.files.at("b.dll").status, 404);
+    EXPECT_EQ(scenario.metadata.files.at("c.dll").content, std::string("\x00\xff", 2));
+}
+
+TEST(ScenarioParsing, RejectsUnknownMembersAndWrongTypesNamingThePlace) {
+    const auto message = [](const char* text) {
+        try {
+            ParseScenario(json::parse(text));
+        } catch (const ScenarioError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_NE(message(R"({"book": {}})").find("(top).book"), std::string::npos);
+    EXPECT_NE(message(R"({"books": {"instruments": {"X": {"latency": 1}}}})")
+                  .find("books.instruments.X.latency"),
+              std::string::npos);
+    EXPECT_NE(message(R"({"books": {"premium": "yes"}})").find("books.premium"), std::string::npos);
+    EXPECT_NE(message(R"({"auth": {"authorizeMode": "popup"}})").find("auth.authorizeMode"),
+              std::string::npos);
+    EXPECT_NE(message(R"({"books": {"instruments": {"X": {"status": 42}}}})").find("status"),
+              std::string::npos);
+    EXPECT_NE(message("[]").find("must be an object"), std::string::npos);
+}
+
+TEST(ScenarioParsing, NormalisedFormParsesBackToTheSameScenario) {
+    const json original = json::parse(R"({
+        "books": {"latencyMs": 10, "instruments": {"EUR_USD": {"status": 429}}},
+        "auth": {"tokenFailure": {"status": 500, "body": "<html>"}, "subject": "s"},
+        "metadata": {"files": {"x.ex5": {"base64": "AAEC"}}, "servers": []}})");
+    const json normalised = ScenarioToJson(ParseScenario(original));
+    EXPECT_EQ(ScenarioToJson(ParseScenario(normalised)), normalised);
+    EXPECT_EQ(normalised.at("books").at("instruments").at("EUR_USD").at("status"), 429);
+}
+
+TEST(ScenarioParsing, ShippedExamplesAreValid) {
+    for (const char* name : {"default.json", "trouble.json"}) {
+        std::ifstream file(std::string(FAKE_BROKER_SOURCE_DIR "/scenarios/") + name);
+        ASSERT_TRUE(file.is_open()) << name;
+        EXPECT_NO_THROW(ParseScenario(json::parse(file))) << name;
+    }
+}
+
+TEST(ScenarioParsing, DefaultExampleSpellsOutTheBuiltInBehaviour) {
+    std::ifstream file(FAKE_BROKER_SOURCE_DIR "/scenarios/default.json");
+    EXPECT_EQ(ScenarioToJson(ParseScenario(json::parse(file))), ScenarioToJson(Scenario{}));
+}
+
+TEST(InstrumentResolution, BuiltInInstrumentsNeedNoEntry) {
+    const auto profile = ResolveInstrument(InstrumentEntry(BooksScenario{}, "USD_JPY"), "USD_JPY");
+    ASSERT_TRUE(profile.has_value());
+    EXPECT_EQ(profile->decimals, 3);
+    EXPECT_FALSE(
+        ResolveInstrument(InstrumentEntry(BooksScenario{}, "EURUSD"), "EURUSD").has_value());
+}
+
+TEST(InstrumentResolution, ScenarioCanHideAddAndAdjustInstruments) {
+    const Scenario scenario = ParseScenario(json::parse(R"({"books": {"instruments": {
+        "EUR_USD": {"missing": true},
+        "AUD_USD": {"price": 0.66, "bucketWidth": 0.0005},
+        "XAU_USD": {"price": 1900, "decimals": 1}}}})"));
+    const auto resolve = [&scenario](const std::string& name) {
+        return ResolveInstrument(InstrumentEntry(scenario.books, name), name);
+    };
+    EXPECT_FALSE(resolve("EUR_USD").has_value());
+    ASSERT_TRUE(resolve("AUD_USD").has_value());
+    EXPECT_EQ(resolve("AUD_USD")->basePrice, 0.66);
+    ASSERT_TRUE(resolve("XAU_USD").has_value());
+    EXPECT_EQ(resolve("XAU_USD")->basePrice, 1900);
+    EXPECT_EQ(resolve("XAU_USD")->bucketWidth, 0.5);
+    EXPECT_EQ(resolve("XAU_USD")->decimals, 1);
+}
+
+}  // namespace
+}  // namespace fake_broker
