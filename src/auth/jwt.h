@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace morva {
+
+struct JwtHeader {
+    std::string alg;
+    std::string typ;
+};
+
+// The claims the library reads from an access token; absent members stay empty or valueless.
+struct JwtPayload {
+    std::string sub;  // UTF-8
+    std::string iss;  // UTF-8
+    std::optional<std::int64_t> iat;
+    std::optional<std::int64_t> exp;
+    std::string tokenId;                               // "<claims origin>/tokenID"
+    std::optional<std::int32_t> liveCanAccessPremium;  // "<claims origin>/privileges".live
+    std::optional<std::int32_t> demoCanAccessPremium;  // "<claims origin>/privileges".demo
+};
+
+struct Jwt {
+    JwtHeader header;
+    JwtPayload payload;
+};
+
+}  // namespace morva
