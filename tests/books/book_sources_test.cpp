@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/ostream_sink.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "books/order_book_source.h"
+#include "books/position_book_source.h"
+#include "host/log.h"
+#include "support/fake_clock.h"
+
+namespace morva {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers with a book for the requested instrument after the fake clock moved by `takes`.
+class TimedClient : public StrataClient {
+  public:
+    TimedClient(test::FakeClock& clock, std::chrono::nanoseconds takes)
+        : clock_(clock), takes_(takes) {}
+
+    StrataBook GetOrderBook(const AccessToken& token, const std::u16string&,
+                            std::int64_t time) override {
+        return Answer("EUR_USD", token, time);
+    }
+    StrataBook GetPositionBook(const AccessToken& token, const std::u16string&,
+                               std::int64_t time) override {
+        return Answer("GBP_USD", token, time);
+    }
+    bool CanAccessPremium(const AccessToken&, const std::u16string&) override { return false; }
+
+    bool fail = false;
+    std::string lastToken;
+    std::int64_t lastTime = -1;
+
+  private:
+    StrataBook Answer(const char* instrument, const AccessToken& token, std::int64_t time) {
+        lastToken = token.token;
+        lastTime = time;
+        clock_.Advance(takes_);
+        if (fail) {
+            throw std::runtime_error("download failed");
+        }
+        StrataBook book;
+        book.instrument = instrument;  // as the document spells it, not as requested
+        book.time = "2026-12-06T10:20:00Z";
+        return book;
+    }
+
+    test::FakeClock& clock_;
+    std::chrono::nanoseconds takes_;
+};
+
+class CapturedInfo {
+  public:
+    CapturedInfo() {
+        auto logger = std::make_shared<spdlog::logger>(
+            "sources-test", std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_));
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
+        logger->set_level(spdlog::level::info);
+        log::Install(logger);
+    }
+    ~CapturedInfo() { log::Install(nullptr); }
+    std::string Lines() const { return stream_.str(); }
+
+  private:
+    std::ostringstream stream_;
+};
+
+TEST(BookSources, EachLoadedBookLeavesOneTimedLineWithTheDocumentsNames) {
+    const auto clock = std::make_shared<test::FakeClock>();
+    const auto client = std::make_shared<TimedClient>(*clock, 250ms);
+    const CapturedInfo log;
+    AccessToken token;
+    token.token = "t0k3n";
+
+    OrderBookSource orders(client, clock);
+    EXPECT_EQ(orders.GetBook(token, u"eur_usd", 1700000000).instrument, "EUR_USD");
+    EXPECT_EQ(client->lastToken, "t0k3n");
+    EXPECT_EQ(client->lastTime, 1700000000);
+
+    PositionBookSource positions(client, clock);
+    positions.GetBook(token, u"GBP_USD", 0);
+
+    EXPECT_EQ(log.Lines(),
+              "info|morva::OrderBookSource::GetBook|Loaded OrderBook for EUR_USD at "
+              "2026-12-06T10:20:00Z in 0.250000s\n"
+              "info|morva::PositionBookSource::GetBook|Loaded PositionBook for GBP_USD at "
+              "2026-12-06T10:20:00Z in 0.250000s\n");
+}
+
+TEST(BookSources, SixDecimalsEvenBelowAMicrosecondAndNoLineForAFailure) {
+    const auto clock = std::make_shared<test::FakeClock>();
+    const auto client = std::make_shared<TimedClient>(*clock, 300ns);
+    const CapturedInfo log;
+    OrderBookSource orders(client, clock);
+    orders.GetBook(AccessToken{}, u"EUR_USD", 0);
+    EXPECT_NE(log.Lines().find(" in 0.000000s\n"), std::string::npos) << log.Lines();
+
+    client->fail = true;
+    PositionBookSource positions(client, clock);
+    const std::string before = log.Lines();
+    EXPECT_THROW(positions.GetBook(AccessToken{}, u"GBP_USD", 0), std::runtime_error);
+    EXPECT_EQ(log.Lines(), before);
+}
+
+}  // namespace
+}  // namespace morva
