@@ -2,8 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -12,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,6 +17,7 @@
 #include "books/book_service.h"
 #include "host/log.h"
 #include "host/morva_error.h"
+#include "support/captured_log.h"
 #include "support/fake_auth_service.h"
 #include "support/fake_clock.h"
 #include "util/utf.h"
@@ -101,24 +99,6 @@ class GatedSource : public morva::BookSource {
     std::exception_ptr failure_;
 };
 
-// Captures log lines as "level|function|message".
-class CapturedLog {
-  public:
-    explicit CapturedLog(spdlog::level::level_enum level) {
-        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_);
-        auto logger = std::make_shared<spdlog::logger>("async-book-test", sink);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
-        logger->set_level(level);
-        morva::log::Install(logger);
-    }
-    ~CapturedLog() { morva::log::Install(nullptr); }
-    std::string Lines() const { return stream_.str(); }
-
-  private:
-    std::ostringstream stream_;
-};
-
 template <class Body>
 std::string ErrorText(Body&& body) {
     try {
@@ -177,7 +157,7 @@ TEST_F(AsyncBookServiceTest, WaitsForAuthorizationWithoutStartingAnything) {
 }
 
 TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
-    const CapturedLog log(spdlog::level::debug);
+    const morva::test::CapturedLog log(spdlog::level::debug);
     auth->CompleteAsync(Token());
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStill);
@@ -198,7 +178,7 @@ TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
 }
 
 TEST_F(AsyncBookServiceTest, WaitingForAuthorizationIsLogged) {
-    const CapturedLog log(spdlog::level::debug);
+    const morva::test::CapturedLog log(spdlog::level::debug);
     EXPECT_EQ(service->GetBookRef(u"GBPUSD", 0), kWaiting);
     EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::AsyncBookService::GetBookRef|"
                                        "Book(GBPUSD, 0) is waiting for authorization\n"));
@@ -210,7 +190,7 @@ TEST_F(AsyncBookServiceTest, EmptyInstrumentIsRefused) {
 }
 
 TEST_F(AsyncBookServiceTest, RejectedInstrumentAnswersDoesNotExistOnceThenStartsAgain) {
-    const CapturedLog log(spdlog::level::debug);
+    const morva::test::CapturedLog log(spdlog::level::debug);
     auth->CompleteAsync(Token());
     source->Fail(std::make_exception_ptr(
         InvalidInstrumentError("%s failed (HTTP %d): %s", "Get order book", 404,

@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
 
 #include <chrono>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 #include "books/order_book_source.h"
 #include "books/position_book_source.h"
 #include "host/log.h"
+#include "support/captured_log.h"
 #include "support/fake_clock.h"
 
 namespace morva {
@@ -55,27 +53,10 @@ class TimedClient : public StrataClient {
     std::chrono::nanoseconds takes_;
 };
 
-class CapturedInfo {
-  public:
-    CapturedInfo() {
-        auto logger = std::make_shared<spdlog::logger>(
-            "sources-test", std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_));
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
-        logger->set_level(spdlog::level::info);
-        log::Install(logger);
-    }
-    ~CapturedInfo() { log::Install(nullptr); }
-    std::string Lines() const { return stream_.str(); }
-
-  private:
-    std::ostringstream stream_;
-};
-
 TEST(BookSources, EachLoadedBookLeavesOneTimedLineWithTheDocumentsNames) {
     const auto clock = std::make_shared<test::FakeClock>();
     const auto client = std::make_shared<TimedClient>(*clock, 250ms);
-    const CapturedInfo log;
+    const morva::test::CapturedLog log(spdlog::level::info);
     AccessToken token;
     token.token = "t0k3n";
 
@@ -97,7 +78,7 @@ TEST(BookSources, EachLoadedBookLeavesOneTimedLineWithTheDocumentsNames) {
 TEST(BookSources, SixDecimalsEvenBelowAMicrosecondAndNoLineForAFailure) {
     const auto clock = std::make_shared<test::FakeClock>();
     const auto client = std::make_shared<TimedClient>(*clock, 300ns);
-    const CapturedInfo log;
+    const morva::test::CapturedLog log(spdlog::level::info);
     OrderBookSource orders(client, clock);
     orders.GetBook(AccessToken{}, u"EUR_USD", 0);
     EXPECT_NE(log.Lines().find(" in 0.000000s\n"), std::string::npos) << log.Lines();

@@ -2,8 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
 
 #include <array>
 #include <chrono>
@@ -11,13 +9,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/log.h"
 #include "host/morva_error.h"
+#include "support/captured_log.h"
 #include "support/fake_auth_service.h"
 #include "support/fake_clock.h"
 #include "util/utf.h"
@@ -79,24 +77,6 @@ class CountingSource : public morva::BookSource {
     std::string lastToken_;
     std::exception_ptr failure_;
     std::unique_ptr<StrataBook> book_;
-};
-
-// Captures log lines as "level|function|message".
-class CapturedLog {
-  public:
-    explicit CapturedLog(spdlog::level::level_enum level) {
-        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_);
-        auto logger = std::make_shared<spdlog::logger>("cached-book-test", sink);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
-        logger->set_level(level);
-        morva::log::Install(logger);
-    }
-    ~CapturedLog() { morva::log::Install(nullptr); }
-    std::string Lines() const { return stream_.str(); }
-
-  private:
-    std::ostringstream stream_;
 };
 
 template <class Body>
@@ -388,7 +368,7 @@ TEST_F(CachedBookServiceTest, AFailingTokenServiceStoresNothingAndAsksNoSource) 
 }
 
 TEST_F(CachedBookServiceTest, LogsLoadsAndHitsAtDebugUnderItsOwnName) {
-    const CapturedLog log(spdlog::level::debug);
+    const morva::test::CapturedLog log(spdlog::level::debug);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 1);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 1);
     EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::CachedBookService::GetBookRef|"
@@ -398,7 +378,7 @@ TEST_F(CachedBookServiceTest, LogsLoadsAndHitsAtDebugUnderItsOwnName) {
 }
 
 TEST_F(CachedBookServiceTest, NothingIsLoggedAtInfo) {
-    const CapturedLog log(spdlog::level::info);
+    const morva::test::CapturedLog log(spdlog::level::info);
     ASSERT_EQ(service.GetBookRef(u"EURUSD", 100), 1);
     EXPECT_EQ(log.Lines(), "");
 }

@@ -2,17 +2,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
 
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "host/log.h"
 #include "host/morva_error.h"
+#include "support/captured_log.h"
 
 namespace {
 
@@ -33,24 +31,6 @@ struct ErrorBuffer {
         return std::all_of(std::begin(units) + morva::frame::kErrorBufferSize, std::end(units),
                            [](char16_t c) { return c == u'#'; });
     }
-};
-
-// Captures the frame's log lines as "level|function|message".
-class CapturedLog {
-  public:
-    explicit CapturedLog(spdlog::level::level_enum level) {
-        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_);
-        auto logger = std::make_shared<spdlog::logger>("frame-test", sink);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
-        logger->set_level(level);
-        morva::log::Install(logger);
-    }
-    ~CapturedLog() { morva::log::Install(nullptr); }
-    std::string Lines() const { return stream_.str(); }
-
-  private:
-    std::ostringstream stream_;
 };
 
 TEST(ExecuteDll, SuccessReturnsTheBodysResultAndClearsAStaleBuffer) {
@@ -134,7 +114,7 @@ TEST(ExecuteDll, NullErrorBufferDoesNotCrash) {
 }
 
 TEST(ExecuteDll, FailuresAreLoggedAtErrorUnderTheFramesName) {
-    const CapturedLog log(spdlog::level::info);
+    const morva::test::CapturedLog log(spdlog::level::info);
     ErrorBuffer error;
     ExecuteDll(
         error.units, [] { return std::int32_t{5}; }, "OrderBook(%ls, %d)", u"EURUSD", 0);
@@ -151,7 +131,7 @@ TEST(ExecuteDll, FailuresAreLoggedAtErrorUnderTheFramesName) {
 }
 
 TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
-    const CapturedLog log(spdlog::level::debug);
+    const morva::test::CapturedLog log(spdlog::level::debug);
     ErrorBuffer error;
     ExecuteDll(
         error.units, [] { return std::int32_t{5}; }, "OrderBook_Sz(%d)", 3);
@@ -164,7 +144,7 @@ TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
 }
 
 TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeNarrowed) {
-    const CapturedLog log(spdlog::level::info);
+    const morva::test::CapturedLog log(spdlog::level::info);
     ErrorBuffer error;
     const std::u16string longInstrument(200, u'I');
     ExecuteDll(

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <spdlog/logger.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/ostream_sink.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "host/log.h"
+
+namespace morva::test {
+
+// Installs a logger that captures lines as "level|function|message\n" for as long as it lives.
+class CapturedLog {
+  public:
+    explicit CapturedLog(spdlog::level::level_enum level) {
+        auto logger = std::make_shared<spdlog::logger>(
+            "captured", std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_));
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            "%l|%!|%v", spdlog::pattern_time_type::utc, "\n"));
+        logger->set_level(level);
+        log::Install(logger);
+    }
+    ~CapturedLog() { log::Install(nullptr); }
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+
+    std::string Lines() const { return stream_.str(); }
+
+  private:
+    std::ostringstream stream_;
+};
+
+}  // namespace morva::test
