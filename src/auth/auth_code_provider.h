@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "auth/auth_config.h"
+
+namespace morva {
+
+// Obtains an OAuth authorization code by letting the user sign in.
+class AuthCodeProvider {
+  public:
+    // Blocks until the user finishes or abandons the sign-in. Returns the code, or an empty text
+    // when the window was closed without one; throws MorvaError on failure.
+    virtual std::u16string GetAuthCode(const AuthConfig& config) = 0;
+    virtual ~AuthCodeProvider() = default;
+};
+
+}  // namespace morva
