@@ -1,0 +1,139 @@
+#include "auth/http_auth_client.h"
+
+#include <exception>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "auth/jwt.h"
+#include "host/morva_error.h"
+#include "http/http_headers.h"
+#include "http/http_request.h"
+
+namespace morva {
+
+namespace auth_detail {
+
+using Json = nlohmann::json;
+
+void CheckTokenResponse(const char* operation, const HttpResponse& response) {
+    if (response.status == 200) {
+        return;
+    }
+    std::string reason = response.body;
+    try {
+        const Json body = Json::parse(response.body);
+        if (body.is_object() && body.contains("error")) {
+            reason = body.at("error").get<std::string>();
+            if (body.contains("error_description")) {
+                reason += " (" + body.at("error_description").get<std::string>() + ")";
+            }
+        }
+    } catch (const std::exception&) {
+        // Not JSON, or members that are not text: the body says it best as it stands.
+        reason = response.body;
+    }
+    throw MorvaError("%s failed (HTTP %d): %s", operation, response.status, reason);
+}
+
+AuthTokens ParseAuthTokens(const HttpResponse& response,
+                           std::chrono::steady_clock::time_point requestInstant,
+                           const std::optional<std::string>& fallbackRefreshToken) {
+    Json body;
+    try {
+        body = Json::parse(response.body);
+    } catch (const Json::parse_error& e) {
+        // The library's own text quotes the bytes it stopped at: part of a token, perhaps.
+        throw std::runtime_error("syntax error in the token response at byte " +
+                                 std::to_string(e.byte));
+    }
+    AuthTokens tokens;
+    AccessToken& access = tokens.accessToken;
+    access.tokenType = body.at("token_type").get<std::string>();
+    access.token = body.at("access_token").get<std::string>();
+    const Json& expiresIn = body.at("expires_in");
+    access.expiresIn = expiresIn.is_boolean() ? (expiresIn.get<bool>() ? 1 : 0)
+                                              : jwt_detail::NumberToInt32(expiresIn);
+    access.expiresAt = requestInstant + std::chrono::seconds(std::int64_t{access.expiresIn});
+    access.jwt = ParseJwt(access.token);
+
+    if (const auto refresh = body.find("refresh_token"); refresh != body.end()) {
+        tokens.refreshToken = refresh->get<std::string>();
+    } else if (fallbackRefreshToken) {
+        tokens.refreshToken = *fallbackRefreshToken;
+    }
+    return tokens;
+}
+
+}  // namespace auth_detail
+
+struct HttpAuthClient::Grant {
+    const char* operation;
+    const char* parseFailure;
+    std::optional<std::string> fallbackRefreshToken;
+};
+
+HttpAuthClient::HttpAuthClient(std::u16string host, std::string clientId,
+                               std::shared_ptr<HttpClient> http, std::shared_ptr<const Clock> clock)
+    : host_(std::move(host)),
+      clientId_(std::move(clientId)),
+      http_(std::move(http)),
+      clock_(std::move(clock)) {}
+
+namespace {
+
+// Compact, members in byte order of their names (the JSON library keeps objects sorted), UTF-8 as
+// is; text that is not UTF-8 is replaced rather than failing the request.
+std::string SerializeBody(const nlohmann::json& body) {
+    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+AuthTokens HttpAuthClient::GetAuthTokensByCode(const std::string& redirectUri,
+                                               const std::string& code) {
+    const Grant grant{"Get auth tokens by code", "Failed to parse auth tokens received by code: %s",
+                      std::nullopt};
+    return RequestTokens(grant, SerializeBody({{"client_id", clientId_},
+                                               {"code", code},
+                                               {"grant_type", "authorization_code"},
+                                               {"redirect_uri", redirectUri}}));
+}
+
+AuthTokens HttpAuthClient::GetAuthTokensByRefreshToken(const std::string& refreshToken) {
+    const Grant grant{"Get auth tokens by refresh token",
+                      "Failed to parse auth tokens received by refresh token: %s", refreshToken};
+    return RequestTokens(grant, SerializeBody({{"client_id", clientId_},
+                                               {"grant_type", "refresh_token"},
+                                               {"refresh_token", refreshToken}}));
+}
+
+AuthTokens HttpAuthClient::GetAuthTokensBySecret(const std::string& audience,
+                                                 const std::string& clientSecret) {
+    const Grant grant{"Get auth tokens by M2M secret",
+                      "Failed to parse auth tokens received by client secret: %s", std::nullopt};
+    return RequestTokens(grant, SerializeBody({{"audience", audience},
+                                               {"client_id", clientId_},
+                                               {"client_secret", clientSecret},
+                                               {"grant_type", "client_credentials"}}));
+}
+
+AuthTokens HttpAuthClient::RequestTokens(const Grant& grant, std::string body) const {
+    HttpRequest request;
+    request.host = host_;
+    request.port = 443;
+    request.path = u"/oauth/token";
+    request.headers = JsonExchangingHeaders();
+    request.body = std::move(body);
+
+    // Read before sending: the exchange's own duration counts against the token's lifetime.
+    const auto requestInstant = clock_->SteadyNow();
+    const HttpResponse response = http_->Send(u"POST", request);
+    auth_detail::CheckTokenResponse(grant.operation, response);
+    try {
+        return auth_detail::ParseAuthTokens(response, requestInstant, grant.fallbackRefreshToken);
+    } catch (const std::exception& e) {
+        throw MorvaError(grant.parseFailure, e.what());
+    }
+}
+
+}  // namespace morva

@@ -1,0 +1,245 @@
+#include "auth/code_auth_service.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/captured_log.h"
+#include "support/fake_auth_collaborators.h"
+#include "support/fake_clock.h"
+
+namespace morva {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace std::chrono_literals;
+
+constexpr char16_t kTarget[] = u"MORVA_Orderbook";
+constexpr char kPrefix[] = "debug|morva::CodeAuthService::";
+
+AuthConfig Config() {
+    return {kTarget, u"login.morva.example", "CLIENT32",
+            u"morva://login.morva.example/metatrader/morva/callback"};
+}
+
+// Waits, boundedly, for an authorization the test has let finish; the token lives in the shared
+// state, so equal addresses mean one authorization.
+const AccessToken& Await(const std::shared_future<AccessToken>& future) {
+    if (future.wait_for(20s) != std::future_status::ready) {
+        throw std::runtime_error("authorization did not finish");
+    }
+    return future.get();
+}
+
+std::string FailureOf(const std::shared_future<AccessToken>& future) {
+    try {
+        Await(future);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+class CodeAuthServiceTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<test::FakeClock> clock_ = std::make_shared<test::FakeClock>();
+    std::shared_ptr<test::FakeAuthCodeProvider> window_ =
+        std::make_shared<test::FakeAuthCodeProvider>();
+    std::shared_ptr<test::FakeAuthClient> endpoint_ =
+        std::make_shared<test::FakeAuthClient>(clock_);
+    std::shared_ptr<test::FakeCredentialStore> store_ =
+        std::make_shared<test::FakeCredentialStore>();
+    test::CapturedLog log_{spdlog::level::debug};
+    std::shared_ptr<CodeAuthService> service_ =
+        CodeAuthService::Create(Config(), window_, endpoint_, store_, clock_);
+};
+
+TEST_F(CodeAuthServiceTest, SignsInOnceWhileCallersPoll) {
+    window_->Hold();
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-1"));
+
+    const auto first = service_->GetAccessTokenAsync();
+    ASSERT_TRUE(window_->WaitForCalls(1));
+    EXPECT_EQ(first.wait_for(0s), std::future_status::timeout);
+    const auto second = service_->GetAccessTokenAsync();
+    window_->Release();
+
+    EXPECT_EQ(Await(first).token, "access-1");
+    EXPECT_EQ(&Await(first), &Await(second));  // one shared state
+    EXPECT_EQ(window_->calls(), 1);
+    const auto calls = endpoint_->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].grant, "code");
+    EXPECT_EQ(calls[0].first, "morva://login.morva.example/metatrader/morva/callback");
+    EXPECT_EQ(calls[0].second, "c0de");
+    const auto stored = store_->Get(kTarget);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->userName, u"auth0|user");
+    EXPECT_EQ(stored->secret, u"r-1");
+
+    const std::string lines = log_.Lines();
+    EXPECT_THAT(
+        lines, HasSubstr(std::string(kPrefix) + "GetAccessTokenAsync|Starting authorization...\n"));
+    EXPECT_THAT(
+        lines, HasSubstr(std::string(kPrefix) + "GetAccessTokenAsync|Authorization in progress\n"));
+    EXPECT_THAT(lines, HasSubstr(std::string(kPrefix) +
+                                 "GetAccessTokenByCode|Starting code authorization\n"));
+    EXPECT_THAT(lines, HasSubstr("info|morva::CodeAuthService::GetAccessTokenByCode|Successfully "
+                                 "received access token using auth code\n"));
+    EXPECT_THAT(lines,
+                HasSubstr(std::string(kPrefix) +
+                          "TrySaveRefreshToken|Saving refresh token in Credential Manager\n"));
+}
+
+TEST_F(CodeAuthServiceTest, ConcurrentCallersStartExactlyOneAuthorization) {
+    window_->Hold();
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-1"));
+    std::vector<std::shared_future<AccessToken>> futures(8);
+    std::vector<std::thread> callers;
+    for (auto& future : futures) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                future = service_->GetAccessTokenAsync();
+            }
+        });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    window_->Release();
+    for (const auto& future : futures) {
+        EXPECT_EQ(Await(future).token, "access-1");
+    }
+    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_EQ(endpoint_->Calls().size(), 1u);
+}
+
+TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
+    store_->Put(kTarget, {u"auth0|user", u"r-stored"});
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-2"));
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-3"));
+    const auto first = service_->GetAccessTokenAsync();  // obtained at T
+    EXPECT_EQ(Await(first).token, "access-1");
+
+    clock_->Advance(3569s);
+    EXPECT_EQ(&Await(service_->GetAccessTokenAsync()), &Await(first));
+    EXPECT_THAT(log_.Lines(), HasSubstr("GetAccessTokenAsync|Using cached access token\n"));
+    EXPECT_EQ(endpoint_->Calls().size(), 1u);
+
+    clock_->Advance(1s);  // T + 3570 s: within the margin
+    const auto renewed = service_->GetAccessTokenAsync();
+    EXPECT_EQ(Await(renewed).token, "access-2");
+    EXPECT_THAT(log_.Lines(),
+                HasSubstr("GetAccessTokenAsync|Cached access token expired, reauthorizing...\n"));
+    // Renewal goes through the refresh token stored by the first authorization.
+    const auto calls = endpoint_->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].first, "r-stored");
+    EXPECT_EQ(calls[1].first, "r-2");
+    EXPECT_EQ(store_->Get(kTarget)->secret, u"r-3");
+    EXPECT_EQ(window_->calls(), 0);
+}
+
+TEST_F(CodeAuthServiceTest, ShortLivedTokensAreRenewedOnEveryCall) {
+    store_->Put(kTarget, {u"auth0|user", u"r"});
+    for (int i = 0; i < 3; ++i) {
+        endpoint_->Grant(test::FakeAuthClient::Tokens("r", 30));
+    }
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-2");
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-3");
+}
+
+TEST_F(CodeAuthServiceTest, RejectedRefreshTokenFallsBackToSignIn) {
+    store_->Put(kTarget, {u"auth0|user", u"r-revoked"});
+    endpoint_->Refuse(
+        MorvaError("Get auth tokens by refresh token failed (HTTP 400): invalid_grant"));
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-fresh"));
+    window_->AnswerCode(u"c0de");
+
+    EXPECT_EQ(service_->GetAccessToken().token, "access-2");
+    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_EQ(store_->Get(kTarget)->secret, u"r-fresh");
+    EXPECT_THAT(log_.Lines(),
+                HasSubstr("warning|morva::CodeAuthService::TryGetAccessTokenFromRefreshToken|"
+                          "Failed to get access token by refresh token: Get auth tokens by refresh "
+                          "token failed (HTTP 400): invalid_grant\n"));
+}
+
+TEST_F(CodeAuthServiceTest, ClosedWindowFailsForTheLifeOfTheService) {
+    window_->AnswerCode(u"");
+    const auto first = service_->GetAccessTokenAsync();
+    const std::string failure = FailureOf(first);
+    EXPECT_EQ(failure,
+              "Authorization code not received. Window closed without successful sign-in.");
+
+    const auto again = service_->GetAccessTokenAsync();
+    EXPECT_EQ(FailureOf(again), failure);
+    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_TRUE(endpoint_->Calls().empty());
+    EXPECT_THAT(log_.Lines(), HasSubstr("error|morva::CodeAuthService::GetAccessTokenAsync|"
+                                        "Authorization failed: " +
+                                        failure + "\n"));
+    // The blocking path is not bound by the stored failure.
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
+    EXPECT_EQ(service_->GetAccessToken().token, "access-1");
+}
+
+TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
+    store_->FailReads(true);
+    store_->FailWrites(true);
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
+
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
+    const std::string lines = log_.Lines();
+    EXPECT_THAT(lines, HasSubstr("warning|morva::CodeAuthService::TryLoadRefreshToken|Failed to "
+                                 "load refresh token from Credential Manager: Failed to read "
+                                 "credentials from Credential Manager\n"));
+    EXPECT_THAT(lines, HasSubstr("warning|morva::CodeAuthService::TrySaveRefreshToken|Failed to "
+                                 "save credentials to Credential Manager: Write credentials"));
+}
+
+TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
+    store_->Put(kTarget, {u"auth0|user", u"r-secret-stored"});
+    endpoint_->Refuse(MorvaError("refused"));
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-new", 30));
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-newer", 30));
+    window_->AnswerCode(u"code-secret");
+    Await(service_->GetAccessTokenAsync());
+    Await(service_->GetAccessTokenAsync());
+    service_->GetAccessTokenAsync();
+
+    const std::string lines = log_.Lines();
+    EXPECT_THAT(lines, HasSubstr("Using refresh token from Credential Manager"));
+    for (const char* secret : {"secret", "access-"}) {
+        EXPECT_THAT(lines, Not(HasSubstr(secret)));
+    }
+}
+
+TEST_F(CodeAuthServiceTest, ReleasingTheServiceNeverWaitsForTheWindow) {
+    window_->Hold();
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
+    const auto pending = service_->GetAccessTokenAsync();
+    ASSERT_TRUE(window_->WaitForCalls(1));
+
+    std::weak_ptr<CodeAuthService> watcher = service_;
+    service_.reset();                 // returns while the window is still open
+    EXPECT_FALSE(watcher.expired());  // the sign-in keeps what it needs
+    window_->Release();
+    EXPECT_EQ(Await(pending).token, "access-1");
+}
+
+}  // namespace
+}  // namespace morva

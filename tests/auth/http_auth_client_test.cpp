@@ -1,0 +1,164 @@
+#include "auth/http_auth_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "host/morva_error.h"
+#include "support/fake_clock.h"
+#include "support/fake_http_client.h"
+#include "support/jwt_builder.h"
+
+namespace morva {
+namespace {
+
+using test::MakeResponse;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kAccessToken = test::MakeJwt(R"({"sub":"auth0|7","iss":"https://login/"})");
+
+std::string TokenBody(const std::string& extra = R"(,"refresh_token":"r-new")",
+                      const std::string& expiresIn = "3600") {
+    return R"({"token_type":"Bearer","access_token":")" + kAccessToken + R"(","expires_in":)" +
+           expiresIn + extra + "}";
+}
+
+class HttpAuthClientTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<test::FakeHttpClient> http_ = std::make_shared<test::FakeHttpClient>();
+    std::shared_ptr<test::FakeClock> clock_ = std::make_shared<test::FakeClock>();
+    HttpAuthClient client_{u"login.morva.example", "CLIENT32", http_, clock_};
+
+    template <class Call>
+    std::string ErrorOf(Call call) {
+        try {
+            call();
+        } catch (const MorvaError& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+};
+
+TEST_F(HttpAuthClientTest, EachGrantPostsItsCompactSortedBody) {
+    for (int i = 0; i < 3; ++i) {
+        http_->Enqueue(MakeResponse(200, TokenBody()));
+    }
+    client_.GetAuthTokensByCode("morva://login.morva.example/metatrader/morva/callback", "c0de");
+    client_.GetAuthTokensByRefreshToken("r-old");
+    client_.GetAuthTokensBySecret("https://api/", "s3cret");
+
+    const auto requests = http_->Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& [method, request] : requests) {
+        EXPECT_EQ(method, u"POST");
+        EXPECT_EQ(request.host, u"login.morva.example");
+        EXPECT_EQ(request.port, 443);
+        EXPECT_EQ(request.path, u"/oauth/token");
+        EXPECT_EQ(request.headers.size(), 2u);
+        EXPECT_EQ(request.headers.at(u"Accept"), u"application/json");
+        EXPECT_EQ(request.headers.at(u"Content-Type"), u"application/json");
+    }
+    EXPECT_EQ(requests[0].request.body,
+              R"({"client_id":"CLIENT32","code":"c0de","grant_type":"authorization_code",)"
+              R"("redirect_uri":"morva://login.morva.example/metatrader/morva/callback"})");
+    EXPECT_EQ(requests[1].request.body,
+              R"({"client_id":"CLIENT32","grant_type":"refresh_token","refresh_token":"r-old"})");
+    EXPECT_EQ(requests[2].request.body,
+              R"({"audience":"https://api/","client_id":"CLIENT32","client_secret":"s3cret",)"
+              R"("grant_type":"client_credentials"})");
+}
+
+TEST_F(HttpAuthClientTest, ReadsTheTokensAndCountsLifetimeFromBeforeTheRequest) {
+    const auto before = clock_->SteadyNow();
+    http_->EnqueueResponder([this](const std::u16string&, const HttpRequest&) {
+        clock_->Advance(std::chrono::seconds(5));  // the exchange itself takes time
+        return MakeResponse(200, TokenBody());
+    });
+    const AuthTokens tokens = client_.GetAuthTokensByCode("uri", "code");
+    EXPECT_EQ(tokens.refreshToken, "r-new");
+    EXPECT_EQ(tokens.accessToken.tokenType, "Bearer");
+    EXPECT_EQ(tokens.accessToken.token, kAccessToken);
+    EXPECT_EQ(tokens.accessToken.expiresIn, 3600);
+    EXPECT_EQ(tokens.accessToken.expiresAt, before + std::chrono::seconds(3600));
+    EXPECT_EQ(tokens.accessToken.jwt.payload.sub, "auth0|7");
+}
+
+TEST_F(HttpAuthClientTest, MissingRefreshTokenFallsBackOnlyForTheRefreshGrant) {
+    http_->Enqueue(MakeResponse(200, TokenBody("")));
+    http_->Enqueue(MakeResponse(200, TokenBody("")));
+    http_->Enqueue(MakeResponse(200, TokenBody("")));
+    EXPECT_EQ(client_.GetAuthTokensByRefreshToken("r-sent").refreshToken, "r-sent");
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").refreshToken, "");
+    EXPECT_EQ(client_.GetAuthTokensBySecret("aud", "secret").refreshToken, "");
+}
+
+TEST_F(HttpAuthClientTest, ExpiresInIsTruncatedAndMustBeANumber) {
+    http_->Enqueue(MakeResponse(200, TokenBody("", "3600.9")));
+    http_->Enqueue(MakeResponse(200, TokenBody("", "true")));
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").accessToken.expiresIn, 3600);
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").accessToken.expiresIn, 1);
+
+    http_->Enqueue(MakeResponse(200, TokenBody("", "\"3600\"")));
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByRefreshToken("r"); }),
+              "Failed to parse auth tokens received by refresh token: "
+              "[json.exception.type_error.302] type must be number, but is string");
+}
+
+TEST_F(HttpAuthClientTest, ParseFailuresCarryTheGrantsMessage) {
+    http_->Enqueue(MakeResponse(200, R"({"token_type":"Bearer","access_token":"opaque",)"
+                                     R"("expires_in":60})"));
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+              "Failed to parse auth tokens received by code: Failed to parse JWT token: header end "
+              "not found");
+
+    http_->Enqueue(MakeResponse(200, R"({"access_token":"x","expires_in":60})"));
+    EXPECT_THAT(ErrorOf([&] { client_.GetAuthTokensBySecret("a", "s"); }),
+                HasSubstr("received by client secret: [json.exception.out_of_range.403] key "
+                          "'token_type' not found"));
+
+    // A body cut short inside a token: the error names the place, never the token's text.
+    http_->Enqueue(MakeResponse(200, R"({"token_type":"Bearer","refresh_token":"v1.SECRET-PART)"));
+    const std::string error = ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); });
+    EXPECT_THAT(error, HasSubstr("Failed to parse auth tokens received by code: syntax error"));
+    EXPECT_THAT(error, Not(HasSubstr("SECRET")));
+}
+
+TEST_F(HttpAuthClientTest, OnlyStatus200Succeeds) {
+    http_->Enqueue(MakeResponse(
+        400,
+        R"({"error":"invalid_grant","error_description":"Unknown or invalid refresh token."})"));
+    EXPECT_EQ(
+        ErrorOf([&] { client_.GetAuthTokensByRefreshToken("r"); }),
+        "Get auth tokens by refresh token failed (HTTP 400): invalid_grant (Unknown or invalid "
+        "refresh token.)");
+
+    http_->Enqueue(MakeResponse(401, "<html><body>Unauthorized</body></html>"));
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+              "Get auth tokens by code failed (HTTP 401): <html><body>Unauthorized</body></html>");
+
+    http_->Enqueue(MakeResponse(403, R"({"error_description":"no error member"})"));
+    EXPECT_EQ(
+        ErrorOf([&] { client_.GetAuthTokensBySecret("a", "s"); }),
+        R"(Get auth tokens by M2M secret failed (HTTP 403): {"error_description":"no error member"})");
+
+    http_->Enqueue(MakeResponse(500, R"({"error":"server_error"})"));
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+              "Get auth tokens by code failed (HTTP 500): server_error");
+
+    for (const int status : {201, 204}) {
+        http_->Enqueue(MakeResponse(status, TokenBody()));
+        EXPECT_THAT(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+                    HasSubstr("failed (HTTP " + std::to_string(status) + ")"));
+    }
+
+    http_->EnqueueFailure(MorvaError("Send HTTP request failed. [12029]"));
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+              "Send HTTP request failed. [12029]");
+}
+
+}  // namespace
+}  // namespace morva

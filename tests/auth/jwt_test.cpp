@@ -1,0 +1,158 @@
+#include "auth/jwt.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "auth/base64.h"
+#include "config/deployment_settings.h"
+#include "host/morva_error.h"
+#include "support/jwt_builder.h"
+
+namespace morva {
+namespace {
+
+using test::EncodeBase64Url;
+using test::MakeJwt;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+std::string ErrorOf(std::string_view token) {
+    try {
+        ParseJwt(token);
+    } catch (const MorvaError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+std::string Claim(std::string_view suffix) {
+    return std::string(deployment::kClaimsOrigin) + std::string(suffix);
+}
+
+const std::string kHeader = EncodeBase64Url(R"({"alg":"RS256","typ":"JWT"})");
+const std::string kPayload = EncodeBase64Url(R"({"sub":"user"})");
+
+TEST(Base64Url, DecodesBothAlphabetsWithOrWithoutPadding) {
+    // 0xFB 0xFF 0xBF encodes as "+/+/" in the standard alphabet.
+    EXPECT_EQ(DecodeBase64Url("-_-_"), "\xFB\xFF\xBF");
+    EXPECT_EQ(DecodeBase64Url("+/+/"), "\xFB\xFF\xBF");
+    EXPECT_EQ(DecodeBase64Url("TWE"), "Ma");
+    EXPECT_EQ(DecodeBase64Url("TWE="), "Ma");
+    EXPECT_EQ(DecodeBase64Url("TQ"), "M");
+    EXPECT_EQ(DecodeBase64Url("TQ=="), "M");
+    EXPECT_EQ(DecodeBase64Url("TWFu"), "Man");
+}
+
+TEST(Base64Url, RefusesWhatIsNotBase64) {
+    for (const char* bad : {"TW!u", "TWF u", "T", "TWFuT", "TQ=", "TQ===", "=", "T=Q=", "TWE\n"}) {
+        try {
+            DecodeBase64Url(bad);
+            ADD_FAILURE() << "accepted " << bad;
+        } catch (const MorvaError& e) {
+            EXPECT_STREQ(e.what(), "Check size of Base64 decoded buffer failed") << bad;
+        }
+    }
+    try {
+        DecodeBase64Url("");
+        ADD_FAILURE() << "accepted an empty segment";
+    } catch (const MorvaError& e) {
+        EXPECT_STREQ(e.what(), "Non-positive Base64 decoded size");
+    }
+}
+
+TEST(ParseJwt, SegmentBoundsHaveTheirOwnTexts) {
+    EXPECT_EQ(ErrorOf("no-dot-at-all"), "Failed to parse JWT token: header end not found");
+    EXPECT_EQ(ErrorOf(kHeader + "."), "Failed to parse JWT token: payload begin not found");
+    EXPECT_EQ(ErrorOf(kHeader + "." + kPayload),
+              "Failed to parse JWT token: payload end not found");
+    // The header is decoded before the payload's bounds are looked at.
+    EXPECT_EQ(ErrorOf("!!."),
+              "Failed to parse JWT token header: Check size of Base64 decoded buffer failed");
+    EXPECT_EQ(ErrorOf("." + kPayload + ".sig"),
+              "Failed to parse JWT token header: Non-positive Base64 decoded size");
+    EXPECT_THAT(ErrorOf(kHeader + ".." + "sig"),
+                StartsWith("Failed to parse JWT token payload: Non-positive"));
+    EXPECT_THAT(ErrorOf(kHeader + "." + EncodeBase64Url("{not json") + "."),
+                StartsWith("Failed to parse JWT token payload: [json.exception.parse_error"));
+}
+
+TEST(ParseJwt, SignatureIsNeverRead) {
+    const Jwt empty = ParseJwt(kHeader + "." + kPayload + ".");
+    EXPECT_EQ(empty.header.alg, "RS256");
+    EXPECT_EQ(empty.header.typ, "JWT");
+    EXPECT_EQ(empty.payload.sub, "user");
+    const Jwt many = ParseJwt(kHeader + "." + kPayload + ".!!.??");
+    EXPECT_EQ(many.payload.sub, "user");
+}
+
+TEST(ParseJwt, ReadsEveryClaim) {
+    const std::string payload =
+        R"({"sub":"auth0|42","iss":"https://login.example/","iat":1700000000,)"
+        R"("exp":1700003600,")" +
+        Claim("/tokenID") + R"(":"tid-1",")" + Claim("/privileges") +
+        R"(":{"live":{"canAccessPremium":true},"demo":{"canAccessPremium":0}}})";
+    const Jwt jwt = ParseJwt(MakeJwt(payload));
+    EXPECT_EQ(jwt.payload.sub, "auth0|42");
+    EXPECT_EQ(jwt.payload.iss, "https://login.example/");
+    EXPECT_EQ(jwt.payload.iat, 1700000000);
+    EXPECT_EQ(jwt.payload.exp, 1700003600);
+    EXPECT_EQ(jwt.payload.tokenId, "tid-1");
+    EXPECT_EQ(jwt.payload.liveCanAccessPremium, 1);
+    EXPECT_EQ(jwt.payload.demoCanAccessPremium, 0);
+}
+
+TEST(ParseJwt, AbsentClaimsStayEmpty) {
+    for (const char* payload :
+         {"{}", "[]", "42", R"({"SUB":"x"})",
+          // Namespaced names compare with letter case, and a privileges claim of the wrong
+          // shape simply has no flags.
+          R"({"HTTPS://WWW.MORVA.EXAMPLE/privileges":{"live":{"canAccessPremium":1}}})"}) {
+        const Jwt jwt = ParseJwt(MakeJwt(payload, "{}"));
+        EXPECT_TRUE(jwt.header.alg.empty()) << payload;
+        EXPECT_TRUE(jwt.payload.sub.empty()) << payload;
+        EXPECT_FALSE(jwt.payload.iat.has_value()) << payload;
+        EXPECT_FALSE(jwt.payload.exp.has_value()) << payload;
+        EXPECT_FALSE(jwt.payload.liveCanAccessPremium.has_value()) << payload;
+    }
+    for (const std::string& privileges :
+         {std::string("7"), std::string(R"({"live":1})"), std::string(R"({"live":{}})")}) {
+        const Jwt jwt =
+            ParseJwt(MakeJwt(R"({")" + Claim("/privileges") + R"(":)" + privileges + "}"));
+        EXPECT_FALSE(jwt.payload.liveCanAccessPremium.has_value()) << privileges;
+        EXPECT_FALSE(jwt.payload.demoCanAccessPremium.has_value()) << privileges;
+    }
+}
+
+TEST(ParseJwt, NumbersAreTruncatedAndWrongKindsFailTheSegment) {
+    auto premium = [](const std::string& value) {
+        return ParseJwt(MakeJwt(R"({")" + Claim("/privileges") +
+                                R"(":{"live":{"canAccessPremium":)" + value + "}}}"))
+            .payload.liveCanAccessPremium;
+    };
+    EXPECT_EQ(premium("0.9"), 0);
+    EXPECT_EQ(premium("-1.9"), -1);
+    EXPECT_EQ(premium("false"), 0);
+    EXPECT_EQ(premium("4294967297"), 1);  // an integer keeps its low 32 bits
+    EXPECT_EQ(ParseJwt(MakeJwt(R"({"iat":1700000000.99})")).payload.iat, 1700000000);
+    EXPECT_EQ(ParseJwt(MakeJwt(R"({"exp":-5.5})")).payload.exp, -5);
+
+    EXPECT_EQ(ErrorOf(MakeJwt(R"({"iat":true})")),
+              "Failed to parse JWT token payload: [json.exception.type_error.302] type must be "
+              "number, but is boolean");
+    EXPECT_THAT(ErrorOf(MakeJwt(R"({")" + Claim("/privileges") +
+                                R"(":{"live":{"canAccessPremium":"1"}}})")),
+                HasSubstr("type must be number, but is string"));
+    EXPECT_THAT(ErrorOf(MakeJwt(R"({"sub":5})")), HasSubstr("type must be string, but is number"));
+    EXPECT_THAT(ErrorOf(MakeJwt("{}", R"({"alg":null})")),
+                StartsWith("Failed to parse JWT token header: [json.exception.type_error.302]"));
+    // Beyond what the field holds: refused, not converted with undefined behaviour.
+    EXPECT_THAT(ErrorOf(MakeJwt(R"({"iat":1e300})")), HasSubstr("out_of_range"));
+    EXPECT_THAT(ErrorOf(MakeJwt(R"({")" + Claim("/privileges") +
+                                R"(":{"demo":{"canAccessPremium":3e9}}})")),
+                HasSubstr("out_of_range"));
+}
+
+}  // namespace
+}  // namespace morva

@@ -1,0 +1,201 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "auth/auth_client.h"
+#include "auth/auth_code_provider.h"
+#include "auth/credential_store.h"
+#include "host/morva_error.h"
+#include "util/clock.h"
+
+namespace morva::test {
+
+// A sign-in window that answers from a script; `Hold` makes it block until `Release`, like a user
+// who takes their time.
+class FakeAuthCodeProvider : public AuthCodeProvider {
+  public:
+    using Answer = std::function<std::u16string(const AuthConfig&)>;
+
+    std::u16string GetAuthCode(const AuthConfig& config) override {
+        Answer answer;
+        {
+            std::unique_lock lock(mutex_);
+            ++calls_;
+            called_.notify_all();
+            released_.wait(lock, [this] { return !held_; });
+            answer = answer_;
+        }
+        return answer ? answer(config) : std::u16string();
+    }
+
+    void SetAnswer(Answer answer) {
+        const std::lock_guard lock(mutex_);
+        answer_ = std::move(answer);
+    }
+    void AnswerCode(std::u16string code) {
+        SetAnswer([code = std::move(code)](const AuthConfig&) { return code; });
+    }
+    void Hold() {
+        const std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void Release() {
+        const std::lock_guard lock(mutex_);
+        held_ = false;
+        released_.notify_all();
+    }
+    // Waits (bounded) until the window has been asked for `count` codes in all.
+    bool WaitForCalls(int count) {
+        std::unique_lock lock(mutex_);
+        return called_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_ >= count; });
+    }
+    int calls() const {
+        const std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+  private:
+    mutable std::mutex mutex_;  // guards everything below
+    std::condition_variable called_;
+    std::condition_variable released_;
+    Answer answer_;
+    bool held_ = false;
+    int calls_ = 0;
+};
+
+// A token endpoint that grants whatever the test enqueued, recording each grant it was asked for.
+// Tokens expire relative to the clock it is given, as the real client's do.
+class FakeAuthClient : public AuthClient {
+  public:
+    struct Call {
+        std::string grant;  // "code", "refresh" or "secret"
+        std::string first;  // redirect URI, refresh token or audience
+        std::string second;
+    };
+
+    explicit FakeAuthClient(std::shared_ptr<const Clock> clock) : clock_(std::move(clock)) {}
+
+    // A grant answered with these tokens; access token text "access-<n>".
+    static AuthTokens Tokens(std::string refreshToken, std::int32_t expiresIn = 3600,
+                             std::string subject = "auth0|user") {
+        AuthTokens tokens;
+        tokens.refreshToken = std::move(refreshToken);
+        tokens.accessToken.tokenType = "Bearer";
+        tokens.accessToken.expiresIn = expiresIn;
+        tokens.accessToken.jwt.payload.sub = std::move(subject);
+        return tokens;
+    }
+
+    void Grant(AuthTokens tokens) {
+        const std::lock_guard lock(mutex_);
+        answers_.emplace_back(std::move(tokens));
+    }
+    void Refuse(MorvaError error) {
+        const std::lock_guard lock(mutex_);
+        answers_.emplace_back(std::move(error));
+    }
+    std::vector<Call> Calls() const {
+        const std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+    AuthTokens GetAuthTokensByCode(const std::string& redirectUri,
+                                   const std::string& code) override {
+        return Answer({"code", redirectUri, code});
+    }
+    AuthTokens GetAuthTokensByRefreshToken(const std::string& refreshToken) override {
+        return Answer({"refresh", refreshToken, {}});
+    }
+    AuthTokens GetAuthTokensBySecret(const std::string& audience,
+                                     const std::string& clientSecret) override {
+        return Answer({"secret", audience, clientSecret});
+    }
+
+  private:
+    struct Scripted {
+        explicit Scripted(AuthTokens t) : tokens(std::move(t)) {}
+        explicit Scripted(MorvaError e) : error(std::move(e)) {}
+        std::optional<AuthTokens> tokens;
+        std::optional<MorvaError> error;
+    };
+
+    AuthTokens Answer(Call call) {
+        const std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+        if (answers_.empty()) {
+            throw MorvaError("FakeAuthClient: no answer for this grant");
+        }
+        Scripted next = std::move(answers_.front());
+        answers_.pop_front();
+        if (next.error) {
+            throw *next.error;
+        }
+        AuthTokens tokens = std::move(*next.tokens);
+        tokens.accessToken.token = "access-" + std::to_string(calls_.size());
+        tokens.accessToken.expiresAt =
+            clock_->SteadyNow() + std::chrono::seconds(tokens.accessToken.expiresIn);
+        return tokens;
+    }
+
+    const std::shared_ptr<const Clock> clock_;
+    mutable std::mutex mutex_;  // guards the script and the record
+    std::deque<Scripted> answers_;
+    std::vector<Call> calls_;
+};
+
+// An in-memory credential store that fails on demand.
+class FakeCredentialStore : public CredentialStore {
+  public:
+    void Write(const std::u16string& target, const Credentials& credentials) override {
+        const std::lock_guard lock(mutex_);
+        if (failWrites_) {
+            throw MorvaError(
+                "Write credentials to Credential Manager failed. Access is denied.[5]");
+        }
+        entries_[target] = credentials;
+    }
+    std::optional<Credentials> Read(const std::u16string& target) override {
+        const std::lock_guard lock(mutex_);
+        if (failReads_) {
+            throw MorvaError("Failed to read credentials from Credential Manager");
+        }
+        const auto found = entries_.find(target);
+        return found == entries_.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    void Put(const std::u16string& target, Credentials credentials) {
+        const std::lock_guard lock(mutex_);
+        entries_[target] = std::move(credentials);
+    }
+    std::optional<Credentials> Get(const std::u16string& target) const {
+        const std::lock_guard lock(mutex_);
+        const auto found = entries_.find(target);
+        return found == entries_.end() ? std::nullopt : std::optional(found->second);
+    }
+    void FailReads(bool fail) {
+        const std::lock_guard lock(mutex_);
+        failReads_ = fail;
+    }
+    void FailWrites(bool fail) {
+        const std::lock_guard lock(mutex_);
+        failWrites_ = fail;
+    }
+
+  private:
+    mutable std::mutex mutex_;  // guards everything below
+    std::map<std::u16string, Credentials> entries_;
+    bool failReads_ = false;
+    bool failWrites_ = false;
+};
+
+}  // namespace morva::test
