@@ -30,7 +30,7 @@ else()
     find_package(spdlog REQUIRED)
     find_package(fmt REQUIRED)
     find_package(nlohmann_json 3.11 REQUIRED)
-    find_package(ICU REQUIRED COMPONENTS uc)
+    find_package(ICU REQUIRED COMPONENTS uc i18n)
     find_package(CURL REQUIRED)
     add_library(morva_third_party INTERFACE)
     target_link_libraries(morva_third_party INTERFACE spdlog::spdlog fmt::fmt

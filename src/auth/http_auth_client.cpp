@@ -8,6 +8,7 @@
 #include "host/morva_error.h"
 #include "http/http_headers.h"
 #include "http/http_request.h"
+#include "util/json_number.h"
 
 namespace morva {
 
@@ -51,8 +52,8 @@ AuthTokens ParseAuthTokens(const HttpResponse& response,
     access.tokenType = body.at("token_type").get<std::string>();
     access.token = body.at("access_token").get<std::string>();
     const Json& expiresIn = body.at("expires_in");
-    access.expiresIn = expiresIn.is_boolean() ? (expiresIn.get<bool>() ? 1 : 0)
-                                              : jwt_detail::NumberToInt32(expiresIn);
+    access.expiresIn =
+        expiresIn.is_boolean() ? (expiresIn.get<bool>() ? 1 : 0) : JsonNumberToInt32(expiresIn);
     access.expiresAt = requestInstant + std::chrono::seconds(std::int64_t{access.expiresIn});
     access.jwt = ParseJwt(access.token);
 

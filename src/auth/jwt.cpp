@@ -1,69 +1,16 @@
 #include "auth/jwt.h"
 
-#include <cmath>
 #include <exception>
-#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "auth/base64.h"
 #include "config/deployment_settings.h"
 #include "host/morva_error.h"
+#include "util/json_number.h"
+#include "util/no_destructor.h"
 
 namespace morva {
-
-namespace jwt_detail {
-
-namespace {
-
-using Json = nlohmann::json;
-
-[[noreturn]] void ThrowNotNumber(const Json& value) {
-    throw Json::type_error::create(
-        302, "type must be number, but is " + std::string(value.type_name()), &value);
-}
-
-// A fraction is cut toward zero; a value the target cannot hold is refused rather than converted
-// with undefined behaviour.
-template <class Int>
-Int TruncateFloat(const Json& value) {
-    const double whole = std::trunc(value.get<double>());
-    // The bounds as doubles: the lower one is exact, the upper one is 2^(bits-1).
-    constexpr double kLower = static_cast<double>(std::numeric_limits<Int>::min());
-    constexpr double kUpper = -kLower;
-    if (!(whole >= kLower && whole < kUpper)) {
-        throw Json::out_of_range::create(406, "number overflow: " + value.dump(), &value);
-    }
-    return static_cast<Int>(whole);
-}
-
-}  // namespace
-
-std::int64_t NumberToInt64(const Json& value) {
-    switch (value.type()) {
-        case Json::value_t::number_integer:
-        case Json::value_t::number_unsigned:
-            return value.get<std::int64_t>();
-        case Json::value_t::number_float:
-            return TruncateFloat<std::int64_t>(value);
-        default:
-            ThrowNotNumber(value);
-    }
-}
-
-std::int32_t NumberToInt32(const Json& value) {
-    switch (value.type()) {
-        case Json::value_t::number_integer:
-        case Json::value_t::number_unsigned:
-            return static_cast<std::int32_t>(value.get<std::int64_t>());
-        case Json::value_t::number_float:
-            return TruncateFloat<std::int32_t>(value);
-        default:
-            ThrowNotNumber(value);
-    }
-}
-
-}  // namespace jwt_detail
 
 namespace {
 
@@ -87,7 +34,7 @@ std::optional<std::int64_t> TimeClaim(const Json& holder, const char* name) {
     if (member == nullptr) {
         return std::nullopt;
     }
-    return jwt_detail::NumberToInt64(*member);
+    return JsonNumberToInt64(*member);
 }
 
 std::optional<std::int32_t> PremiumClaim(const Json* privileges, const char* account) {
@@ -99,7 +46,7 @@ std::optional<std::int32_t> PremiumClaim(const Json* privileges, const char* acc
     if (flag->is_boolean()) {
         return flag->get<bool>() ? 1 : 0;
     }
-    return jwt_detail::NumberToInt32(*flag);
+    return JsonNumberToInt32(*flag);
 }
 
 JwtHeader ReadHeader(const Json& json) {
@@ -110,17 +57,19 @@ JwtHeader ReadHeader(const Json& json) {
 }
 
 JwtPayload ReadPayload(const Json& json) {
-    static const std::string kTokenIdClaim = std::string(deployment::kClaimsOrigin) + "/tokenID";
-    static const std::string kPrivilegesClaim =
-        std::string(deployment::kClaimsOrigin) + "/privileges";
+    // Never destroyed: a sign-in thread may still parse a token while the process exits.
+    static NoDestructor<const std::string> tokenIdClaim(std::string(deployment::kClaimsOrigin) +
+                                                        "/tokenID");
+    static NoDestructor<const std::string> privilegesClaim(std::string(deployment::kClaimsOrigin) +
+                                                           "/privileges");
 
     JwtPayload payload;
     payload.sub = StringClaim(json, "sub");
     payload.iss = StringClaim(json, "iss");
     payload.iat = TimeClaim(json, "iat");
     payload.exp = TimeClaim(json, "exp");
-    payload.tokenId = StringClaim(json, kTokenIdClaim.c_str());
-    const Json* privileges = Member(json, kPrivilegesClaim.c_str());
+    payload.tokenId = StringClaim(json, tokenIdClaim->c_str());
+    const Json* privileges = Member(json, privilegesClaim->c_str());
     payload.liveCanAccessPremium = PremiumClaim(privileges, "live");
     payload.demoCanAccessPremium = PremiumClaim(privileges, "demo");
     return payload;

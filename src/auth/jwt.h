@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,12 +31,5 @@ struct Jwt {
 // Reads the header and payload claims of a JSON Web Token without checking its signature. Throws
 // MorvaError naming the segment that failed; never returns part of a token.
 Jwt ParseJwt(std::string_view token);
-
-namespace jwt_detail {
-// Reads a JSON number claim whole (a fraction truncated toward zero); throws the JSON library's
-// type error for anything else, and out_of_range for a value the type cannot hold.
-std::int64_t NumberToInt64(const nlohmann::json& value);
-std::int32_t NumberToInt32(const nlohmann::json& value);  // an integer keeps its low 32 bits
-}  // namespace jwt_detail
 
 }  // namespace morva

@@ -1,0 +1,59 @@
+#include "util/json_number.h"
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace morva {
+
+namespace {
+
+using Json = nlohmann::json;
+
+[[noreturn]] void ThrowNotNumber(const Json& value) {
+    throw Json::type_error::create(
+        302, "type must be number, but is " + std::string(value.type_name()), &value);
+}
+
+// A fraction is cut toward zero; a value the target cannot hold is refused rather than converted
+// with undefined behaviour.
+template <class Int>
+Int TruncateFloat(const Json& value) {
+    const double whole = std::trunc(value.get<double>());
+    // The bounds as doubles: the lower one is exact, the upper one is 2^(bits-1).
+    constexpr double kLower = static_cast<double>(std::numeric_limits<Int>::min());
+    constexpr double kUpper = -kLower;
+    if (!(whole >= kLower && whole < kUpper)) {
+        throw Json::out_of_range::create(406, "number overflow: " + value.dump(), &value);
+    }
+    return static_cast<Int>(whole);
+}
+
+}  // namespace
+
+std::int64_t JsonNumberToInt64(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned:
+            return value.get<std::int64_t>();
+        case Json::value_t::number_float:
+            return TruncateFloat<std::int64_t>(value);
+        default:
+            ThrowNotNumber(value);
+    }
+}
+
+std::int32_t JsonNumberToInt32(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned:
+            return static_cast<std::int32_t>(value.get<std::int64_t>());
+        case Json::value_t::number_float:
+            return TruncateFloat<std::int32_t>(value);
+        default:
+            ThrowNotNumber(value);
+    }
+}
+
+}  // namespace morva

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/configuration_client.h"
+#include "config/server_config.h"
+
+namespace morva::test {
+
+// A configuration client whose answers a test sets. Every call is counted; a test may make all
+// calls fail, or hold them at a gate until it opens it (to keep a background call running).
+class FakeConfigurationClient : public ConfigurationClient {
+  public:
+    std::u16string GetVersion() override {
+        return Answer([&] { return version_; });
+    }
+    std::u16string GetMinVersion() override {
+        return Answer([&] { return minVersion_; });
+    }
+    FileBytes DownloadDll(const std::u16string& platform) override {
+        return Answer([&] {
+            downloads_.push_back(u"dll " + platform);
+            return dll_;
+        });
+    }
+    FileBytes DownloadIndicator(const std::u16string& platform,
+                                const std::u16string& language) override {
+        return Answer([&] {
+            downloads_.push_back(u"indicator " + platform + u" " + language);
+            return indicator_;
+        });
+    }
+    std::vector<ServerConfig> GetServerConfigs() override {
+        return Answer([&] { return serverConfigs_; });
+    }
+
+    void SetVersions(std::u16string version, std::u16string minVersion) {
+        const std::lock_guard lock(mutex_);
+        version_ = std::move(version);
+        minVersion_ = std::move(minVersion);
+    }
+    void SetServerConfigs(std::vector<ServerConfig> configs) {
+        const std::lock_guard lock(mutex_);
+        serverConfigs_ = std::move(configs);
+    }
+    void SetFiles(FileBytes dll, FileBytes indicator) {
+        const std::lock_guard lock(mutex_);
+        dll_ = std::move(dll);
+        indicator_ = std::move(indicator);
+    }
+    // Every call throws this from now on; null makes calls answer again.
+    void Fail(std::exception_ptr failure) {
+        const std::lock_guard lock(mutex_);
+        failure_ = std::move(failure);
+    }
+
+    // Calls wait at the gate from now on, until Open.
+    void Close() {
+        const std::lock_guard lock(mutex_);
+        open_ = false;
+    }
+    void Open() {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // True when `count` calls have entered (or finished) within the deadline.
+    bool WaitStarted(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return started_ >= count; });
+    }
+    bool WaitFinished(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return finished_ >= count; });
+    }
+
+    int calls() const {
+        const std::lock_guard lock(mutex_);
+        return started_;
+    }
+    int finishedCalls() const {
+        const std::lock_guard lock(mutex_);
+        return finished_;
+    }
+    // "dll <platform>" or "indicator <platform> <language>", one per download asked for.
+    std::vector<std::u16string> downloads() const {
+        const std::lock_guard lock(mutex_);
+        return downloads_;
+    }
+
+  private:
+    template <class Produce>
+    auto Answer(const Produce& produce) -> decltype(produce()) {
+        std::unique_lock lock(mutex_);
+        ++started_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+        ++finished_;
+        changed_.notify_all();
+        if (failure_ != nullptr) {
+            std::rethrow_exception(failure_);
+        }
+        return produce();
+    }
+
+    mutable std::mutex mutex_;  // guards everything below: tests and background tasks share it
+    std::condition_variable changed_;
+    bool open_ = true;
+    int started_ = 0;
+    int finished_ = 0;
+    std::exception_ptr failure_;
+    std::u16string version_ = u"1.16.5.0";
+    std::u16string minVersion_ = u"1.16.0.0";
+    std::vector<ServerConfig> serverConfigs_;
+    FileBytes dll_;
+    FileBytes indicator_;
+    std::vector<std::u16string> downloads_;
+};
+
+}  // namespace morva::test

@@ -1,0 +1,156 @@
+#include "time/mt_time_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/morva_error.h"
+#include "time/calendar.h"
+#include "time_vectors.h"
+#include "util/utf.h"
+#include "vector_checks.h"
+
+namespace morva {
+namespace {
+
+using test::FormatTime;
+using test::ParseTime;
+using test::VectorDirection;
+
+std::string ConstructionError(std::int32_t offsetMinutes, const std::u16string& zone) {
+    try {
+        MTTimeConverter converter(offsetMinutes, zone);
+    } catch (const MorvaError& error) {
+        return error.what();
+    }
+    return "<no exception>";
+}
+
+TEST(MTTimeConverter, AgreesWithTheSharedVectors) {
+    test::CheckTimeVectors([](std::int32_t offsetMinutes, const std::u16string& zone) {
+        return std::make_unique<MTTimeConverter>(offsetMinutes, zone);
+    });
+}
+
+// Prints the vector table with the values this build computes, in the table's own syntax (the
+// Windows build under Wine is the source of the shared values).
+TEST(MTTimeConverter, DISABLED_PrintVectors) {
+    for (const test::TimeVector& vector : test::kTimeVectors) {
+        const MTTimeConverter converter(vector.offsetMinutes, vector.zone);
+        std::string server = vector.server;
+        std::string utc = vector.utc;
+        const char* direction = "Both";
+        switch (vector.direction) {
+            case VectorDirection::ServerToUtc:
+                direction = "ServerToUtc";
+                utc = FormatTime(converter.ServerTimeToUtc(ParseTime(server)));
+                break;
+            case VectorDirection::UtcToServer:
+                direction = "UtcToServer";
+                server = FormatTime(converter.UtcToServerTime(ParseTime(utc)));
+                break;
+            case VectorDirection::Both:
+                utc = FormatTime(converter.ServerTimeToUtc(ParseTime(server)));
+                if (FormatTime(converter.UtcToServerTime(ParseTime(utc))) != server) {
+                    direction = "ServerToUtc /* no round trip */";
+                }
+                break;
+        }
+        std::printf("    {u\"%s\", %d, VectorDirection::%s, \"%s\", \"%s\", \"%s\"},\n",
+                    Utf16ToUtf8(vector.zone).c_str(), vector.offsetMinutes, direction,
+                    server.c_str(), utc.c_str(), vector.note);
+    }
+}
+
+TEST(MTTimeConverter, ZeroMeansNoTimeInBothDirections) {
+    for (const auto& [offset, zone] :
+         std::vector<std::pair<std::int32_t, std::u16string>>{{120, u"FLE Standard Time"},
+                                                              {-300, u"Eastern Standard Time"},
+                                                              {0, u"GMT Standard Time"},
+                                                              {0, u"UTC"}}) {
+        const MTTimeConverter converter(offset, zone);
+        EXPECT_EQ(converter.ServerTimeToUtc(0), 0);
+        EXPECT_EQ(converter.UtcToServerTime(0), 0);
+        EXPECT_EQ(converter.offsetMinutes(), offset);
+    }
+}
+
+TEST(MTTimeConverter, TheOffsetShiftsWithItsSign) {
+    const std::int64_t noon = ParseTime("2025-01-15 12:00:00");
+    EXPECT_EQ(MTTimeConverter(120, u"UTC").UtcToServerTime(noon), noon + 7200);
+    EXPECT_EQ(MTTimeConverter(-300, u"UTC").UtcToServerTime(noon), noon - 18000);
+    EXPECT_EQ(MTTimeConverter(-300, u"UTC").ServerTimeToUtc(noon), noon + 18000);
+    // Standard time in January: the zone's own distance from UTC does not count.
+    EXPECT_EQ(MTTimeConverter(120, u"Eastern Standard Time").ServerTimeToUtc(noon), noon - 7200);
+    EXPECT_EQ(MTTimeConverter(120, u"AUS Eastern Standard Time").ServerTimeToUtc(noon),
+              noon - 10800)
+        << "January is summer in Sydney";
+}
+
+TEST(MTTimeConverter, OnlyTheExactKeyNameFindsAZone) {
+    EXPECT_EQ(ConstructionError(120, u"eastern standard time"),
+              "Could not find \"eastern standard time\" time zone in the system");
+    EXPECT_EQ(ConstructionError(120, u"EASTERN STANDARD TIME"),
+              "Could not find \"EASTERN STANDARD TIME\" time zone in the system");
+    EXPECT_EQ(ConstructionError(120, u"Eastern Standard Time "),
+              "Could not find \"Eastern Standard Time \" time zone in the system");
+    EXPECT_EQ(ConstructionError(0, u"Mars Standard Time"),
+              "Could not find \"Mars Standard Time\" time zone in the system");
+    EXPECT_EQ(ConstructionError(0, u""), "Could not find \"\" time zone in the system");
+    EXPECT_EQ(ConstructionError(0, u"Europe/Berlin"),
+              "Could not find \"Europe/Berlin\" time zone in the system")
+        << "Windows key names only";
+    EXPECT_EQ(ConstructionError(120, u"Eastern Standard Time"), "<no exception>");
+}
+
+TEST(MTTimeConverter, TimesWithoutACalendarFormFail) {
+    const MTTimeConverter converter(0, u"UTC");
+    constexpr std::int64_t kBefore1601 = -time_detail::kSecondsFrom1601To1970 - 1;
+    constexpr std::int64_t kPast30827 = 1'000'000'000'000;  // year 33658
+    for (const std::int64_t time : {kBefore1601, kBefore1601 - 86'400 * 365, kPast30827}) {
+        try {
+            converter.UtcToServerTime(time);
+            ADD_FAILURE() << time;
+        } catch (const MorvaError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("Convert FileTime to SystemTime failed. ", 0),
+                      0u)
+                << error.what();
+        }
+        try {
+            converter.ServerTimeToUtc(time);
+            ADD_FAILURE() << time;
+        } catch (const MorvaError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("Convert FileTime to SystemTime failed. ", 0),
+                      0u)
+                << error.what();
+        }
+    }
+}
+
+TEST(MTTimeConverter, ServesManyThreadsAtOnce) {
+    const MTTimeConverter converter(120, u"FLE Standard Time");
+    const std::int64_t winter = ParseTime("2025-01-15 12:00:00");
+    const std::int64_t summer = ParseTime("2025-07-15 12:00:00");
+    std::vector<std::future<bool>> workers;
+    for (int i = 0; i < 4; ++i) {
+        workers.push_back(std::async(std::launch::async, [&] {
+            bool same = true;
+            for (int n = 0; n < 200; ++n) {
+                same = same && converter.ServerTimeToUtc(winter) == winter - 7200 &&
+                       converter.UtcToServerTime(summer - 10800) == summer;
+            }
+            return same;
+        }));
+    }
+    for (auto& worker : workers) {
+        EXPECT_TRUE(worker.get());
+    }
+}
+
+}  // namespace
+}  // namespace morva

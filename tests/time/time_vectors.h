@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+
+// Server time <-> UTC vectors shared by the Windows and the ICU builds of MTTimeConverter.
+//
+// Where the expected values come from: every row was produced by running the Windows build of
+// MTTimeConverter (Wine 8.0, Debian 8.0~repack-4, whose kernel32 lacks the ...Ex conversions, so
+// through GetTimeZoneInformationForYear and the non-Ex conversions over Wine's time-zone
+// registry) with the generator in mt_time_converter_test.cpp:
+//     cmake/wine-run.sh /usr/lib/wine/wine64 $PWD/build/win64/wineprefix
+//         build/win64/bin/morva_tests.exe
+//         --gtest_also_run_disabled_tests --gtest_filter='*DISABLED_PrintVectors*'
+// The ICU build must give the same answers; where a zone's switch leaves a server time skipped
+// or repeated, the system's own resolution decided (Wine: a wall-clock time in the skipped or
+// the repeated hour is read as daylight time).
+
+namespace morva::test {
+
+enum class VectorDirection {
+    ServerToUtc,  // ServerTimeToUtc(server) == utc
+    UtcToServer,  // UtcToServerTime(utc) == server
+    Both,
+};
+
+struct TimeVector {
+    const char16_t* zone;  // Windows time-zone key name
+    std::int32_t offsetMinutes;
+    VectorDirection direction;
+    const char* server;  // "YYYY-MM-DD hh:mm:ss" in the server's clock
+    const char* utc;     // the same instant in UTC
+    const char* note;
+};
+
+// clang-format off
+inline constexpr TimeVector kTimeVectors[] = {
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 10:00:00", "winter"},
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 09:00:00", "summer"},
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-03-30 02:59:59", "2025-03-30 00:59:59", "last second before the spring switch"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-03-30 03:00:00", "2025-03-30 00:00:00", "skipped server time"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-03-30 03:30:00", "2025-03-30 00:30:00", "skipped server time"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-03-30 03:59:59", "2025-03-30 00:59:59", "skipped server time"},
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-03-30 04:00:00", "2025-03-30 01:00:00", "first summer second"},
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-10-26 02:59:59", "2025-10-25 23:59:59", "before the repeated hour"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-10-26 03:00:00", "2025-10-26 00:00:00", "repeated server time"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-10-26 03:30:00", "2025-10-26 00:30:00", "repeated server time"},
+    {u"FLE Standard Time", 120, VectorDirection::ServerToUtc, "2025-10-26 03:59:59", "2025-10-26 00:59:59", "repeated server time"},
+    {u"FLE Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 03:30:00", "2025-10-26 00:30:00", "first pass through the repeated hour"},
+    {u"FLE Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 03:59:59", "2025-10-26 00:59:59", "last summer second"},
+    {u"FLE Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 03:00:00", "2025-10-26 01:00:00", "first winter second"},
+    {u"FLE Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 03:30:00", "2025-10-26 01:30:00", "second pass through the repeated hour"},
+    {u"FLE Standard Time", 120, VectorDirection::Both, "2025-10-26 04:00:00", "2025-10-26 02:00:00", "after the repeated hour"},
+    {u"FLE Standard Time", 0, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 12:00:00", "offset 0: UTC in winter"},
+    {u"FLE Standard Time", 0, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 11:00:00", "offset 0: UTC + 1 h in summer"},
+    {u"GTB Standard Time", 120, VectorDirection::Both, "2024-02-29 23:30:00", "2024-02-29 21:30:00", "winter, leap day"},
+    {u"GTB Standard Time", 120, VectorDirection::Both, "2024-08-01 00:30:00", "2024-07-31 21:30:00", "summer, across midnight"},
+    {u"GTB Standard Time", 120, VectorDirection::ServerToUtc, "2024-03-31 03:30:00", "2024-03-31 00:30:00", "skipped server time"},
+    {u"GTB Standard Time", 120, VectorDirection::ServerToUtc, "2024-10-27 03:30:00", "2024-10-27 00:30:00", "repeated server time"},
+    {u"GTB Standard Time", 180, VectorDirection::Both, "2024-07-01 12:00:00", "2024-07-01 08:00:00", "offset 180 in summer"},
+    {u"W. Europe Standard Time", 60, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 11:00:00", "winter"},
+    {u"W. Europe Standard Time", 60, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 10:00:00", "summer"},
+    {u"W. Europe Standard Time", 60, VectorDirection::Both, "2025-03-30 01:59:59", "2025-03-30 00:59:59", "last second before the spring switch"},
+    {u"W. Europe Standard Time", 60, VectorDirection::ServerToUtc, "2025-03-30 02:30:00", "2025-03-30 00:30:00", "skipped server time"},
+    {u"W. Europe Standard Time", 60, VectorDirection::Both, "2025-03-30 03:00:00", "2025-03-30 01:00:00", "first summer second"},
+    {u"W. Europe Standard Time", 60, VectorDirection::ServerToUtc, "2025-10-26 02:30:00", "2025-10-26 00:30:00", "repeated server time"},
+    {u"W. Europe Standard Time", 60, VectorDirection::UtcToServer, "2025-10-26 02:30:00", "2025-10-26 00:30:00", "first pass through the repeated hour"},
+    {u"W. Europe Standard Time", 60, VectorDirection::UtcToServer, "2025-10-26 02:30:00", "2025-10-26 01:30:00", "second pass through the repeated hour"},
+    {u"W. Europe Standard Time", -60, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 12:00:00", "negative offset in summer"},
+    {u"E. Europe Standard Time", 120, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 10:00:00", "winter"},
+    {u"E. Europe Standard Time", 120, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 09:00:00", "summer"},
+    {u"E. Europe Standard Time", 120, VectorDirection::ServerToUtc, "2025-03-30 02:30:00", "2025-03-29 23:30:00", "skipped server time"},
+    {u"E. Europe Standard Time", 120, VectorDirection::Both, "2025-03-30 03:00:00", "2025-03-30 00:00:00", "first summer second"},
+    {u"E. Europe Standard Time", 120, VectorDirection::ServerToUtc, "2025-10-26 02:30:00", "2025-10-25 23:30:00", "repeated server time"},
+    {u"E. Europe Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 02:30:00", "2025-10-25 23:30:00", "first pass through the repeated hour"},
+    {u"E. Europe Standard Time", 120, VectorDirection::UtcToServer, "2025-10-26 02:30:00", "2025-10-26 00:30:00", "second pass through the repeated hour"},
+    {u"Eastern Standard Time", 120, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 10:00:00", "winter"},
+    {u"Eastern Standard Time", 120, VectorDirection::Both, "2025-03-20 12:00:00", "2025-03-20 09:00:00", "US summer time, Europe still in winter"},
+    {u"Eastern Standard Time", 120, VectorDirection::Both, "2025-03-09 08:59:59", "2025-03-09 06:59:59", "last second before the spring switch"},
+    {u"Eastern Standard Time", 120, VectorDirection::ServerToUtc, "2025-03-09 09:30:00", "2025-03-09 06:30:00", "skipped server time"},
+    {u"Eastern Standard Time", 120, VectorDirection::Both, "2025-03-09 10:00:00", "2025-03-09 07:00:00", "first summer second"},
+    {u"Eastern Standard Time", 120, VectorDirection::ServerToUtc, "2025-11-02 08:30:00", "2025-11-02 05:30:00", "repeated server time"},
+    {u"Eastern Standard Time", 120, VectorDirection::UtcToServer, "2025-11-02 08:30:00", "2025-11-02 05:30:00", "first pass through the repeated hour"},
+    {u"Eastern Standard Time", 120, VectorDirection::UtcToServer, "2025-11-02 08:30:00", "2025-11-02 06:30:00", "second pass through the repeated hour"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 17:00:00", "negative offset, winter"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 16:00:00", "negative offset, summer"},
+    {u"Eastern Standard Time", -300, VectorDirection::ServerToUtc, "2025-03-09 02:30:00", "2025-03-09 06:30:00", "skipped server time"},
+    {u"Eastern Standard Time", -300, VectorDirection::ServerToUtc, "2025-11-02 01:30:00", "2025-11-02 05:30:00", "repeated server time"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2006-03-20 12:00:00", "2006-03-20 17:00:00", "2006 rules: still winter"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2007-03-20 12:00:00", "2007-03-20 16:00:00", "2007 rules: already summer"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2006-10-30 12:00:00", "2006-10-30 17:00:00", "2006 rules: winter again"},
+    {u"Eastern Standard Time", -300, VectorDirection::Both, "2007-10-30 12:00:00", "2007-10-30 16:00:00", "2007 rules: still summer"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 01:00:00", "summer in January"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 02:00:00", "winter in July"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::ServerToUtc, "2025-04-06 02:30:00", "2025-04-05 15:30:00", "repeated server time"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::UtcToServer, "2025-04-06 02:30:00", "2025-04-05 15:30:00", "first pass through the repeated hour"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::UtcToServer, "2025-04-06 02:30:00", "2025-04-05 16:30:00", "second pass through the repeated hour"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::Both, "2025-10-05 01:59:59", "2025-10-04 15:59:59", "last second before the spring switch"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::ServerToUtc, "2025-10-05 02:30:00", "2025-10-04 15:30:00", "skipped server time"},
+    {u"AUS Eastern Standard Time", 600, VectorDirection::Both, "2025-10-05 03:00:00", "2025-10-04 16:00:00", "first summer second"},
+    {u"AUS Eastern Standard Time", 120, VectorDirection::Both, "2025-01-01 00:30:00", "2024-12-31 21:30:00", "offset 120, across the new year"},
+    {u"Tokyo Standard Time", 180, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 09:00:00", "no daylight saving"},
+    {u"Tokyo Standard Time", 180, VectorDirection::Both, "2025-03-30 03:30:00", "2025-03-30 00:30:00", "no switch on a European switch day"},
+    {u"Tokyo Standard Time", 0, VectorDirection::Both, "1960-01-01 00:00:00", "1960-01-01 00:00:00", "before 1970"},
+    {u"UTC", 0, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 12:00:00", "UTC server"},
+    {u"UTC", 120, VectorDirection::Both, "1965-06-01 12:00:00", "1965-06-01 10:00:00", "before 1970"},
+    {u"UTC", -180, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 15:00:00", "negative offset"},
+};
+// clang-format on
+
+}  // namespace morva::test
