@@ -32,6 +32,11 @@ else()
     find_package(nlohmann_json 3.11 REQUIRED)
     find_package(ICU REQUIRED COMPONENTS uc i18n)
     find_package(CURL REQUIRED)
+    # libcurl speaks TLS through OpenSSL, whose exit-time teardown the transport turns off.
+    find_package(OpenSSL REQUIRED)
+    # The sign-in window: WebKitGTK 4.1 on GTK 3.
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(WEBKITGTK REQUIRED IMPORTED_TARGET webkit2gtk-4.1 gtk+-3.0)
     add_library(morva_third_party INTERFACE)
     target_link_libraries(morva_third_party INTERFACE spdlog::spdlog fmt::fmt
                                                       nlohmann_json::nlohmann_json)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/deployment_settings.h"
+#include "util/no_destructor.h"
 
 namespace morva {
 
@@ -54,17 +55,19 @@ std::wstring ToWide(std::u16string_view text) {
 }  // namespace
 
 std::span<const EnvironmentProfile> EnvironmentProfiles() {
-    static const std::array<EnvironmentProfile, 2> profiles{
-        MakeProfile(L"MORVATest.*", deployment::kStagingBookApiHost,
-                    MakeAuth(u"MORVA_Orderbook_Staging", deployment::kStagingAuthHost,
-                             deployment::kStagingClientId),
-                    u"/media/documents/OrderbookMetadataTest.json"),
-        MakeProfile(L"MORVA.*", deployment::kProductionBookApiHost,
-                    MakeAuth(u"MORVA_Orderbook", deployment::kProductionAuthHost,
-                             deployment::kProductionClientId),
-                    u"/media/documents/OrderbookMetadata.json"),
-    };
-    return profiles;
+    // Never destroyed: InitDLL on a terminal thread may still select one while the process exits.
+    static NoDestructor<const std::array<EnvironmentProfile, 2>> profiles(
+        std::array<EnvironmentProfile, 2>{
+            MakeProfile(L"MORVATest.*", deployment::kStagingBookApiHost,
+                        MakeAuth(u"MORVA_Orderbook_Staging", deployment::kStagingAuthHost,
+                                 deployment::kStagingClientId),
+                        u"/media/documents/OrderbookMetadataTest.json"),
+            MakeProfile(L"MORVA.*", deployment::kProductionBookApiHost,
+                        MakeAuth(u"MORVA_Orderbook", deployment::kProductionAuthHost,
+                                 deployment::kProductionClientId),
+                        u"/media/documents/OrderbookMetadata.json"),
+        });
+    return *profiles;
 }
 
 const EnvironmentProfile* SelectProfile(std::u16string_view serverName) {

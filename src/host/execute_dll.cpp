@@ -30,12 +30,19 @@ void WriteError(char16_t* error, std::string_view text) noexcept {
         error[count] = u'\0';
         return;
     }
-    std::size_t count = std::min(wide.size(), kErrorBufferSize - 1);
+    WriteError(error, std::u16string_view(wide));
+}
+
+void WriteError(char16_t* error, std::u16string_view text) noexcept {
+    if (error == nullptr) {
+        return;
+    }
+    std::size_t count = std::min(text.size(), kErrorBufferSize - 1);
     // Never leave half of a surrogate pair at the cut: the terminal would show garbage.
-    if (count < wide.size() && count > 0 && IsHighSurrogate(wide[count - 1])) {
+    if (count < text.size() && count > 0 && IsHighSurrogate(text[count - 1])) {
         --count;
     }
-    std::copy_n(wide.data(), count, error);
+    std::copy_n(text.data(), count, error);
     error[count] = u'\0';
 }
 

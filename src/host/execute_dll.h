@@ -21,6 +21,8 @@ using CallText = std::array<char, kCallTextSize>;
 
 // Writes UTF-8 `text` into the error buffer as UTF-16, cut to fit and terminated.
 void WriteError(char16_t* error, std::string_view text) noexcept;
+// The same for text that is UTF-16 already.
+void WriteError(char16_t* error, std::u16string_view text) noexcept;
 
 template <class... Args>
 CallText FormatCallText(const char* format, const Args&... args) noexcept {

@@ -1,12 +1,17 @@
 #include "host/library_lifecycle.h"
 
 #include <exception>
+#include <memory>
+#include <utility>
 
+#include "auth/sign_in_window_class.h"
+#include "auth/window_auth_code_provider.h"
 #include "host/library_state.h"
 #include "host/log.h"
 #include "host/logging_setup.h"
 #include "host/module_path.h"
 #include "host/morva_error.h"
+#include "http/lazy_http_client.h"
 #include "util/no_destructor.h"
 #include "util/stopwatch.h"
 
@@ -29,6 +34,14 @@ std::shared_ptr<Module> GetModule() {
     return holder->GetModule();
 }
 
+std::shared_ptr<Module> ConfigureModule(const TerminalInfo& terminal) {
+    ModuleHolder* holder = Library().holder.get();
+    if (holder == nullptr) {
+        throw MorvaError("Orderbook module not initialized");
+    }
+    return holder->ConfigureModule(terminal);
+}
+
 }  // namespace morva
 
 bool LoadDll(void* instance) noexcept {
@@ -43,7 +56,14 @@ bool LoadDll(void* instance) noexcept {
     const morva::Stopwatch stopwatch;
     try {
         MORVA_LOG_DEBUG("Loading {}", morva::LibraryLabel());
-        library.holder = std::make_unique<morva::ModuleHolder>();
+        if (library.authWindowClass == 0) {
+            library.authWindowClass = morva::RegisterSignInWindowClass(instance);
+        }
+        // The transport is made on first use: WinInet must not be called under the loader lock.
+        auto httpClient = std::make_shared<morva::LazyHttpClient>(morva::CreatePlatformHttpClient);
+        auto authCodeProvider = morva::CreatePlatformAuthCodeProvider(instance);
+        library.holder = std::make_unique<morva::ModuleHolder>(std::move(httpClient),
+                                                               std::move(authCodeProvider));
         MORVA_LOG_INFO("Loaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
         return true;
     } catch (const std::exception& e) {
@@ -60,6 +80,10 @@ bool UnloadDll() noexcept {
     try {
         MORVA_LOG_DEBUG("Unloading {}", morva::LibraryLabel());
         library.holder.reset();
+        if (library.authWindowClass != 0) {
+            morva::UnregisterSignInWindowClass(library.authWindowClass, library.instance);
+            library.authWindowClass = 0;
+        }
         MORVA_LOG_INFO("Unloaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
         return true;
     } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "host/module_holder.h"
+#include "host/terminal_info.h"
 
 namespace morva {
 
@@ -24,5 +25,8 @@ const char* LibraryLabel() noexcept;
 // The current module, for export bodies; "Orderbook module not initialized" before a successful
 // InitDLL (and outside attach..detach).
 std::shared_ptr<Module> GetModule();
+
+// InitDLL's configuration step through the process-wide holder.
+std::shared_ptr<Module> ConfigureModule(const TerminalInfo& terminal);
 
 }  // namespace morva

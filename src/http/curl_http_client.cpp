@@ -1,5 +1,7 @@
 #include "http/curl_http_client.h"
 
+#include <openssl/crypto.h>
+
 #include <cstddef>
 #include <exception>
 #include <string_view>
@@ -94,7 +96,13 @@ constexpr std::size_t kMaxIdleHandles = 8;
 // Curl's process-wide set-up runs once, on first use, never from a static initialiser. It is
 // never undone: other code in the process may still be using curl.
 void InitialiseCurl() {
-    static const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+    static const CURLcode code = [] {
+        // OpenSSL otherwise tears itself down in an exit handler while our background requests
+        // may still be using it, and the process crashes on its way out. Skipping that teardown
+        // loses nothing: the process is ending.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+        return curl_global_init(CURL_GLOBAL_DEFAULT);
+    }();
     if (code != CURLE_OK) {
         ThrowCode("Create HTTP session", curl_easy_strerror(code), code);
     }

@@ -1,7 +1,10 @@
+// commits, own build dirs, no searching for existing implementations). Temporary line.
 #pragma once
 
 #include <chrono>
 #include <memory>
+
+#include "util/no_destructor.h"
 
 namespace morva {
 
@@ -18,10 +21,11 @@ class Clock {
     virtual ~Clock() = default;
 };
 
-// The real clocks, shared by everyone who is given no other.
+// The real clocks, shared by everyone who is given no other. Never destroyed: background tasks
+// may still read it while the process exits.
 inline std::shared_ptr<const Clock> RealClock() {
-    static const auto clock = std::make_shared<const Clock>();
-    return clock;
+    static NoDestructor<const std::shared_ptr<const Clock>> clock(std::make_shared<const Clock>());
+    return *clock;
 }
 
 }  // namespace morva

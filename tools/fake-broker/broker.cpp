@@ -274,6 +274,23 @@ void Broker::RegisterControl(httplib::Server& server) {
             SendJson(rs, 400, {{"error", e.what()}});
         }
     });
+    // A refresh token as if a sign-in had issued it, for runs that cannot show a browser:
+    // {"clientId": "...", "subject"?: "..."} -> {"refresh_token": "..."}.
+    server.Post("/tokens/refresh", [this](const httplib::Request& rq, httplib::Response& rs) {
+        try {
+            const json request = json::parse(rq.body);
+            const std::string clientId = request.at("clientId").get<std::string>();
+            const std::string subject = request.value("subject", CurrentScenario().auth.subject);
+            const std::string token = RandomToken(32);
+            {
+                const std::lock_guard lock(grantsMutex_);
+                refreshTokens_[token] = IssuedRefreshToken{clientId, subject, "offline_access"};
+            }
+            SendJson(rs, 200, {{"refresh_token", token}});
+        } catch (const std::exception& e) {
+            SendJson(rs, 400, {{"error", e.what()}});
+        }
+    });
     // Forgets every issued code and token, so the next start must sign in again.
     server.Delete("/tokens", [this](const httplib::Request&, httplib::Response& rs) {
         const std::lock_guard lock(grantsMutex_);

@@ -1,0 +1,202 @@
+#include "auth/webkit_browser.h"
+
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "host/log.h"
+#include "host/morva_error.h"
+#include "util/utf.h"
+
+namespace morva {
+
+namespace {
+
+// GCallback is void (*)(void), the one function type every handler may be cast to.
+template <class Function>
+GCallback Callback(Function* function) {
+    return reinterpret_cast<GCallback>(function);
+}
+
+class WebKitNavigation final : public SignInNavigation {
+  public:
+    WebKitNavigation(WebKitPolicyDecision* decision, const char* uri)
+        : decision_(decision), uri_(uri != nullptr ? uri : "") {}
+
+    SignInStatus GetUri(std::u16string& uri) override {
+        uri = Utf8ToUtf16(uri_);
+        return kSignInOk;
+    }
+    SignInStatus Cancel() override {
+        webkit_policy_decision_ignore(decision_);
+        cancelled_ = true;
+        return kSignInOk;
+    }
+    bool cancelled() const noexcept { return cancelled_; }
+
+  private:
+    WebKitPolicyDecision* decision_;
+    std::string uri_;
+    bool cancelled_ = false;
+};
+
+class WebKitSignInBrowser final : public SignInBrowser {
+  public:
+    // Takes over one reference to `view`.
+    WebKitSignInBrowser(WebKitWebView* view, SignInEvents& events) : view_(view), events_(events) {}
+    ~WebKitSignInBrowser() override {
+        Close();
+        g_object_unref(view_);
+    }
+    WebKitSignInBrowser(const WebKitSignInBrowser&) = delete;
+    WebKitSignInBrowser& operator=(const WebKitSignInBrowser&) = delete;
+
+    SignInStatus SetVisible(bool visible) override {
+        gtk_widget_set_visible(GTK_WIDGET(view_), visible ? TRUE : FALSE);
+        return kSignInOk;
+    }
+    // The window lays its only child out over its whole client area by itself.
+    SignInStatus SetBounds(const SignInRect& /*bounds*/) override { return kSignInOk; }
+
+    // WebKitGTK has no status bar, and script messages reach nothing unless a handler is
+    // registered; what is left is scripts on, developer tools and context menus off.
+    void Configure() override {
+        WebKitSettings* settings = webkit_web_view_get_settings(view_);
+        webkit_settings_set_enable_javascript(settings, TRUE);
+        webkit_settings_set_enable_developer_extras(settings, FALSE);
+        g_signal_connect(view_, "context-menu", Callback(&RefuseContextMenu), this);
+        g_signal_connect(view_, "load-failed", Callback(&OnLoadFailed), this);
+    }
+    SignInStatus SubscribeSourceChanged() override {
+        g_signal_connect(view_, "load-changed", Callback(&OnLoadChanged), this);
+        return kSignInOk;
+    }
+    SignInStatus SubscribeNavigationStarting() override {
+        g_signal_connect(view_, "decide-policy", Callback(&OnDecidePolicy), this);
+        return kSignInOk;
+    }
+    SignInStatus Navigate(const std::u16string& url) override {
+        webkit_web_view_load_uri(view_, Utf16ToUtf8(url).c_str());
+        return kSignInOk;
+    }
+    SignInStatus NavigateToString(const std::u16string& html) override {
+        webkit_web_view_load_html(view_, Utf16ToUtf8(html).c_str(), nullptr);
+        return kSignInOk;
+    }
+    void Close() noexcept override { g_signal_handlers_disconnect_by_data(view_, this); }
+
+  private:
+    static gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                      WebKitHitTestResult*, gpointer) {
+        return TRUE;
+    }
+    // WebKit shows its own error page; the log says why, for whoever reads it later.
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                 gpointer) {
+        MORVA_LOG_WARN("Sign-in page {} failed to load: {}", uri != nullptr ? uri : "",
+                       error != nullptr ? error->message : "");
+        return FALSE;
+    }
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+        if (event == WEBKIT_LOAD_COMMITTED) {
+            static_cast<WebKitSignInBrowser*>(self)->events_.OnWebViewSourceChanged();
+        }
+    }
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer self) {
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+            type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            return FALSE;
+        }
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        WebKitNavigation navigation(decision, webkit_uri_request_get_uri(request));
+        static_cast<WebKitSignInBrowser*>(self)->events_.OnNavigationStarting(navigation);
+        return navigation.cancelled() ? TRUE : FALSE;  // FALSE: WebKit goes on as usual
+    }
+
+    WebKitWebView* view_;
+    SignInEvents& events_;
+};
+
+// A browser made but not yet reported: reported from inside the loop, as WebView2 does, or
+// reported aborted when the window went first.
+struct PendingBrowser {
+    WebKitWebView* view;
+    GtkWidget* window;  // a weak pointer: null once the window is destroyed
+    SignInEvents* events;
+};
+
+class WebKitBrowserFactory final : public SignInBrowserFactory {
+  public:
+    explicit WebKitBrowserFactory(std::filesystem::path userDataFolder)
+        : userDataFolder_(std::move(userDataFolder)) {}
+    ~WebKitBrowserFactory() override {
+        if (context_ != nullptr) {
+            g_object_unref(context_);
+        }
+    }
+    WebKitBrowserFactory(const WebKitBrowserFactory&) = delete;
+    WebKitBrowserFactory& operator=(const WebKitBrowserFactory&) = delete;
+
+    void Start(void* window, SignInEvents& events) override {
+        WebKitWebView* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(Context()));
+        g_object_ref_sink(view);
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+        gtk_widget_show(GTK_WIDGET(view));
+
+        auto pending =
+            std::make_unique<PendingBrowser>(PendingBrowser{view, GTK_WIDGET(window), &events});
+        g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&pending->window));
+        g_idle_add(&Report, pending.release());  // Report takes it back
+    }
+
+  private:
+    // One context for the factory's life: cookies of the sign-in site survive between sign-ins.
+    WebKitWebContext* Context() {
+        if (context_ == nullptr) {
+            const std::string data = (userDataFolder_ / "data").string();
+            const std::string cache = (userDataFolder_ / "cache").string();
+            WebKitWebsiteDataManager* manager =
+                webkit_website_data_manager_new("base-data-directory", data.c_str(),
+                                                "base-cache-directory", cache.c_str(), nullptr);
+            context_ = webkit_web_context_new_with_website_data_manager(manager);
+            g_object_unref(manager);
+        }
+        return context_;
+    }
+
+    static gboolean Report(gpointer data) {
+        const std::unique_ptr<PendingBrowser> pending(static_cast<PendingBrowser*>(data));
+        if (pending->window == nullptr) {
+            g_object_unref(pending->view);
+            pending->events->OnCreateWebViewControllerCompleted(kSignInAborted, nullptr);
+        } else {
+            g_object_remove_weak_pointer(G_OBJECT(pending->window),
+                                         reinterpret_cast<gpointer*>(&pending->window));
+            try {
+                pending->events->OnCreateWebViewControllerCompleted(
+                    kSignInOk,
+                    std::make_unique<WebKitSignInBrowser>(pending->view, *pending->events));
+            } catch (...) {  // only the browser's allocation can throw here
+                pending->events->OnCallbackFailed(std::current_exception());
+            }
+        }
+        return G_SOURCE_REMOVE;
+    }
+
+    std::filesystem::path userDataFolder_;
+    WebKitWebContext* context_ = nullptr;
+};
+
+}  // namespace
+
+std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
+    std::filesystem::path userDataFolder) {
+    return std::make_shared<WebKitBrowserFactory>(std::move(userDataFolder));
+}
+
+}  // namespace morva

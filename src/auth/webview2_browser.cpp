@@ -1,0 +1,381 @@
+#include "auth/webview2_browser.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "auth/webview2_api.h"
+#include "host/log.h"
+#include "host/morva_error.h"
+#include "util/last_error.h"
+
+namespace morva {
+
+namespace {
+
+using namespace webview2;
+
+// Owns one COM reference.
+template <class T>
+class ComRef {
+  public:
+    ComRef() = default;
+    static ComRef Adopt(T* pointer) noexcept {
+        ComRef ref;
+        ref.pointer_ = pointer;
+        return ref;
+    }
+    static ComRef Retain(T* pointer) noexcept {
+        if (pointer != nullptr) {
+            pointer->AddRef();
+        }
+        return Adopt(pointer);
+    }
+    ComRef(ComRef&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComRef& operator=(ComRef&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            pointer_ = std::exchange(other.pointer_, nullptr);
+        }
+        return *this;
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() { Reset(); }
+
+    void Reset() noexcept {
+        if (T* pointer = std::exchange(pointer_, nullptr)) {
+            pointer->Release();
+        }
+    }
+    T** Put() noexcept {
+        Reset();
+        return &pointer_;
+    }
+    T* get() const noexcept { return pointer_; }
+    T* operator->() const noexcept { return pointer_; }
+    explicit operator bool() const noexcept { return pointer_ != nullptr; }
+
+  private:
+    T* pointer_ = nullptr;
+};
+
+// IUnknown for the handlers the browser calls back; the browser holds them as long as it needs.
+template <class Interface>
+class ComObject : public Interface {
+  public:
+    ComObject() = default;
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+    virtual ~ComObject() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, Interface::kIid)) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) {
+            delete this;  // COM's own lifetime rule: the last Release frees the object
+        }
+        return left;
+    }
+
+  private:
+    std::atomic<ULONG> references_ = 1;
+};
+
+template <class Handler, class... Args>
+ComRef<Handler> MakeHandler(Args&&... args) {
+    return ComRef<Handler>::Adopt(new Handler(std::forward<Args>(args)...));
+}
+
+const wchar_t* Wide(const std::u16string& text) noexcept {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+class WebView2Navigation final : public SignInNavigation {
+  public:
+    explicit WebView2Navigation(ICoreWebView2NavigationStartingEventArgs* args) : args_(args) {}
+
+    SignInStatus GetUri(std::u16string& uri) override {
+        LPWSTR raw = nullptr;
+        const HRESULT result = args_->get_Uri(&raw);
+        if (FAILED(result)) {
+            return result;
+        }
+        uri = raw != nullptr ? std::u16string(reinterpret_cast<const char16_t*>(raw))
+                             : std::u16string();
+        CoTaskMemFree(raw);
+        return S_OK;
+    }
+    SignInStatus Cancel() override { return args_->put_Cancel(TRUE); }
+
+  private:
+    ICoreWebView2NavigationStartingEventArgs* args_;
+};
+
+class NavigationStartingHandler final
+    : public ComObject<ICoreWebView2NavigationStartingEventHandler> {
+  public:
+    explicit NavigationStartingHandler(SignInEvents& events) : events_(events) {}
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* /*sender*/,
+                                     ICoreWebView2NavigationStartingEventArgs* args) override {
+        WebView2Navigation navigation(args);
+        return events_.OnNavigationStarting(navigation);
+    }
+
+  private:
+    SignInEvents& events_;
+};
+
+class SourceChangedHandler final : public ComObject<ICoreWebView2SourceChangedEventHandler> {
+  public:
+    explicit SourceChangedHandler(SignInEvents& events) : events_(events) {}
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* /*sender*/,
+                                     ICoreWebView2SourceChangedEventArgs* /*args*/) override {
+        return events_.OnWebViewSourceChanged();
+    }
+
+  private:
+    SignInEvents& events_;
+};
+
+class WebView2Browser final : public SignInBrowser {
+  public:
+    WebView2Browser(ComRef<ICoreWebView2Controller> controller, SignInEvents& events)
+        : controller_(std::move(controller)), events_(events) {}
+    ~WebView2Browser() override { Close(); }
+    WebView2Browser(const WebView2Browser&) = delete;
+    WebView2Browser& operator=(const WebView2Browser&) = delete;
+
+    SignInStatus SetVisible(bool visible) override {
+        return controller_->put_IsVisible(visible ? TRUE : FALSE);
+    }
+    SignInStatus SetBounds(const SignInRect& bounds) override {
+        return controller_->put_Bounds(RECT{bounds.left, bounds.top, bounds.right, bounds.bottom});
+    }
+    void Configure() override {
+        HRESULT result = controller_->get_CoreWebView2(webView_.Put());
+        if (FAILED(result)) {
+            ThrowStatus("Get WebView", static_cast<std::uint32_t>(result));
+        }
+        if (!webView_) {
+            throw MorvaError("WebView not available for configuration");
+        }
+        ComRef<ICoreWebView2Settings> settings;
+        result = webView_->get_Settings(settings.Put());
+        if (FAILED(result)) {
+            ThrowStatus("Get WebView settings", static_cast<std::uint32_t>(result));
+        }
+        // A setting that does not take leaves the browser usable; its result is not worth a
+        // failed sign-in.
+        settings->put_IsScriptEnabled(TRUE);
+        settings->put_AreDefaultScriptDialogsEnabled(TRUE);
+        settings->put_IsWebMessageEnabled(FALSE);
+        settings->put_AreDefaultContextMenusEnabled(FALSE);
+        settings->put_IsStatusBarEnabled(FALSE);
+        settings->put_AreDevToolsEnabled(FALSE);
+    }
+    SignInStatus SubscribeSourceChanged() override {
+        EventRegistrationToken token{};  // the handler stays for the life of the browser
+        return webView_->add_SourceChanged(MakeHandler<SourceChangedHandler>(events_).get(),
+                                           &token);
+    }
+    SignInStatus SubscribeNavigationStarting() override {
+        EventRegistrationToken token{};
+        return webView_->add_NavigationStarting(
+            MakeHandler<NavigationStartingHandler>(events_).get(), &token);
+    }
+    SignInStatus Navigate(const std::u16string& url) override {
+        return webView_->Navigate(Wide(url));
+    }
+    SignInStatus NavigateToString(const std::u16string& html) override {
+        return webView_->NavigateToString(Wide(html));
+    }
+    void Close() noexcept override {
+        webView_.Reset();
+        if (controller_) {
+            controller_->Close();
+            controller_.Reset();
+        }
+    }
+
+  private:
+    ComRef<ICoreWebView2Controller> controller_;
+    ComRef<ICoreWebView2> webView_;
+    SignInEvents& events_;
+};
+
+class ControllerCompletedHandler final
+    : public ComObject<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> {
+  public:
+    explicit ControllerCompletedHandler(SignInEvents& events) : events_(events) {}
+    HRESULT STDMETHODCALLTYPE Invoke(HRESULT status, ICoreWebView2Controller* controller) override {
+        std::unique_ptr<SignInBrowser> browser;
+        if (SUCCEEDED(status) && controller != nullptr) {
+            try {
+                browser = std::make_unique<WebView2Browser>(
+                    ComRef<ICoreWebView2Controller>::Retain(controller), events_);
+            } catch (...) {
+                return events_.OnCallbackFailed(std::current_exception());
+            }
+        }
+        return events_.OnCreateWebViewControllerCompleted(status, std::move(browser));
+    }
+
+  private:
+    SignInEvents& events_;
+};
+
+class EnvironmentCompletedHandler final
+    : public ComObject<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> {
+  public:
+    EnvironmentCompletedHandler(HWND window, SignInEvents& events)
+        : window_(window), events_(events) {}
+
+    // The environment itself is not kept: the controller holds what it needs.
+    HRESULT STDMETHODCALLTYPE Invoke(HRESULT status,
+                                     ICoreWebView2Environment* environment) override {
+        try {
+            OnCreateWebViewEnvironmentCompleted(status, environment);
+            return S_OK;
+        } catch (...) {
+            return events_.OnCallbackFailed(std::current_exception());
+        }
+    }
+
+  private:
+    void OnCreateWebViewEnvironmentCompleted(HRESULT status,
+                                             ICoreWebView2Environment* environment) {
+        if (FAILED(status)) {
+            ThrowStatus("Complete WebView environment creation",
+                        static_cast<std::uint32_t>(status));
+        }
+        if (environment == nullptr) {
+            ThrowStatus("Complete WebView environment creation",
+                        static_cast<std::uint32_t>(E_POINTER));
+        }
+        const HRESULT result = environment->CreateCoreWebView2Controller(
+            window_, MakeHandler<ControllerCompletedHandler>(events_).get());
+        if (FAILED(result)) {
+            ThrowStatus("Create WebView controller", static_cast<std::uint32_t>(result));
+        }
+        MORVA_LOG_DEBUG("Successfully created WebView environment");
+    }
+
+    HWND window_;
+    SignInEvents& events_;
+};
+
+// The folder that holds this library, from its module handle.
+std::wstring ModuleFolder(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+class WebView2BrowserFactory final : public SignInBrowserFactory {
+  public:
+    WebView2BrowserFactory(HMODULE module, std::filesystem::path userDataFolder)
+        : module_(module), userDataFolder_(std::move(userDataFolder)) {}
+
+    void Start(void* window, SignInEvents& events) override {
+        const CreateCoreWebView2EnvironmentWithOptionsFn create = CreateEnvironmentFunction();
+        if (create == nullptr) {
+            ThrowWebViewEnvironmentError(
+                static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+        }
+        const HRESULT result = create(
+            nullptr, userDataFolder_.c_str(), nullptr,
+            MakeHandler<EnvironmentCompletedHandler>(static_cast<HWND>(window), events).get());
+        if (FAILED(result)) {
+            ThrowWebViewEnvironmentError(result);
+        }
+    }
+
+  private:
+    // Loaded once and kept: freeing it could happen under the loader lock at detach.
+    CreateCoreWebView2EnvironmentWithOptionsFn CreateEnvironmentFunction() {
+        const std::lock_guard lock(loaderMutex_);
+        if (create_ != nullptr) {
+            return create_;
+        }
+        HMODULE loader = nullptr;
+        if (const std::wstring folder = ModuleFolder(module_); !folder.empty()) {
+            loader = LoadLibraryW((folder + L"WebView2Loader.dll").c_str());
+        }
+        if (loader == nullptr) {
+            loader = LoadLibraryW(L"WebView2Loader.dll");
+        }
+        if (loader == nullptr) {
+            MORVA_LOG_ERROR(
+                "WebView2Loader.dll is neither beside the library nor on the search path");
+            return nullptr;
+        }
+        create_ =
+            reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFn>(reinterpret_cast<void*>(
+                GetProcAddress(loader, "CreateCoreWebView2EnvironmentWithOptions")));
+        if (create_ == nullptr) {
+            MORVA_LOG_ERROR("WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions");
+        }
+        return create_;
+    }
+
+    HMODULE module_;
+    std::filesystem::path userDataFolder_;
+    std::mutex loaderMutex_;  // guards create_
+    CreateCoreWebView2EnvironmentWithOptionsFn create_ = nullptr;
+};
+
+}  // namespace
+
+std::shared_ptr<SignInBrowserFactory> CreateWebView2BrowserFactory(
+    void* moduleInstance, std::filesystem::path userDataFolder) {
+    return std::make_shared<WebView2BrowserFactory>(static_cast<HMODULE>(moduleInstance),
+                                                    std::move(userDataFolder));
+}
+
+void ThrowWebViewEnvironmentError(std::int32_t status) {
+    switch (static_cast<std::uint32_t>(status)) {
+        case 0x80004005:
+            throw MorvaError("WebView runtime unable to start");
+        case 0x80070002:
+            throw MorvaError("WebView runtime not installed. Download from: %s",
+                             kWebView2RuntimeDownloadUrl);
+        case 0x80070005:
+            throw MorvaError("Unable to create user data folder");
+        case 0x80070050:
+            throw MorvaError(
+                "WebView user data folder cannot be created because a file with the same name "
+                "already exists");
+        default:
+            ThrowStatus("Create WebView environment", static_cast<std::uint32_t>(status));
+    }
+}
+
+}  // namespace morva

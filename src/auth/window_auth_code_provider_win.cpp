@@ -1,0 +1,193 @@
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "auth/sign_in_browser.h"
+#include "auth/sign_in_flow.h"
+#include "auth/sign_in_window_class.h"
+#include "auth/webview2_browser.h"
+#include "auth/window_auth_code_provider.h"
+#include "auth/window_auth_code_provider_impl.h"
+#include "host/morva_error.h"
+#include "util/last_error.h"
+
+namespace morva {
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"Morva_MetaTrader_Orderbook_Auth";
+constexpr const wchar_t* kWindowTitle = L"Morva Sign-in";
+constexpr int kWidth = 800;
+constexpr int kHeight = 1000;
+// IDI_APPLICATION, in its wide form (the narrow one is the default without UNICODE).
+const LPCWSTR kApplicationIcon = MAKEINTRESOURCEW(32512);
+
+// The Win32 window of one sign-in at a time, with the message loop of the calling thread. Its
+// user-data slot points back here while the window serves a sign-in.
+class Win32SignInWindow final : public SignInWindow {
+  public:
+    Win32SignInWindow(HINSTANCE instance, std::shared_ptr<SignInBrowserFactory> browsers)
+        : instance_(instance), browsers_(std::move(browsers)) {}
+    ~Win32SignInWindow() override { Destroy(); }
+    Win32SignInWindow(const Win32SignInWindow&) = delete;
+    Win32SignInWindow& operator=(const Win32SignInWindow&) = delete;
+
+    void Open(SignInEvents& events) override {
+        events_ = &events;
+        window_ =
+            CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance_, nullptr);
+        if (window_ == nullptr) {
+            ThrowLastError("Create auth window");
+        }
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ShowWindow(window_, SW_HIDE);
+        if (!UpdateWindow(window_)) {
+            throw MorvaError("%s failed", "Update auth window");
+        }
+        // Never undone: the thread may well use COM after the sign-in.
+        const HRESULT com = CoInitialize(nullptr);
+        if (FAILED(com)) {
+            ThrowStatus("Initialize COM as single-thread apartment (STA)",
+                        static_cast<std::uint32_t>(com));
+        }
+        browsers_->Start(window_, events);
+    }
+
+    void RunLoop() override {
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+
+    void EndLoop(int exitCode) override { PostQuitMessage(exitCode); }
+
+    // WM_DESTROY, not WM_CLOSE: the window procedure ends the loop, and the window goes after it.
+    void PostClose() override {
+        if (window_ != nullptr) {
+            PostMessageW(window_, WM_DESTROY, 0, 0);
+        }
+    }
+
+    bool Exists() const override { return window_ != nullptr; }
+    bool IsVisible() const override { return window_ != nullptr && IsWindowVisible(window_); }
+    void Show() override {
+        if (window_ != nullptr) {
+            ShowWindow(window_, SW_SHOWNORMAL);
+        }
+    }
+    SignInRect ClientRect() const override {
+        RECT rect{};
+        if (window_ != nullptr) {
+            GetClientRect(window_, &rect);
+        }
+        return {rect.left, rect.top, rect.right, rect.bottom};
+    }
+
+    // Unlinked first, so that this WM_DESTROY does not post a quit message that would end the
+    // thread's next loop.
+    void Destroy() noexcept override {
+        if (HWND window = std::exchange(window_, nullptr)) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            DestroyWindow(window);
+        }
+    }
+
+    LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        switch (message) {
+            case WM_DESTROY:
+                PostQuitMessage(0);
+                return 0;
+            case WM_SIZE:
+                if (events_ != nullptr) {
+                    events_->OnWindowSize();
+                }
+                return 0;
+            case WM_NCDESTROY:
+                // Closed by the user: the default handling destroyed the window.
+                window_ = nullptr;
+                break;
+            default:
+                break;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+  private:
+    HINSTANCE instance_;
+    std::shared_ptr<SignInBrowserFactory> browsers_;
+    SignInEvents* events_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+LRESULT CALLBACK SignInWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* signIn = reinterpret_cast<Win32SignInWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (signIn == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);  // during creation
+    }
+    return signIn->Handle(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+std::uint16_t RegisterSignInWindowClass(void* moduleInstance) {
+    const auto instance = static_cast<HINSTANCE>(moduleInstance);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = SignInWindowProcedure;
+    windowClass.hInstance = instance;
+    // The library has no icon resource, so both come back null and the class has none.
+    windowClass.hIcon = LoadIconW(instance, kApplicationIcon);
+    windowClass.hIconSm = LoadIconW(instance, kApplicationIcon);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kClassName;
+    const ATOM atom = RegisterClassExW(&windowClass);
+    if (atom == 0) {
+        ThrowLastError("Register auth window class");
+    }
+    return atom;
+}
+
+void UnregisterSignInWindowClass(std::uint16_t atom, void* moduleInstance) noexcept {
+    UnregisterClassW(MAKEINTRESOURCEW(atom), static_cast<HINSTANCE>(moduleInstance));
+}
+
+struct WindowAuthCodeProvider::Platform {};
+
+WindowAuthCodeProvider::WindowAuthCodeProvider(void* moduleInstance)
+    : WindowAuthCodeProvider(moduleInstance, nullptr) {}
+
+WindowAuthCodeProvider::WindowAuthCodeProvider(void* moduleInstance,
+                                               std::shared_ptr<SignInBrowserFactory> browsers)
+    : userDataFolder_(SignInDataFolder(std::chrono::system_clock::now())) {
+    if (browsers == nullptr) {
+        browsers = CreateWebView2BrowserFactory(moduleInstance, userDataFolder_);
+    }
+    impl_ = std::make_unique<Impl>(std::make_unique<Win32SignInWindow>(
+        static_cast<HINSTANCE>(moduleInstance), std::move(browsers)));
+}
+
+WindowAuthCodeProvider::~WindowAuthCodeProvider() {
+    impl_.reset();  // browser and window first: they may hold files in the folder
+    std::error_code ignored;
+    std::filesystem::remove_all(userDataFolder_, ignored);
+}
+
+std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config) {
+    return impl_->GetAuthCode(config);
+}
+
+std::shared_ptr<AuthCodeProvider> CreatePlatformAuthCodeProvider(void* moduleInstance) {
+    return std::make_shared<WindowAuthCodeProvider>(moduleInstance);
+}
+
+}  // namespace morva

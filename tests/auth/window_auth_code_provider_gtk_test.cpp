@@ -1,0 +1,238 @@
+// The sign-in window with a real WebKitGTK browser, under Xvfb, against the fake broker's
+// /authorize inside scripts/sandbox. WebKit binds itself to the first thread that uses it, so the
+// whole program shares one provider, as the library does.
+#include <curl/curl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+#include <webkit2/webkit2.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "auth/code_auth_service.h"
+#include "auth/credential_store.h"
+#include "auth/http_auth_client.h"
+#include "auth/window_auth_code_provider.h"
+#include "config/environment_profiles.h"
+#include "host/log.h"
+#include "host/morva_error.h"
+#include "http/http_client.h"
+#include "support/files.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+using testing::HasSubstr;
+using testing::ThrowsMessage;
+
+// The broker's plain-HTTP control API inside the sandbox.
+std::string Control(const char* method, const std::string& path, const std::string& body = "") {
+    CURL* curl = curl_easy_init();
+    std::string answer;
+    const std::string url = "http://127.0.0.1:8099" + path;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    if (!body.empty()) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    }
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION,
+        +[](char* data, std::size_t size, std::size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+    if (result != CURLE_OK || status >= 300) {
+        throw std::runtime_error("control API " + path + " failed: " + std::to_string(status));
+    }
+    return answer;
+}
+
+void UseAuthorizeMode(const std::string& mode) {
+    Control("PUT", "/scenario", R"({"auth": {"authorizeMode": ")" + mode + R"("}})");
+    Control("DELETE", "/requests");
+}
+
+AuthConfig ProductionAuth() {
+    for (const EnvironmentProfile& profile : EnvironmentProfiles()) {
+        if (profile.auth.credentialTarget == u"MORVA_Orderbook") {
+            return profile.auth;
+        }
+    }
+    throw std::runtime_error("no production profile");
+}
+
+// Runs `work` on the provider's GTK thread (the one that iterates the default main context).
+template <class Result>
+Result OnGtkThread(std::function<Result()> work) {
+    struct Call {
+        std::function<Result()> work;
+        std::promise<Result> result;
+    };
+    auto call = std::make_unique<Call>(Call{std::move(work), {}});
+    std::future<Result> result = call->result.get_future();
+    g_idle_add(
+        [](gpointer data) -> gboolean {
+            const std::unique_ptr<Call> pending(static_cast<Call*>(data));
+            pending->result.set_value(pending->work());
+            return G_SOURCE_REMOVE;
+        },
+        call.release());
+    return result.get();
+}
+
+GtkWindow* FindSignInWindow() {
+    GtkWindow* found = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+        GtkWindow* window = GTK_WINDOW(item->data);
+        const char* title = gtk_window_get_title(window);
+        if (title != nullptr && std::string(title) == "Morva Sign-in") {
+            found = window;
+        }
+    }
+    g_list_free(windows);
+    return found;
+}
+
+// Waits for the sign-in window to be shown, as the user would see it, or for `limit`.
+bool WaitForVisibleWindow(std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (OnGtkThread<bool>([] {
+                GtkWindow* window = FindSignInWindow();
+                return window != nullptr && gtk_widget_get_visible(GTK_WIDGET(window));
+            })) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+class SignInWindowGtkTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+        ASSERT_NE(std::getenv("MORVA_SANDBOX"), nullptr) << "run inside scripts/sandbox";
+        // The library's own lines on stderr tell where a sign-in stopped.
+        auto logger = std::make_shared<spdlog::logger>(
+            "sign-in", std::make_shared<spdlog::sinks::stderr_sink_mt>());
+        logger->set_level(spdlog::level::debug);
+        log::Install(logger);
+        provider_ = std::make_shared<WindowAuthCodeProvider>(nullptr);
+    }
+    static void TearDownTestSuite() { provider_.reset(); }
+
+    static WindowAuthCodeProvider& provider() { return *provider_; }
+    static std::shared_ptr<WindowAuthCodeProvider> shared() { return provider_; }
+
+  private:
+    static inline std::shared_ptr<WindowAuthCodeProvider> provider_;
+};
+
+TEST_F(SignInWindowGtkTest, ImmediateRedirectReturnsTheCode) {
+    UseAuthorizeMode("auto");
+    const AuthConfig config = ProductionAuth();
+    const std::u16string code = provider().GetAuthCode(config);
+    EXPECT_FALSE(code.empty());
+
+    const auto requests = nlohmann::json::parse(Control("GET", "/requests"));
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0]["host"], Utf16ToUtf8(config.authHost));
+    EXPECT_EQ(requests[0]["path"],
+              "/authorize?response_type=code&client_id=" + config.clientId +
+                  "&redirect_uri=morva%3A%2F%2F" + Utf16ToUtf8(config.authHost) +
+                  "%2Fmetatrader%2Fmorva%2Fcallback&scope=openid%20offline_access");
+    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
+}
+
+TEST_F(SignInWindowGtkTest, ErrorRedirectGivesTheAuthorizationError) {
+    UseAuthorizeMode("error");
+    EXPECT_THAT(
+        [] { provider().GetAuthCode(ProductionAuth()); },
+        ThrowsMessage<MorvaError>("Authorization error: access_denied (The user denied access)"));
+    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
+}
+
+TEST_F(SignInWindowGtkTest, ClosingTheWindowGivesAnEmptyCode) {
+    UseAuthorizeMode("page");
+    auto code =
+        std::async(std::launch::async, [] { return provider().GetAuthCode(ProductionAuth()); });
+    ASSERT_TRUE(WaitForVisibleWindow());
+
+    EXPECT_THAT([] { provider().GetAuthCode(ProductionAuth()); },
+                ThrowsMessage<MorvaError>("Auth window already opened"));
+    const auto size = OnGtkThread<std::pair<int, int>>([] {
+        int width = 0;
+        int height = 0;
+        gtk_window_get_size(FindSignInWindow(), &width, &height);
+        gtk_window_close(FindSignInWindow());  // as the title bar's close button does
+        return std::make_pair(width, height);
+    });
+    EXPECT_EQ(size, std::make_pair(800, 1000));
+    EXPECT_EQ(code.get(), u"");
+}
+
+TEST_F(SignInWindowGtkTest, SigningInOnThePageReturnsTheCode) {
+    UseAuthorizeMode("page");
+    auto code =
+        std::async(std::launch::async, [] { return provider().GetAuthCode(ProductionAuth()); });
+    ASSERT_TRUE(WaitForVisibleWindow());
+    OnGtkThread<bool>([] {
+        WebKitWebView* view = WEBKIT_WEB_VIEW(gtk_bin_get_child(GTK_BIN(FindSignInWindow())));
+        webkit_web_view_evaluate_javascript(view, "document.getElementById('sign-in').click()", -1,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr);
+        return true;
+    });
+    ASSERT_EQ(code.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_FALSE(code.get().empty());
+}
+
+TEST_F(SignInWindowGtkTest, CodeAuthServiceSignsInAndStoresTheRefreshToken) {
+    UseAuthorizeMode("auto");
+    const test::TempFolder dataHome;
+    setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+    const AuthConfig config = ProductionAuth();
+    auto service =
+        CodeAuthService::Create(config, shared(),
+                                std::make_shared<HttpAuthClient>(config.authHost, config.clientId,
+                                                                 CreatePlatformHttpClient()));
+
+    const AccessToken token = service->GetAccessToken();
+    EXPECT_FALSE(token.token.empty());
+    EXPECT_EQ(token.tokenType, "Bearer");
+
+    const std::optional<Credentials> stored = ReadCredentials(config.credentialTarget);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_FALSE(stored->secret.empty());
+    EXPECT_TRUE(std::filesystem::exists(dataHome.path() / "morva" / "credentials.json"));
+
+    // Nothing was stored before, so the token came through the window and a code.
+    std::string paths;
+    for (const auto& request : nlohmann::json::parse(Control("GET", "/requests"))) {
+        const std::string path = request["path"];
+        paths += request["method"].get<std::string>() + " " + path.substr(0, path.find('?')) + "\n";
+    }
+    EXPECT_THAT(paths, HasSubstr("GET /authorize"));
+    EXPECT_THAT(paths, HasSubstr("POST /oauth/token"));
+    unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+}  // namespace morva

@@ -1,0 +1,366 @@
+// The Win32 sign-in window and its message loop, under a scripted browser (WebView2 itself does
+// not run under Wine): each step of a script runs from a timer inside the window's loop, as the
+// real browser's callbacks do. Under Wine it runs through tests/auth/run_headless_wine.sh, since
+// windows need a display driver.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "auth/sign_in_browser.h"
+#include "auth/sign_in_window_class.h"
+#include "auth/webview2_browser.h"
+#include "auth/window_auth_code_provider.h"
+#include "host/morva_error.h"
+#include "support/captured_log.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+using testing::HasSubstr;
+using testing::ThrowsMessage;
+
+const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/callback";
+
+AuthConfig Config() {
+    return {u"MORVA_Orderbook", u"login.morva.example", "ABC", kRedirect};
+}
+
+struct BrowserCalls {
+    std::vector<std::string> calls;
+};
+
+class ScriptedBrowser final : public SignInBrowser {
+  public:
+    explicit ScriptedBrowser(std::shared_ptr<BrowserCalls> log) : log_(std::move(log)) {}
+    SignInStatus SetVisible(bool visible) override {
+        return Record(visible ? "SetVisible(true)" : "SetVisible(false)");
+    }
+    SignInStatus SetBounds(const SignInRect& bounds) override {
+        return Record("SetBounds(" + std::to_string(bounds.right - bounds.left) + "x" +
+                      std::to_string(bounds.bottom - bounds.top) + ")");
+    }
+    void Configure() override { Record("Configure"); }
+    SignInStatus SubscribeSourceChanged() override { return Record("SubscribeSource"); }
+    SignInStatus SubscribeNavigationStarting() override { return Record("SubscribeNavigation"); }
+    SignInStatus Navigate(const std::u16string& url) override {
+        return Record("Navigate(" + Utf16ToUtf8(url) + ")");
+    }
+    SignInStatus NavigateToString(const std::u16string&) override {
+        return Record("NavigateToString");
+    }
+    void Close() noexcept override { log_->calls.push_back("Close"); }
+
+  private:
+    SignInStatus Record(std::string call) {
+        log_->calls.push_back(std::move(call));
+        return kSignInOk;
+    }
+    std::shared_ptr<BrowserCalls> log_;
+};
+
+struct Navigation final : SignInNavigation {
+    explicit Navigation(std::u16string target) : uri(std::move(target)) {}
+    SignInStatus GetUri(std::u16string& out) override {
+        out = uri;
+        return kSignInOk;
+    }
+    SignInStatus Cancel() override {
+        cancelled = true;
+        return kSignInOk;
+    }
+    std::u16string uri;
+    bool cancelled = false;
+};
+
+// Starts no browser; runs its script one step per timer tick from inside the window's loop.
+class ScriptedBrowserFactory final : public SignInBrowserFactory {
+  public:
+    using Step = std::function<void(HWND, SignInEvents&)>;
+
+    std::deque<Step> script;
+    std::vector<HWND> windows;  // every window a browser was started in
+    std::function<void()> startFailure;
+
+    ~ScriptedBrowserFactory() override { StopTimer(); }
+
+    void Start(void* window, SignInEvents& events) override {
+        windows.push_back(static_cast<HWND>(window));
+        if (startFailure) {
+            startFailure();
+        }
+        window_ = static_cast<HWND>(window);
+        events_ = &events;
+        active_ = this;
+        timer_ = SetTimer(nullptr, 0, 1, &Tick);
+        ASSERT_NE(timer_, 0u);
+    }
+
+  private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        ScriptedBrowserFactory* self = active_;
+        if (self == nullptr) {
+            return;
+        }
+        if (self->script.empty()) {
+            self->StopTimer();
+            ADD_FAILURE() << "script ran out before the sign-in ended";
+            PostQuitMessage(2);
+            return;
+        }
+        Step step = std::move(self->script.front());
+        self->script.pop_front();
+        step(self->window_, *self->events_);
+    }
+    void StopTimer() {
+        if (timer_ != 0) {
+            KillTimer(nullptr, timer_);
+            timer_ = 0;
+        }
+        if (active_ == this) {
+            active_ = nullptr;
+        }
+    }
+
+    static inline ScriptedBrowserFactory* active_ = nullptr;  // one loop per test thread
+    HWND window_ = nullptr;
+    SignInEvents* events_ = nullptr;
+    UINT_PTR timer_ = 0;
+};
+
+class WindowAuthCodeProviderWinTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        atom_ = RegisterSignInWindowClass(GetModuleHandleW(nullptr));
+        ASSERT_NE(atom_, 0);
+    }
+    static void TearDownTestSuite() {
+        UnregisterSignInWindowClass(atom_, GetModuleHandleW(nullptr));
+        atom_ = 0;
+    }
+
+    void BrowserReady() {
+        Then([this](HWND, SignInEvents& events) {
+            EXPECT_EQ(events.OnCreateWebViewControllerCompleted(
+                          kSignInOk, std::make_unique<ScriptedBrowser>(browser)),
+                      kSignInOk);
+        });
+    }
+    void PageShown() {
+        Then([](HWND window, SignInEvents& events) {
+            EXPECT_FALSE(IsWindowVisible(window));  // hidden until the first page arrives
+            EXPECT_EQ(events.OnWebViewSourceChanged(), kSignInOk);
+            EXPECT_TRUE(IsWindowVisible(window));
+        });
+    }
+    void UserCloses() {
+        // The close button: WM_CLOSE, whose default handling destroys the window.
+        Then([](HWND window, SignInEvents&) { SendMessageW(window, WM_CLOSE, 0, 0); });
+    }
+    void Then(ScriptedBrowserFactory::Step step) { browsers->script.push_back(std::move(step)); }
+
+    std::shared_ptr<BrowserCalls> browser = std::make_shared<BrowserCalls>();
+    std::shared_ptr<ScriptedBrowserFactory> browsers = std::make_shared<ScriptedBrowserFactory>();
+    WindowAuthCodeProvider provider{GetModuleHandleW(nullptr), browsers};
+
+  private:
+    static inline std::uint16_t atom_ = 0;
+};
+
+TEST_F(WindowAuthCodeProviderWinTest, WindowHasTheClassTitleSizeAndStyleOfTheSignIn) {
+    Then([](HWND window, SignInEvents&) {
+        wchar_t text[64] = {};
+        GetClassNameW(window, text, 64);
+        EXPECT_EQ(std::wstring(text), L"Morva_MetaTrader_Orderbook_Auth");
+        GetWindowTextW(window, text, 64);
+        EXPECT_EQ(std::wstring(text), L"Morva Sign-in");
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        EXPECT_EQ(rect.right - rect.left, 800);
+        // Windows keeps a window within what the screen can hold (Wine's headless screen is small).
+        EXPECT_EQ(rect.bottom - rect.top, std::min(1000, GetSystemMetrics(SM_CYMAXTRACK)));
+        EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+        EXPECT_EQ(GetParent(window), nullptr);
+        EXPECT_FALSE(IsWindowVisible(window));
+    });
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, ClosingBeforeTheBrowserIsReadyGivesAnEmptyCode) {
+    const test::CapturedLog log(spdlog::level::debug);
+    Then([](HWND window, SignInEvents& events) {
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        // WebView2 reports the abandoned controller once its parent window is gone.
+        EXPECT_EQ(events.OnCreateWebViewControllerCompleted(kSignInAborted, nullptr), kSignInOk);
+    });
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+    EXPECT_THAT(log.Lines(), HasSubstr("warning|morva::WindowAuthCodeProvider::Impl::"
+                                       "OnCreateWebViewControllerCompleted|The authorization has "
+                                       "been aborted because the window was closed\n"));
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, ClosingDuringTheSignInGivesAnEmptyCode) {
+    const test::CapturedLog log(spdlog::level::debug);
+    BrowserReady();
+    PageShown();
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+    EXPECT_EQ(browser->calls.back(), "Close");
+    EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
+                                       "Auth window message loop has finished successfully\n"));
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, RedirectCompletesTheSignInAndDestroysTheWindow) {
+    BrowserReady();
+    PageShown();
+    Then([](HWND window, SignInEvents& events) {
+        Navigation navigation(kRedirect + u"?code=abc");
+        EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInOk);
+        EXPECT_TRUE(navigation.cancelled);
+        EXPECT_TRUE(IsWindow(window));  // destroyed after the loop, not by the posted message
+    });
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"abc");
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+    EXPECT_THAT(browser->calls, testing::Contains("NavigateToString"));
+    EXPECT_THAT(browser->calls, testing::Contains(testing::StartsWith("SetBounds(")));
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, OneThreadSignsInAgainAfterACompletedSignIn) {
+    for (const char16_t* code : {u"first", u"second"}) {
+        BrowserReady();
+        Then([code](HWND, SignInEvents& events) {
+            Navigation navigation(kRedirect + u"?code=" + code);
+            events.OnNavigationStarting(navigation);
+        });
+        // Nothing from the first sign-in (no stray quit message) may end the second one early.
+        EXPECT_EQ(provider.GetAuthCode(Config()), code);
+    }
+    EXPECT_EQ(browsers->windows.size(), 2u);
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, ResizingFitsTheBrowserToTheClientArea) {
+    BrowserReady();
+    Then([this](HWND window, SignInEvents&) {
+        browser->calls.clear();
+        SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client{};
+        GetClientRect(window, &client);
+        EXPECT_THAT(browser->calls, testing::Contains("SetBounds(" + std::to_string(client.right) +
+                                                      "x" + std::to_string(client.bottom) + ")"));
+    });
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndIsRethrown) {
+    const test::CapturedLog log(spdlog::level::debug);
+    BrowserReady();
+    Then([](HWND, SignInEvents& events) {
+        Navigation navigation(kRedirect + u"?error=access_denied");
+        EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
+    });
+    EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+                ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+    EXPECT_THAT(log.Lines(), HasSubstr("error|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
+                                       "Auth window message loop has finished with an error\n"));
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, SecondSignInWhileTheWindowExistsIsRefused) {
+    BrowserReady();
+    Then([this](HWND, SignInEvents&) {
+        EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+                    ThrowsMessage<MorvaError>("Auth window already opened"));
+    });
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(browsers->windows.size(), 1u);
+}
+
+TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeavesNoWindow) {
+    browsers->startFailure = [] {
+        ThrowWebViewEnvironmentError(static_cast<std::int32_t>(0x80070005));
+    };
+    EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+                ThrowsMessage<MorvaError>("Unable to create user data folder"));
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+
+    browsers->startFailure = nullptr;
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config()), u"");  // not "Auth window already opened"
+}
+
+TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const std::uint16_t atom = RegisterSignInWindowClass(self);
+    {
+        WindowAuthCodeProvider provider(self);  // WebView2Loader.dll is nowhere under Wine
+        EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
+                    ThrowsMessage<MorvaError>(
+                        "WebView runtime not installed. Download from: "
+                        "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
+        EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
+                    ThrowsMessage<MorvaError>(HasSubstr("WebView runtime not installed")));
+    }
+    UnregisterSignInWindowClass(atom, self);
+}
+
+TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
+    const auto text = [](std::uint32_t status) {
+        try {
+            ThrowWebViewEnvironmentError(static_cast<std::int32_t>(status));
+        } catch (const MorvaError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(text(0x80004005), "WebView runtime unable to start");
+    EXPECT_EQ(text(0x80070002),
+              "WebView runtime not installed. Download from: "
+              "https://developer.microsoft.com/en-us/microsoft-edge/webview2/");
+    EXPECT_EQ(text(0x80070005), "Unable to create user data folder");
+    EXPECT_EQ(text(0x80070050),
+              "WebView user data folder cannot be created because a file with the same name "
+              "already exists");
+    EXPECT_EQ(text(0x8007000E), "Create WebView environment failed (0x8007000E)");
+}
+
+TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const std::uint16_t atom = RegisterSignInWindowClass(self);
+    ASSERT_NE(atom, 0);
+    EXPECT_THAT(
+        [&] { RegisterSignInWindowClass(self); },
+        ThrowsMessage<MorvaError>(testing::StartsWith("Register auth window class failed. ")));
+    UnregisterSignInWindowClass(atom, self);
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof(info);
+    EXPECT_FALSE(GetClassInfoExW(self, L"Morva_MetaTrader_Orderbook_Auth", &info));
+}
+
+TEST(WindowAuthCodeProviderDataFolder, IsRemovedByTheDestructor) {
+    std::filesystem::path folder;
+    {
+        WindowAuthCodeProvider provider(GetModuleHandleW(nullptr));
+        folder = provider.userDataFolder();
+        EXPECT_EQ(folder.filename().wstring().rfind(L"MORVA_Orderbook_WebView_", 0), 0u);
+        std::filesystem::create_directories(folder / L"EBWebView");
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+}  // namespace
+}  // namespace morva

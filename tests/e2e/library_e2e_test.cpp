@@ -1,0 +1,294 @@
+// The library as a terminal meets it: loaded by path, driven only through its exports, against the
+// fake broker inside scripts/sandbox (run_library_e2e.sh sets the scenario and seeds a refresh
+// token). The cases run in order, sharing one loaded library like one indicator session.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "auth/credential_store.h"
+#include "library.h"
+#include "morva_orderbook.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using namespace std::chrono_literals;
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The exports, resolved once from the library under test.
+struct Exports {
+    explicit Exports(const std::string& path) : library(std::make_unique<Library>(path)) {
+#define MORVA_RESOLVE(name) name = library->Get<decltype(::name)>(#name)
+        MORVA_RESOLVE(InitDLL);
+        MORVA_RESOLVE(InitCreds);
+        MORVA_RESOLVE(OrderBook);
+        MORVA_RESOLVE(OrderBook_Sz);
+        MORVA_RESOLVE(OrderBook_BookData);
+        MORVA_RESOLVE(OrderBook_MetaData);
+        MORVA_RESOLVE(OrderBook_Free);
+        MORVA_RESOLVE(PositionBook);
+        MORVA_RESOLVE(PositionBook_Sz);
+        MORVA_RESOLVE(PositionBook_Free);
+        MORVA_RESOLVE(CheckPremium);
+#undef MORVA_RESOLVE
+    }
+    std::unique_ptr<Library> library;
+    decltype(::InitDLL)* InitDLL;
+    decltype(::InitCreds)* InitCreds;
+    decltype(::OrderBook)* OrderBook;
+    decltype(::OrderBook_Sz)* OrderBook_Sz;
+    decltype(::OrderBook_BookData)* OrderBook_BookData;
+    decltype(::OrderBook_MetaData)* OrderBook_MetaData;
+    decltype(::OrderBook_Free)* OrderBook_Free;
+    decltype(::PositionBook)* PositionBook;
+    decltype(::PositionBook_Sz)* PositionBook_Sz;
+    decltype(::PositionBook_Free)* PositionBook_Free;
+    decltype(::CheckPremium)* CheckPremium;
+};
+
+Exports& Lib() {
+    static Exports exports(Environment("MORVA_E2E_LIBRARY"));
+    return exports;
+}
+
+// A wide text as the terminal passes it, and the error buffer it lends.
+struct Text {
+    explicit Text(std::string_view utf8) : wide(Utf8ToUtf16(std::string(utf8))) {}
+    const morva_char16* get() const { return reinterpret_cast<const morva_char16*>(wide.c_str()); }
+    std::u16string wide;
+};
+struct ErrorBuffer {
+    morva_char16* get() { return reinterpret_cast<morva_char16*>(units); }
+    std::string text() const { return Utf16ToUtf8(units); }
+    char16_t units[MORVA_ERROR_BUFFER_SIZE] = u"stale text";
+};
+
+std::string InitDll(const char* server, const char* account = "1001") {
+    ErrorBuffer error;
+    Lib().InitDLL(Text(server).get(), Text(account).get(), Text("mt5").get(), Text("en").get(),
+                  error.get());
+    return error.text();
+}
+
+// Calls `attempt` every few milliseconds until it reports an empty buffer (bounded); returns
+// every distinct text seen on the way.
+std::vector<std::string> PollUntilEmpty(const std::function<std::string()>& attempt) {
+    std::vector<std::string> seen;
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
+        const std::string text = attempt();
+        if (seen.empty() || seen.back() != text) {
+            seen.push_back(text);
+        }
+        if (text.empty()) {
+            break;
+        }
+    }
+    return seen;
+}
+
+struct BookAnswer {
+    std::int32_t result;
+    std::string text;
+};
+using BookRequest = decltype(::OrderBook);
+
+// Polls a book request until it is no longer loading; returns the last answer and every status.
+BookAnswer PollBook(BookRequest* request, const std::string& instrument, std::int32_t time,
+                    std::vector<std::int32_t>* statuses = nullptr) {
+    BookAnswer answer{};
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(2ms)) {
+        ErrorBuffer error;
+        answer.result = request(Text(instrument).get(), time, error.get());
+        answer.text = error.text();
+        if (statuses != nullptr && (statuses->empty() || statuses->back() != answer.result)) {
+            statuses->push_back(answer.result);
+        }
+        if (answer.result != -100 && answer.result != -200 && answer.result != -300) {
+            break;
+        }
+    }
+    return answer;
+}
+
+TEST(Library, EveryExportWaitsForInitDll) {
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().OrderBook(Text("EUR_USD").get(), 0, error.get()), -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+    Lib().InitCreds(error.get());
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+    EXPECT_EQ(Lib().PositionBook_Sz(1, error.get()), -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+}
+
+TEST(Library, ServerNamesOutsideBothEnvironmentsAreRefused) {
+    for (const char* name : {"Broker-MORVA", "morva-live", " MORVA"}) {
+        EXPECT_EQ(InitDll(name),
+                  std::string("No configuration match for MetaTrader server name: ") + name);
+    }
+}
+
+TEST(Library, InitDllWaitsForTheServerConfiguration) {
+    const auto seen = PollUntilEmpty([] { return InitDll("MORVA-Live-3"); });
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), "");
+    EXPECT_EQ(seen.front(), "Waiting for server configuration");
+    // The same texts again keep the module but look the configuration up anew; with the document
+    // cached that lookup may finish before the call checks on it.
+    const std::string again = InitDll("MORVA-Live-3");
+    EXPECT_TRUE(again.empty() || again == "Waiting for server configuration") << again;
+    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3"); }).back(), "");
+}
+
+TEST(Library, BooksWaitForTheSignInThatInitCredsStarts) {
+    WriteCredentials(u"MORVA_Orderbook",
+                     {u"", Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
+    ErrorBuffer error;
+    Lib().InitCreds(error.get());
+    EXPECT_EQ(error.text(), "Waiting for authorization");
+    const auto seen = PollUntilEmpty([] {
+        ErrorBuffer again;
+        Lib().InitCreds(again.get());
+        return again.text();
+    });
+    EXPECT_EQ(seen.back(), "");
+}
+
+TEST(Library, OrderBookLoadsInTheBackgroundAndIsReadThroughItsReference) {
+    std::vector<std::int32_t> statuses;
+    const BookAnswer answer = PollBook(Lib().OrderBook, "EUR_USD", 0, &statuses);
+    ASSERT_GE(answer.result, 1) << answer.text;
+    EXPECT_EQ(answer.text, "");
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[0], -100);
+    EXPECT_EQ(statuses[1], -200);
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().OrderBook(Text("EUR_USD").get(), 0, error.get()), answer.result);
+
+    const std::int32_t size = Lib().OrderBook_Sz(answer.result, error.get());
+    ASSERT_EQ(size, 320) << error.text();
+    std::vector<double> shortCounts(size), longCounts(size), prices(size);
+    Lib().OrderBook_BookData(answer.result, shortCounts.data(), longCounts.data(), prices.data(),
+                             size, error.get());
+    EXPECT_EQ(error.text(), "");
+    const double total = std::accumulate(shortCounts.begin(), shortCounts.end(), 0.0) +
+                         std::accumulate(longCounts.begin(), longCounts.end(), 0.0);
+    EXPECT_NEAR(total, 100.0, 0.01);
+    EXPECT_LT(prices.front(), prices.back());
+
+    double bucketWidth = 0, price = 0;
+    std::int32_t unixTime = 0, serverTime = 0;
+    char16_t time[MORVA_TEXT_BUFFER_SIZE] = {}, instrument[MORVA_TEXT_BUFFER_SIZE] = {};
+    auto* t = reinterpret_cast<morva_char16*>(time);
+    auto* i = reinterpret_cast<morva_char16*>(instrument);
+    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 2, t, i,
+                             error.get());
+    EXPECT_EQ(error.text(), "Book #" + std::to_string(answer.result) + " invalid array size of 2");
+    EXPECT_EQ(unixTime, 0) << "a refused call touches no output";
+    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 1, t, i,
+                             error.get());
+    EXPECT_EQ(error.text(), "");
+    EXPECT_GT(bucketWidth, 0);
+    EXPECT_GT(price, 0);
+    EXPECT_EQ(Utf16ToUtf8(instrument), "EUR_USD");
+    // E. Europe: two hours ahead in winter, three in summer.
+    EXPECT_THAT((std::vector<std::int32_t>{7200, 10800}),
+                ::testing::Contains(serverTime - unixTime));
+
+    Lib().OrderBook_Free(answer.result, error.get());
+    EXPECT_EQ(error.text(), "");
+}
+
+TEST(Library, ServerTimeIsConvertedBothWays) {
+    // 2024-07-15 12:00 on the server is 09:00 UTC (EEST), a snapshot on the broker's grid.
+    constexpr std::int32_t kServerNoon = 1721044800;
+    const BookAnswer answer = PollBook(Lib().OrderBook, "GBP_USD", kServerNoon);
+    ASSERT_GE(answer.result, 1) << answer.text;
+    double bucketWidth = 0, price = 0;
+    std::int32_t unixTime = 0, serverTime = 0;
+    char16_t time[MORVA_TEXT_BUFFER_SIZE] = {}, instrument[MORVA_TEXT_BUFFER_SIZE] = {};
+    ErrorBuffer error;
+    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 1,
+                             reinterpret_cast<morva_char16*>(time),
+                             reinterpret_cast<morva_char16*>(instrument), error.get());
+    EXPECT_EQ(error.text(), "");
+    EXPECT_EQ(unixTime, kServerNoon - 3 * 3600);
+    EXPECT_EQ(serverTime, kServerNoon);
+    EXPECT_THAT(Utf16ToUtf8(time), StartsWith("2024-07-15T09:00:00"));
+}
+
+TEST(Library, FailuresReachTheIndicatorAsStatusesAndTexts) {
+    BookAnswer answer = PollBook(Lib().OrderBook, "NOPE_USD", 0);
+    EXPECT_EQ(answer.result, -400);
+    EXPECT_EQ(answer.text, "NOPE_USD OrderBook does not exist");
+
+    answer = PollBook(Lib().OrderBook, "BROKEN_USD", 0);
+    EXPECT_EQ(answer.result, -1);
+    EXPECT_EQ(answer.text, "Get order book failed (HTTP 500): the book store is down");
+
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().OrderBook(Text("").get(), 0, error.get()), -1);
+    EXPECT_EQ(error.text(), "Book must have an instrument");
+    EXPECT_EQ(Lib().OrderBook_Sz(0, error.get()), -1);
+    EXPECT_EQ(error.text(), "Invalid book ref: 0");
+
+    const std::string longName(300, 'Z');
+    EXPECT_EQ(Lib().OrderBook(Text(longName).get(), 0, error.get()), -100);
+    EXPECT_EQ(error.text(), std::string(179, 'Z'));
+}
+
+TEST(Library, PositionBooksKeepTheirOwnReferences) {
+    const BookAnswer orders = PollBook(Lib().OrderBook, "USD_JPY", 0);
+    const BookAnswer positions = PollBook(Lib().PositionBook, "USD_JPY", 0);
+    ASSERT_GE(orders.result, 1) << orders.text;
+    ASSERT_GE(positions.result, 1) << positions.text;
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().PositionBook_Sz(positions.result, error.get()), 240) << error.text();
+    EXPECT_EQ(Lib().OrderBook_Sz(orders.result, error.get()), 320) << error.text();
+}
+
+TEST(Library, ANewAccountBuildsANewModule) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, "XAU_USD", 0);
+    ASSERT_GE(answer.result, 1) << answer.text;
+    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3", "2002"); }).back(), "");
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().OrderBook_Sz(answer.result, error.get()), -1);
+    EXPECT_EQ(error.text(), "Book #" + std::to_string(answer.result) + " not found");
+}
+
+// Last: the library goes away while a download is held back by the broker and the sign-in of a
+// new module is still pending. FreeLibrary must return, and the process must end normally.
+TEST(Library, UnloadingWithWorkInFlightNeitherHangsNorCrashes) {
+    std::vector<std::int32_t> statuses;
+    ErrorBuffer error;
+    for (int i = 0; i < 2000 && Lib().OrderBook(Text("SLOW_USD").get(), 0, error.get()) != -100;
+         ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(error.text(), "SLOW_USD OrderBook has started loading...");
+    EXPECT_EQ(InitDll("MORVA-Live-3", "3003"), "Waiting for server configuration");
+    Lib().InitCreds(error.get());
+    EXPECT_EQ(error.text(), "Waiting for authorization");
+    Lib().library.reset();
+}
+
+}  // namespace
+}  // namespace morva

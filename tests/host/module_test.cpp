@@ -1,0 +1,167 @@
+#include "host/module.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "books/book_exports.h"
+#include "config/environment_profiles.h"
+#include "host/module_holder.h"
+#include "host/morva_error.h"
+#include "support/captured_log.h"
+#include "support/fake_auth_collaborators.h"
+#include "support/fake_auth_service.h"
+#include "support/fake_configuration_client.h"
+#include "support/fake_http_client.h"
+
+namespace morva {
+namespace {
+
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+template <class Call>
+std::string ErrorOf(Call call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TerminalInfo Terminal(std::u16string server, std::u16string account = u"1001") {
+    return {std::move(server), std::move(account), u"mt5", u"en"};
+}
+
+class ModuleHolderTest : public ::testing::Test {
+  protected:
+    ModuleHolder holder_{std::make_shared<test::FakeHttpClient>(),
+                         std::make_shared<test::FakeAuthCodeProvider>()};
+};
+
+TEST_F(ModuleHolderTest, ServerNameSelectsTheEnvironment) {
+    EXPECT_EQ(ErrorOf([&] { holder_.GetModule(); }), "Orderbook module not initialized");
+    const auto staging = holder_.ConfigureModule(Terminal(u"MORVATest-Demo"));
+    EXPECT_EQ(staging->profile().auth.credentialTarget, u"MORVA_Orderbook_Staging");
+    const auto production = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
+    EXPECT_EQ(production->profile().auth.credentialTarget, u"MORVA_Orderbook");
+    EXPECT_EQ(holder_.GetModule(), production);
+
+    for (const char16_t* name : {u"Broker-MORVA", u"morva-live", u" MORVA", u""}) {
+        const std::string error = ErrorOf([&] { holder_.ConfigureModule(Terminal(name)); });
+        EXPECT_EQ(error, "No configuration match for MetaTrader server name: " +
+                             std::string(name, name + std::char_traits<char16_t>::length(name)));
+        EXPECT_EQ(holder_.GetModule(), production) << "a failed match changes nothing";
+    }
+}
+
+TEST_F(ModuleHolderTest, EqualTextsReuseTheModuleAndOthersReplaceIt) {
+    const auto first = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
+    EXPECT_EQ(holder_.ConfigureModule(Terminal(u"MORVA-Live")), first);
+    const auto second = holder_.ConfigureModule(Terminal(u"MORVA-Live", u"1002"));
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->terminal().account, u"1002");
+    EXPECT_EQ(holder_.GetModule(), second);
+    // A caller still holding the replaced module may go on using it.
+    EXPECT_EQ(first->terminal().account, u"1001");
+    const auto third = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
+    EXPECT_EQ(holder_.GetModule(), third);
+    EXPECT_NE(third, first) << "texts equal to an older module still rebuild";
+}
+
+class ModuleTest : public ::testing::Test {
+  protected:
+    Module MakeModule(bool asynchronous) {
+        EnvironmentProfile profile = EnvironmentProfiles()[1];
+        profile.asynchronous = asynchronous;
+        return Module(profile, Terminal(u"MORVA-Live"), auth_, nullptr, config_);
+    }
+
+    std::shared_ptr<test::FakeAuthService> auth_ = std::make_shared<test::FakeAuthService>();
+    std::shared_ptr<test::FakeConfigurationClient> config_ =
+        std::make_shared<test::FakeConfigurationClient>();
+};
+
+TEST_F(ModuleTest, TimeConverterAppearsOnceTheServerConfigurationArrives) {
+    config_->SetServerConfigs({{u"MORVA-Live.*", 2, u"E. Europe Standard Time"}});
+    config_->Close();
+    Module module = MakeModule(true);
+    EXPECT_EQ(ErrorOf([&] { module.GetTimeConverter(); }),
+              "Server time is not known yet: InitDLL has not succeeded");
+    EXPECT_EQ(ErrorOf([&] { module.InitTimeConverter(); }), "Waiting for server configuration");
+    config_->Open();
+    ASSERT_TRUE(config_->WaitFinished(1));
+    for (int i = 0; i < 1000 && ErrorOf([&] { module.InitTimeConverter(); }) != "no error"; ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    // 2024-01-15 12:00 UTC is 14:00 on a UTC+2 server in winter.
+    EXPECT_EQ(module.GetTimeConverter()->UtcToServerTime(1705320000), 1705320000 + 7200);
+
+    // A zone the system does not know, or an offset beyond any clock, keeps the converter.
+    const auto kept = module.GetTimeConverter();
+    config_->SetServerConfigs({{u"MORVA-Live.*", 2000000000, u"E. Europe Standard Time"}});
+    std::string error;
+    for (int i = 0; i < 1000; ++i) {
+        error = ErrorOf([&] { module.InitTimeConverter(); });
+        if (error != "Waiting for server configuration") {
+            break;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(error, "Server UTC offset out of range: 2000000000");
+    EXPECT_EQ(module.GetTimeConverter(), kept);
+}
+
+TEST_F(ModuleTest, NonBlockingModuleWaitsForAuthorizationWithoutBlocking) {
+    test::CapturedLog log(spdlog::level::info);
+    Module module = MakeModule(true);
+    EXPECT_EQ(ErrorOf([&] { module.InitCreds(); }), "Waiting for authorization");
+    AccessToken token;
+    token.jwt.payload.sub = "morva|100042";
+    token.jwt.payload.iss = "https://login.morva.example/";
+    auth_->CompleteAsync(token);
+    module.InitCreds();
+    EXPECT_THAT(log.Lines(), HasSubstr("info|morva::Module::InitCreds|Authorized morva|100042 by "
+                                       "https://login.morva.example/ (canAccessPremium=empty)\n"));
+    EXPECT_THAT(log.Lines(), HasSubstr("info|morva::Module::Module|Configured for asynchronous "
+                                       "(non-blocking) operation\n"));
+    EXPECT_EQ(auth_->blockingCalls(), 0);
+
+    Module blocking = MakeModule(false);
+    blocking.InitCreds();
+    EXPECT_EQ(auth_->blockingCalls(), 1);
+    EXPECT_THAT(log.Lines(),
+                HasSubstr("info|morva::Module::Module|Configured for synchronous operation\n"));
+}
+
+TEST(FormatBookStatus, EveryStatusHasItsText) {
+    struct Case {
+        std::int32_t result;
+        std::int32_t returned;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        {7, 7, u"untouched"},
+        {-100, -100, u"EUR_USD OrderBook has started loading..."},
+        {-200, -200, u"EUR_USD OrderBook is still loading..."},
+        {-300, -300, u"EUR_USD OrderBook is waiting for authorization..."},
+        {-400, -400, u"EUR_USD OrderBook does not exist"},
+        {-7, -1, u"EUR_USD OrderBook has not been loaded (-7)"},
+    };
+    for (const auto& c : cases) {
+        char16_t buffer[180] = u"untouched";
+        EXPECT_EQ(FormatBookStatus(c.result, u"OrderBook", u"EUR_USD", buffer), c.returned);
+        EXPECT_EQ(std::u16string(buffer), c.text) << c.result;
+    }
+    char16_t buffer[180];
+    const std::u16string longName(300, u'X');
+    FormatBookStatus(-100, u"PositionBook", longName, buffer);
+    EXPECT_EQ(std::u16string(buffer), std::u16string(179, u'X'));
+}
+
+}  // namespace
+}  // namespace morva
