@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -272,6 +273,47 @@ TEST(Library, ANewAccountBuildsANewModule) {
     ErrorBuffer error;
     EXPECT_EQ(Lib().OrderBook_Sz(answer.result, error.get()), -1);
     EXPECT_EQ(error.text(), "Book #" + std::to_string(answer.result) + " not found");
+}
+
+// Terminal threads keep reading books while InitDLL switches accounts underneath them: every
+// answer is a status, a reference or a clear text, and nothing crashes.
+TEST(Library, BookExportsSurviveInitDllOnAnotherThread) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0}, unexpected{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 8; ++t) {
+        readers.emplace_back([&, t] {
+            const char* instruments[] = {"EUR_USD", "GBP_USD", "USD_JPY", "XAU_USD"};
+            ErrorBuffer error;
+            while (!stop) {
+                const std::string instrument = instruments[t % 4];
+                const bool orders = t % 2 == 0;
+                const std::int32_t ref = (orders ? Lib().OrderBook : Lib().PositionBook)(
+                    Text(instrument).get(), 0, error.get());
+                if (ref >= 1) {
+                    (orders ? Lib().OrderBook_Sz : Lib().PositionBook_Sz)(ref, error.get());
+                    (orders ? Lib().OrderBook_Free : Lib().PositionBook_Free)(ref, error.get());
+                } else if (ref == -1 && error.text().empty()) {
+                    ++unexpected;  // a failure must say why
+                }
+                ++calls;
+                // An indicator's pace: every failure is a log line, and the log keeps ten files.
+                std::this_thread::sleep_for(5ms);
+            }
+        });
+    }
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        InitDll("MORVA-Live-3", i % 2 == 0 ? "4004" : "5005");
+        std::this_thread::sleep_for(20ms);
+    }
+    stop = true;
+    for (auto& reader : readers) {
+        reader.join();
+    }
+    EXPECT_GT(calls.load(), 1000);
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3", "4004"); }).back(), "");
 }
 
 // Last: the library goes away while a download is held back by the broker and the sign-in of a

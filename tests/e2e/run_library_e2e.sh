@@ -45,11 +45,15 @@ fi
 
 # What the library wrote for the trader and the maintainer: one file, UTF-8 with a BOM, CRLF
 # lines, who signed in, and never a token.
+# (The run writes more than one file's worth: the rolled files count too.)
 [ -f "$log" ] || fail "no log file at $log"
-[ "$(head -c 3 "$log" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "log does not start with a BOM"
-[ "$(grep -c $'\r$' "$log")" = "$(wc -l <"$log")" ] || fail "a log line does not end in CRLF"
-grep -qa 'INFO  \[[0-9]*\] \[morva::Module::InitCreds@[0-9]*\] Authorized morva|100042 by https://login.morva.example/ (canAccessPremium=0)' "$log" ||
+logs=("$work"/MQL5/Logs/MORVA_Orderbook*.log)
+for file in "${logs[@]}"; do
+    [ "$(head -c 3 "$file" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "$file does not start with a BOM"
+    [ "$(grep -c $'\r$' "$file")" = "$(wc -l <"$file")" ] || fail "a line of $file does not end in CRLF"
+done
+grep -qa 'INFO  \[[0-9]*\] \[morva::Module::InitCreds@[0-9]*\] Authorized morva|100042 by https://login.morva.example/ (canAccessPremium=0)' "${logs[@]}" ||
     fail "no Authorized line"
-! grep -qa -- "$token" "$log" || fail "the refresh token reached the log"
-! grep -qa 'eyJ' "$log" || fail "an access token reached the log"
+! grep -qa -- "$token" "${logs[@]}" || fail "the refresh token reached the log"
+! grep -qa 'eyJ' "${logs[@]}" || fail "an access token reached the log"
 echo "library end to end: ok"
