@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "host/log.h"
@@ -95,7 +96,10 @@ class WebKitSignInBrowser final : public SignInBrowser {
     // WebKit shows its own error page; the log says why, for whoever reads it later.
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                  gpointer) {
-        MORVA_LOG_WARN("Sign-in page {} failed to load: {}", uri != nullptr ? uri : "",
+        // Without the query: on the redirect it carries the authorization code.
+        std::string_view page = uri != nullptr ? uri : "";
+        page = page.substr(0, page.find('?'));
+        MORVA_LOG_WARN("Sign-in page {} failed to load: {}", page,
                        error != nullptr ? error->message : "");
         return FALSE;
     }
