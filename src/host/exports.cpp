@@ -9,8 +9,8 @@
 #include "host/library_pin.h"
 #include "host/library_state.h"
 #include "host/module.h"
-#include "host/morva_error.h"
 #include "morva_orderbook.h"
+#include "updates/update_exports.h"
 
 namespace {
 
@@ -27,14 +27,6 @@ char16_t* Out(morva_char16* text) noexcept {
 // Null texts from a careless caller read as empty rather than crash.
 std::u16string Text(const morva_char16* text) {
     return text != nullptr ? std::u16string(In(text)) : std::u16string();
-}
-
-// Replaced exports that the next issues serve: they stop at the module lookup, which is what an
-// indicator sees before a successful InitDLL, and past it say plainly that nothing serves them.
-template <class Result = void>
-Result NotServedYet(const char* exportName) {
-    const std::shared_ptr<morva::Module> module = morva::GetModule();
-    throw morva::MorvaError("%s is not available in this version", exportName);
 }
 
 }  // namespace
@@ -159,21 +151,31 @@ void MORVA_CALL PositionBook_Free(int32_t ref, morva_char16* error) {
 
 int32_t MORVA_CALL CheckPremium(const morva_char16* instrument, morva_char16* error) {
     return ExecuteDll(
-        Out(error), [] { return NotServedYet<std::int32_t>("CheckPremium"); }, "CheckPremium(%ls)",
-        In(instrument));
+        Out(error),
+        [&] {
+            const std::shared_ptr<morva::Module> module = morva::GetModule();
+            return module->user().CheckPremium(module->GetAccessToken(), Text(instrument));
+        },
+        "CheckPremium(%ls)", In(instrument));
 }
 
-int32_t MORVA_CALL CheckForUpdates(morva_char16* /*version*/, bool* /*force*/,
-                                   morva_char16* error) {
+int32_t MORVA_CALL CheckForUpdates(morva_char16* version, bool* force, morva_char16* error) {
     return ExecuteDll(
-        Out(error), [] { return NotServedYet<std::int32_t>("CheckForUpdates"); },
+        Out(error),
+        [&] {
+            return morva::CheckForUpdates(*morva::GetModule(), Out(version), force, Out(error));
+        },
         "CheckForUpdates");
 }
 
 int32_t MORVA_CALL UpdateIndicator(const morva_char16* dataFolder,
                                    const morva_char16* indicatorPath, morva_char16* error) {
     return ExecuteDll(
-        Out(error), [] { return NotServedYet<std::int32_t>("UpdateIndicator"); },
+        Out(error),
+        [&] {
+            return morva::UpdateIndicator(*morva::GetModule(), In(dataFolder), In(indicatorPath),
+                                          Out(error));
+        },
         "UpdateIndicator(%ls, %ls)", In(dataFolder), In(indicatorPath));
 }
 

@@ -13,6 +13,8 @@
 #include "host/log.h"
 #include "host/morva_error.h"
 #include "time/mt_time_converter.h"
+#include "updates/async_updates_service.h"
+#include "user/async_user_service.h"
 
 namespace morva {
 
@@ -33,6 +35,8 @@ Module::Module(EnvironmentProfile profile, TerminalInfo terminal, std::shared_pt
             profile_.bookCacheLifetime, authService_, std::move(orderBooks), clock);
         positionBookService_ = std::make_unique<CachedBookService>(
             profile_.bookCacheLifetime, authService_, std::move(positionBooks), clock);
+        updatesService_ = std::make_unique<UpdatesService>(configurationClient_);
+        userService_ = std::make_unique<UserService>(strataClient_);
         serverConfigProvider_ =
             std::make_unique<ServerConfigProvider>(terminal_.server, configurationClient_);
     } else {
@@ -41,6 +45,8 @@ Module::Module(EnvironmentProfile profile, TerminalInfo terminal, std::shared_pt
             profile_.bookCacheLifetime, authService_, std::move(orderBooks), clock);
         positionBookService_ = std::make_unique<AsyncBookService>(
             profile_.bookCacheLifetime, authService_, std::move(positionBooks), clock);
+        updatesService_ = std::make_unique<AsyncUpdatesService>(configurationClient_);
+        userService_ = std::make_unique<AsyncUserService>(strataClient_);
         serverConfigProvider_ =
             std::make_unique<AsyncServerConfigProvider>(terminal_.server, configurationClient_);
     }
@@ -88,6 +94,12 @@ void Module::InitCreds() {
     MORVA_LOG_INFO("Authorized {} by {} (canAccessPremium={})", claims.sub, claims.iss,
                    claims.liveCanAccessPremium ? std::to_string(*claims.liveCanAccessPremium)
                                                : std::string("empty"));
+}
+
+UpdateStatus Module::UpdateIndicator(const std::u16string& dataFolder,
+                                     const std::u16string& indicatorPath) {
+    return updatesService_->Update(dataFolder, indicatorPath, terminal_.platform,
+                                   terminal_.language);
 }
 
 }  // namespace morva

@@ -12,6 +12,8 @@
 #include "config/server_config_provider.h"
 #include "host/terminal_info.h"
 #include "time/time_converter.h"
+#include "updates/i_updates_service.h"
+#include "user/i_user_service.h"
 #include "util/clock.h"
 
 namespace morva {
@@ -38,10 +40,16 @@ class Module {
     AccessToken GetAccessToken();
     void InitCreds();
 
+    // Installs the published library and indicator for this terminal's platform and language.
+    UpdateStatus UpdateIndicator(const std::u16string& dataFolder,
+                                 const std::u16string& indicatorPath);
+
     const EnvironmentProfile& profile() const { return profile_; }
     const TerminalInfo& terminal() const { return terminal_; }
     BookService& orderBooks() const { return *orderBookService_; }
     BookService& positionBooks() const { return *positionBookService_; }
+    IUpdatesService& updates() const { return *updatesService_; }
+    IUserService& user() const { return *userService_; }
 
   private:
     const EnvironmentProfile profile_;
@@ -55,6 +63,8 @@ class Module {
 
     std::unique_ptr<BookService> orderBookService_;
     std::unique_ptr<BookService> positionBookService_;
+    std::unique_ptr<IUpdatesService> updatesService_;
+    std::unique_ptr<IUserService> userService_;
     std::unique_ptr<IServerConfigProvider> serverConfigProvider_;
 };
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "user/user_service.h"
+
+namespace morva {
+
+// Never waits: the first call starts the check on a background task and every call until it has
+// finished throws MorvaError "Checking premium in progress...". The call that finds it finished
+// returns its answer and forgets it, so the next call starts a new check with its own arguments.
+class AsyncUserService : public UserService {
+  public:
+    explicit AsyncUserService(std::shared_ptr<StrataClient> strataClient);
+    ~AsyncUserService() override;
+
+    // A call that finds a check running polls that check; its own arguments are not used.
+    std::int32_t CheckPremium(const AccessToken& token, const std::u16string& instrument) override;
+
+  private:
+    std::mutex lock_;  // held for the whole of each CheckPremium call, never by the task
+    std::future<std::int32_t> pending_;  // from std::async; empty when no check runs
+};
+
+}  // namespace morva

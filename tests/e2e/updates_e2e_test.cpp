@@ -1,0 +1,308 @@
+// Premium check, update check and installation as an indicator reaches them: the library loaded
+// by path and driven through its exports against the fake broker inside scripts/sandbox.
+// run_updates_e2e.sh sets the scenario, seeds a refresh token and picks the cases of each run.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "auth/credential_store.h"
+#include "library.h"
+#include "morva_orderbook.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+struct Exports {
+    explicit Exports(const std::string& path) : library(std::make_unique<Library>(path)) {
+#define MORVA_RESOLVE(name) name = library->Get<decltype(::name)>(#name)
+        MORVA_RESOLVE(InitDLL);
+        MORVA_RESOLVE(InitCreds);
+        MORVA_RESOLVE(CheckPremium);
+        MORVA_RESOLVE(CheckForUpdates);
+        MORVA_RESOLVE(UpdateIndicator);
+#undef MORVA_RESOLVE
+    }
+    std::unique_ptr<Library> library;
+    decltype(::InitDLL)* InitDLL;
+    decltype(::InitCreds)* InitCreds;
+    decltype(::CheckPremium)* CheckPremium;
+    decltype(::CheckForUpdates)* CheckForUpdates;
+    decltype(::UpdateIndicator)* UpdateIndicator;
+};
+
+Exports& Lib() {
+    static Exports exports(Environment("MORVA_E2E_LIBRARY"));
+    return exports;
+}
+
+const morva_char16* Wide(const std::u16string& text) {
+    return reinterpret_cast<const morva_char16*>(text.c_str());
+}
+
+struct ErrorBuffer {
+    morva_char16* get() { return reinterpret_cast<morva_char16*>(units); }
+    std::string text() const { return Utf16ToUtf8(units); }
+    char16_t units[MORVA_ERROR_BUFFER_SIZE] = u"stale text";
+};
+
+// A data folder whose name a Cyrillic user name would give, with the platform folders a
+// terminal has; under the run's work folder (MORVA_E2E_WORK, ASCII).
+fs::path DataFolder() {
+    static const fs::path folder = [] {
+        const fs::path path =
+            fs::path(Environment("MORVA_E2E_WORK")) / fs::path(u"Данные трейдера");
+        fs::create_directories(path / "MQL4" / "Libraries");
+        fs::create_directories(path / "MQL5" / "Libraries");
+        fs::create_directories(path / "MQL5" / "Indicators");
+        return path;
+    }();
+    return folder;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::map<fs::path, std::string> Snapshot(const fs::path& root) {
+    std::map<fs::path, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        files[entry.path()] = entry.is_regular_file() ? ReadFile(entry.path()) : "<folder>";
+    }
+    return files;
+}
+
+std::string InitDll(const char16_t* platform) {
+    ErrorBuffer error;
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
+        Lib().InitDLL(Wide(u"MORVA-Live-3"), Wide(u"1001"), Wide(platform), Wide(u"en"),
+                      error.get());
+        if (error.text() != "Waiting for server configuration") {
+            break;
+        }
+    }
+    return error.text();
+}
+
+struct Answer {
+    std::int32_t result;
+    std::string text;
+};
+
+// Calls `call` until it stops answering `waiting` (bounded); returns the first and last answers.
+std::pair<Answer, Answer> Poll(const std::function<Answer()>& call, std::int32_t waiting) {
+    const Answer first = call();
+    Answer last = first;
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+         last.result == waiting && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(5ms);
+        last = call();
+    }
+    return {first, last};
+}
+
+std::function<Answer()> Install(const fs::path& dataFolder, const fs::path& indicator) {
+    return [data = dataFolder.u16string(), path = indicator.u16string()] {
+        ErrorBuffer error;
+        const std::int32_t result = Lib().UpdateIndicator(Wide(data), Wide(path), error.get());
+        return Answer{result, error.text()};
+    };
+}
+
+TEST(Updates, ExportsWaitForInitDll) {
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().CheckPremium(Wide(u"EUR_USD"), error.get()), -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+    char16_t version[MORVA_ERROR_BUFFER_SIZE] = u"";
+    bool force = false;
+    EXPECT_EQ(Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get()),
+              -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+    EXPECT_EQ(Lib().UpdateIndicator(Wide(u"C:\\"), Wide(u"C:\\x.ex5"), error.get()), -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+}
+
+TEST(Updates, PremiumComesFromTheBookApiOnceSignedIn) {
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    WriteCredentials(u"MORVA_Orderbook",
+                     {u"", Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
+    const auto premium = [](const char16_t* instrument) {
+        return [instrument] {
+            ErrorBuffer error;
+            const std::int32_t result = Lib().CheckPremium(Wide(instrument), error.get());
+            return Answer{result, error.text()};
+        };
+    };
+    // Before the sign-in has finished, the module's own waiting text.
+    const auto [first, granted] = Poll(premium(u"EUR_USD"), -1);
+    EXPECT_EQ(first.result, -1);
+    EXPECT_TRUE(first.text == "Waiting for authorization" ||
+                first.text == "Checking premium in progress...")
+        << first.text;
+    EXPECT_EQ(granted.result, 1) << granted.text;
+    EXPECT_EQ(granted.text, "");
+
+    // The next call starts a new check, which the book's latency keeps running.
+    const auto [again, refused] = Poll(premium(u"GBP_USD"), -1);
+    EXPECT_EQ(again.text, "Checking premium in progress...");
+    EXPECT_EQ(refused.result, 0) << refused.text;
+}
+
+TEST(Updates, CheckReportsThePublishedVersion) {
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    char16_t version[MORVA_ERROR_BUFFER_SIZE] = u"untouched";
+    bool force = true;
+    const auto check = [&] {
+        ErrorBuffer error;
+        const std::int32_t result =
+            Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get());
+        return Answer{result, error.text()};
+    };
+    const auto [first, last] = Poll(check, 1);
+    if (first.result == 1) {
+        EXPECT_EQ(first.text, "Checking for updates - Waiting for server response...");
+    }
+    EXPECT_EQ(last.result, 4) << last.text;
+    EXPECT_EQ(last.text, "");
+    EXPECT_EQ(Utf16ToUtf8(version), "1.17.0.0");
+    EXPECT_FALSE(force);
+
+    ErrorBuffer error;
+    EXPECT_EQ(Lib().CheckForUpdates(nullptr, nullptr, error.get()), -1);
+    EXPECT_EQ(error.text(), "CheckForUpdates needs a version buffer and a force flag");
+    EXPECT_EQ(Lib().UpdateIndicator(nullptr, nullptr, error.get()), -1);
+    EXPECT_EQ(error.text(), "UpdateIndicator needs a data folder and an indicator path");
+    EXPECT_EQ(Poll(
+                  [&] {
+                      return Answer{Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version),
+                                                          &force, nullptr),
+                                    ""};
+                  },
+                  1)
+                  .second.result,
+              4)
+        << "no error buffer: no crash";
+}
+
+TEST(Updates, InstallationPlacesTheLibraryAndOverwritesTheIndicator) {
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    const fs::path data = DataFolder();
+    const fs::path indicator = data / "MQL5" / "Indicators" / fs::path(u"Книга ордеров.ex5");
+    WriteFile(indicator, "old indicator");
+    const fs::path library = data / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
+
+    const auto [first, last] = Poll(Install(data, indicator), 1);
+    EXPECT_EQ(first.result, 1);
+    EXPECT_EQ(first.text, "Update in progress...");
+    EXPECT_EQ(last.result, 3) << last.text;
+    EXPECT_EQ(last.text, "");
+    EXPECT_EQ(ReadFile(library), "library 64");
+    EXPECT_EQ(ReadFile(indicator), "indicator 5");
+
+    // A library of that name is left as it is; the indicator is written again.
+    WriteFile(library, "earlier installation");
+    WriteFile(indicator, "old indicator");
+    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
+    EXPECT_EQ(ReadFile(library), "earlier installation");
+    EXPECT_EQ(ReadFile(indicator), "indicator 5");
+}
+
+TEST(Updates, InstallationsForDifferentPathsRunSideBySide) {
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    const fs::path data = DataFolder();
+    const fs::path one = data / "MQL5" / "Indicators" / "one.ex5";
+    const fs::path two = data / "MQL5" / "Indicators" / "two.ex5";
+    const Answer startedOne = Install(data, one)();
+    const Answer startedTwo = Install(data, two)();
+    EXPECT_EQ(startedOne.result, 1);
+    EXPECT_EQ(startedTwo.result, 1) << "the second is not refused while the first runs";
+    EXPECT_EQ(Poll(Install(data, one), 1).second.result, 3);
+    EXPECT_EQ(Poll(Install(data, two), 1).second.result, 3);
+    EXPECT_EQ(ReadFile(one), "indicator 5");
+    EXPECT_EQ(ReadFile(two), "indicator 5");
+}
+
+TEST(Updates, Mt4InstallsIntoMql4WithThe32BitName) {
+    ASSERT_EQ(InitDll(u"mt4"), "");
+    const fs::path data = DataFolder();
+    const fs::path indicator = data / "MQL4" / "book.ex4";
+    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
+    EXPECT_EQ(ReadFile(data / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"),
+              "library 32");
+    EXPECT_EQ(ReadFile(indicator), "indicator 4");
+}
+
+TEST(Updates, FailedInstallationsReportAnErrorAndLeaveTheIndicator) {
+    const fs::path data = DataFolder();
+    const fs::path bare = data.parent_path() / "bare";
+    fs::create_directories(bare / "MQL5");
+    const fs::path indicator = bare / "MQL5" / "book.ex5";
+    WriteFile(indicator, "old indicator");
+
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    const auto [started, missing] = Poll(Install(bare, indicator), 1);
+    EXPECT_EQ(missing.result, 2);
+    EXPECT_EQ(missing.text, "An error occurred when updating indicator");
+    EXPECT_EQ(ReadFile(indicator), "old indicator");
+    EXPECT_FALSE(fs::exists(bare / "MQL5" / "Libraries")) << "no folder is created";
+
+    ASSERT_EQ(InitDll(u"MT5"), "");
+    const auto before = Snapshot(data);
+    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 2);
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_EQ(ReadFile(indicator), "old indicator");
+}
+
+// Run with a scenario that publishes a version no file name may carry.
+TEST(RefusedVersion, NothingIsWrittenAnywhere) {
+    ASSERT_EQ(InitDll(u"mt5"), "");
+    const fs::path work = Environment("MORVA_E2E_WORK");
+    const fs::path data = DataFolder();
+    const fs::path indicator = data / "MQL5" / "Indicators" / "book.ex5";
+    WriteFile(indicator, "old indicator");
+    const auto before = Snapshot(work);
+    const auto [first, last] = Poll(Install(data, indicator), 1);
+    EXPECT_EQ(last.result, 2);
+    EXPECT_EQ(last.text, "An error occurred when updating indicator");
+    // The log may have grown; nothing else under the work folder may change.
+    auto after = Snapshot(work);
+    std::erase_if(after, [](const auto& entry) {
+        return entry.first.filename().string().rfind("MORVA_Orderbook", 0) == 0 &&
+               entry.first.extension() == ".log";
+    });
+    auto expected = before;
+    std::erase_if(expected, [](const auto& entry) {
+        return entry.first.filename().string().rfind("MORVA_Orderbook", 0) == 0 &&
+               entry.first.extension() == ".log";
+    });
+    EXPECT_EQ(after, expected);
+}
+
+}  // namespace
+}  // namespace morva

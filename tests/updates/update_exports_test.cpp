@@ -1,0 +1,146 @@
+#include "updates/update_exports.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "books/http_strata_client.h"
+#include "config/environment_profiles.h"
+#include "host/module.h"
+#include "support/fake_auth_service.h"
+#include "support/fake_configuration_client.h"
+#include "support/fake_http_client.h"
+#include "support/files.h"
+
+namespace morva {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+template <class Call>
+std::string ErrorOf(Call call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(UpdateExportTexts, EveryStatusHasItsText) {
+    EXPECT_EQ(UpdatesCheckStatusText(1), u"Checking for updates - Waiting for server response...");
+    EXPECT_EQ(UpdatesCheckStatusText(2),
+              u"Checking for updates - An error occurred when checking for updates");
+    EXPECT_EQ(UpdatesCheckStatusText(3), u"");
+    EXPECT_EQ(UpdatesCheckStatusText(4), u"");
+    for (const int other : {0, 5, -1}) {
+        EXPECT_EQ(UpdatesCheckStatusText(other), u"Checking for updates - Unknown error occurred");
+    }
+    EXPECT_EQ(UpdateStatusText(1), u"Update in progress...");
+    EXPECT_EQ(UpdateStatusText(2), u"An error occurred when updating indicator");
+    EXPECT_EQ(UpdateStatusText(3), u"");
+    for (const int other : {0, 4, -1}) {
+        EXPECT_EQ(UpdateStatusText(other), u"Unknown error occurred during update");
+    }
+}
+
+class UpdateExportsTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<Module> MakeModule(bool asynchronous, std::u16string platform = u"mt4") {
+        EnvironmentProfile profile = EnvironmentProfiles()[1];
+        profile.asynchronous = asynchronous;
+        TerminalInfo terminal{u"MORVA-Live", u"1001", std::move(platform), u"de"};
+        auto strata = std::make_shared<HttpStrataClient>(u"api.morva.example", terminal, http_);
+        return std::make_unique<Module>(profile, terminal, auth_, strata, config_);
+    }
+
+    std::shared_ptr<test::FakeAuthService> auth_ = std::make_shared<test::FakeAuthService>();
+    std::shared_ptr<test::FakeConfigurationClient> config_ =
+        std::make_shared<test::FakeConfigurationClient>();
+    std::shared_ptr<test::FakeHttpClient> http_ = std::make_shared<test::FakeHttpClient>();
+    char16_t error_[180] = u"stale";
+    char16_t version_[180] = u"";
+    bool force_ = false;
+};
+
+TEST_F(UpdateExportsTest, CheckWritesTheStatusText) {
+    auto module = MakeModule(false);
+    config_->SetVersions(u"1.18", u"1.17");
+    EXPECT_EQ(CheckForUpdates(*module, version_, &force_, error_), 4);
+    EXPECT_EQ(std::u16string(error_), u"");
+    EXPECT_EQ(std::u16string(version_), u"1.18");
+    EXPECT_TRUE(force_);
+
+    config_->SetVersions(u"bad", u"1.17");
+    EXPECT_EQ(CheckForUpdates(*module, version_, &force_, error_), 2);
+    EXPECT_EQ(std::u16string(error_),
+              u"Checking for updates - An error occurred when checking for updates");
+
+    EXPECT_EQ(ErrorOf([&] { CheckForUpdates(*module, nullptr, &force_, error_); }),
+              "CheckForUpdates needs a version buffer and a force flag");
+    EXPECT_EQ(ErrorOf([&] { CheckForUpdates(*module, version_, nullptr, error_); }),
+              "CheckForUpdates needs a version buffer and a force flag");
+}
+
+TEST_F(UpdateExportsTest, NonBlockingModuleAnswersAtOnce) {
+    std::promise<void> gate;
+    http_->SetResponder(
+        [held = gate.get_future().share()](const std::u16string&, const HttpRequest&) {
+            held.wait();
+            return test::MakeResponse(401);
+        });
+    auto module = MakeModule(true);
+    config_->Close();
+    EXPECT_EQ(CheckForUpdates(*module, version_, &force_, error_), 1);
+    EXPECT_EQ(std::u16string(error_), u"Checking for updates - Waiting for server response...");
+    EXPECT_EQ(UpdateIndicator(*module, u"C:\\data", u"C:\\data\\x.ex4", error_), 1);
+    EXPECT_EQ(std::u16string(error_), u"Update in progress...");
+    EXPECT_EQ(ErrorOf([&] {
+                  module->user().CheckPremium(AccessToken{"Bearer", "t", 60, {}, {}}, u"EUR_USD");
+              }),
+              "Checking premium in progress...");
+    config_->Open();
+    gate.set_value();
+}
+
+TEST_F(UpdateExportsTest, InstallationUsesTheTerminalsPlatformAndLanguage) {
+    test::TempFolder folder;
+    fs::create_directories(folder.path() / "MQL4" / "Libraries");
+    const fs::path indicator = folder.path() / "book.ex4";
+    config_->SetVersions(u"1.17.0.0", u"1.0");
+    config_->SetFiles({'d'}, {'i'});
+    auto module = MakeModule(false);
+    EXPECT_EQ(UpdateIndicator(*module, folder.path().u16string().c_str(),
+                              indicator.u16string().c_str(), error_),
+              3);
+    EXPECT_EQ(std::u16string(error_), u"");
+    EXPECT_THAT(config_->downloads(), ElementsAre(u"dll mt4", u"indicator mt4 de"));
+    EXPECT_TRUE(
+        fs::exists(folder.path() / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
+    EXPECT_EQ(test::ReadFile(indicator), "i");
+
+    auto upperCase = MakeModule(false, u"MT4");
+    EXPECT_EQ(UpdateIndicator(*upperCase, folder.path().u16string().c_str(),
+                              indicator.u16string().c_str(), error_),
+              2);
+    EXPECT_EQ(std::u16string(error_), u"An error occurred when updating indicator");
+    EXPECT_EQ(ErrorOf([&] { UpdateIndicator(*module, nullptr, u"x", error_); }),
+              "UpdateIndicator needs a data folder and an indicator path");
+}
+
+TEST_F(UpdateExportsTest, SynchronousModuleChecksPremiumAtOnce) {
+    auto module = MakeModule(false);
+    AccessToken token;
+    token.jwt.payload.liveCanAccessPremium = 2;
+    EXPECT_EQ(module->user().CheckPremium(token, u"EUR_USD"), 2);
+}
+
+}  // namespace
+}  // namespace morva
