@@ -24,13 +24,18 @@ namespace {
 // does not export them, the same year's rules go through GetTimeZoneInformationForYear and the
 // non-Ex conversions, which is what the ...Ex functions are defined to do.
 template <class Function>
-Function Kernel32Function(const char* name) {
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) {
+Function SystemFunction(const wchar_t* module, const char* name) {
+    const HMODULE loaded = GetModuleHandleW(module);
+    if (loaded == nullptr) {
         return nullptr;
     }
     // Through void (*)(), the one function-pointer type a cast may pass through without warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(loaded, name)));
+}
+
+template <class Function>
+Function Kernel32Function(const char* name) {
+    return SystemFunction<Function>(L"kernel32.dll", name);
 }
 
 ZoneConversions ResolveZoneConversions() {
@@ -67,6 +72,23 @@ BOOL WINAPI UtcToLocalByYearRules(const DYNAMIC_TIME_ZONE_INFORMATION* zone, con
            SystemTimeToTzSpecificLocalTime(&rules, utc, local);
 }
 
+// Windows 8 and later export it from advapi32 (which the library imports anyway); the 32-bit
+// MinGW import library does not know it, so it is looked up at run time on both builds.
+EnumZonesFunction EnumZones() {
+    static const EnumZonesFunction function = [] {
+        const auto fromAdvapi =
+            SystemFunction<EnumZonesFunction>(L"advapi32.dll", "EnumDynamicTimeZoneInformation");
+        return fromAdvapi != nullptr
+                   ? fromAdvapi
+                   : Kernel32Function<EnumZonesFunction>("EnumDynamicTimeZoneInformation");
+    }();
+    if (function == nullptr) {
+        throw MorvaError("%s failed. %s", "Find EnumDynamicTimeZoneInformation",
+                         "This version of Windows has no dynamic time zones");
+    }
+    return function;
+}
+
 const ZoneConversions& PreferredZoneConversions() {
     static const ZoneConversions conversions = ResolveZoneConversions();
     return conversions;
@@ -87,9 +109,10 @@ struct MTTimeConverter::Zone {
 namespace {
 
 DYNAMIC_TIME_ZONE_INFORMATION FindZone(const std::u16string& keyName) {
+    const time_detail::EnumZonesFunction enumZones = time_detail::EnumZones();
     for (DWORD index = 0;; ++index) {
         DYNAMIC_TIME_ZONE_INFORMATION record{};
-        const DWORD result = EnumDynamicTimeZoneInformation(index, &record);
+        const DWORD result = enumZones(index, &record);
         if (result == ERROR_NO_MORE_ITEMS) {
             throw MorvaError("Could not find \"%ls\" time zone in the system", keyName);
         }

@@ -31,4 +31,9 @@ BOOL WINAPI LocalToUtcByYearRules(const DYNAMIC_TIME_ZONE_INFORMATION* zone,
 BOOL WINAPI UtcToLocalByYearRules(const DYNAMIC_TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc,
                                   SYSTEMTIME* local);
 
+// EnumDynamicTimeZoneInformation, looked up at run time (the 32-bit MinGW import library lacks
+// it). Throws MorvaError on a Windows without dynamic time zones.
+using EnumZonesFunction = DWORD(WINAPI*)(DWORD, PDYNAMIC_TIME_ZONE_INFORMATION);
+EnumZonesFunction EnumZones();
+
 }  // namespace morva::time_detail

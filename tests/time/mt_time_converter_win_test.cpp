@@ -46,8 +46,7 @@ TEST(WindowsZoneConversions, TheYearRuleFallbackAgreesWithTheSharedVectors) {
 TEST(WindowsZoneConversions, YearRulesFollowTheYearOfTheTimeConverted) {
     // New York: 2006-03-20 was winter under that year's rules, 2007-03-20 summer.
     DYNAMIC_TIME_ZONE_INFORMATION zone{};
-    for (DWORD index = 0; EnumDynamicTimeZoneInformation(index, &zone) != ERROR_NO_MORE_ITEMS;
-         ++index) {
+    for (DWORD index = 0; time_detail::EnumZones()(index, &zone) != ERROR_NO_MORE_ITEMS; ++index) {
         if (std::wstring(zone.TimeZoneKeyName) == L"Eastern Standard Time") {
             break;
         }
