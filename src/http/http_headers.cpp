@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/no_destructor.h"
+
 namespace morva {
 
 namespace {
@@ -27,15 +29,16 @@ void SetHeader(HttpHeaders& headers, std::u16string_view name, std::u16string_vi
     }
 }
 
+// Never destroyed: background requests may still copy them while the process exits.
 const HttpHeaders& JsonAcceptingHeaders() {
-    static const HttpHeaders headers{{u"Accept", u"application/json"}};
-    return headers;
+    static NoDestructor<const HttpHeaders> headers(HttpHeaders{{u"Accept", u"application/json"}});
+    return *headers;
 }
 
 const HttpHeaders& JsonExchangingHeaders() {
-    static const HttpHeaders headers{{u"Accept", u"application/json"},
-                                     {u"Content-Type", u"application/json"}};
-    return headers;
+    static NoDestructor<const HttpHeaders> headers(
+        HttpHeaders{{u"Accept", u"application/json"}, {u"Content-Type", u"application/json"}});
+    return *headers;
 }
 
 HttpHeaders ParseResponseHeaders(std::u16string_view raw) {
