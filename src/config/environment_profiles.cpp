@@ -5,6 +5,7 @@
 
 #include "config/deployment_settings.h"
 #include "util/no_destructor.h"
+#include "util/utf.h"
 
 namespace morva {
 
@@ -34,24 +35,6 @@ EnvironmentProfile MakeProfile(const wchar_t* pattern, std::u16string bookApiHos
     };
 }
 
-// std::wregex speaks wchar_t: UTF-16 units on Windows, code points elsewhere.
-std::wstring ToWide(std::u16string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = text[i];
-        if constexpr (sizeof(wchar_t) == 4) {
-            const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-                              text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-            if (pair) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
-            }
-        }
-        wide.push_back(static_cast<wchar_t>(unit));
-    }
-    return wide;
-}
-
 }  // namespace
 
 std::span<const EnvironmentProfile> EnvironmentProfiles() {
@@ -71,7 +54,7 @@ std::span<const EnvironmentProfile> EnvironmentProfiles() {
 }
 
 const EnvironmentProfile* SelectProfile(std::u16string_view serverName) {
-    const std::wstring name = ToWide(serverName);
+    const std::wstring name = ToRegexText(serverName);
     for (const EnvironmentProfile& profile : EnvironmentProfiles()) {
         if (std::regex_match(name, profile.serverNamePattern)) {
             return &profile;

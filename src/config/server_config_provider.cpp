@@ -8,30 +8,9 @@
 #include <vector>
 
 #include "host/morva_error.h"
+#include "util/utf.h"
 
 namespace morva {
-
-namespace {
-
-// std::wregex speaks wchar_t: UTF-16 units on Windows, code points elsewhere.
-std::wstring ToWide(std::u16string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = text[i];
-        if constexpr (sizeof(wchar_t) == 4) {
-            const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-                              text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-            if (pair) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
-            }
-        }
-        wide.push_back(static_cast<wchar_t>(unit));
-    }
-    return wide;
-}
-
-}  // namespace
 
 ServerConfigProvider::ServerConfigProvider(std::u16string serverName,
                                            std::shared_ptr<ConfigurationClient> configurationClient)
@@ -39,11 +18,11 @@ ServerConfigProvider::ServerConfigProvider(std::u16string serverName,
 
 ServerConfig ServerConfigProvider::GetServerConfig() {
     const std::vector<ServerConfig> configs = configurationClient_->GetServerConfigs();
-    const std::wstring name = ToWide(serverName_);
+    const std::wstring name = ToRegexText(serverName_);
     // Entries are in order of preference: the first whole match wins, however specific a later
     // one is. Each pattern is compiled only when its turn comes.
     for (const ServerConfig& config : configs) {
-        const std::wregex pattern(ToWide(config.namePattern), std::regex::ECMAScript);
+        const std::wregex pattern(ToRegexText(config.namePattern), std::regex::ECMAScript);
         if (std::regex_match(name, pattern)) {
             return config;
         }
