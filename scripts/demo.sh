@@ -1,13 +1,78 @@
 #!/usr/bin/env bash
-# The main job: build the library and drive it through its exports as an indicator does.
-# The fake broker and the indicator simulator arrive with later work; until then the demo loads
-# the native library with the export host and shows what an indicator sees before configuration.
+# The main job: builds the library and shows it at work the way a trader's terminal meets it.
+#
+#   scripts/demo.sh [--seeded-token] [--windows] [--instruments LIST] [--svg FILE] [-- SIM_ARGS...]
+#
+# Installs what is missing, builds the native library, the indicator simulator and the fake broker,
+# starts the broker in the sandbox (scripts/sandbox: no network, every broker host name is this
+# machine) with scripts/demo/scenario.json, signs in and lets the simulator drive the library
+# through its fifteen exports until it draws the books.
+#
+#   --seeded-token      skip the sign-in window: the broker issues a refresh token and it is put in
+#                       the credential store, as if the user had signed in before. Without it the
+#                       library opens its sign-in window on a private X display (Xvfb) and the
+#                       broker signs the user in at once, so the real browser path runs.
+#   --windows           afterwards, the same against MORVA_Orderbook64.dll under Wine (there the
+#                       token is always seeded: Wine has no WebView2 runtime)
+#   --instruments LIST  comma-separated, default EUR_USD,GBP_USD,XAU_USD
+#   --svg FILE          also write the books as an SVG image (the native run's)
+#   -- SIM_ARGS         passed on to the simulator (tools/indicator-sim/README.md)
+#
+# Everything the demo starts (broker, X server, Wine) ends with it; it writes only under build/.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+seeded=0
+windows=0
+instruments=EUR_USD,GBP_USD,XAU_USD
+svg=
+sim_args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        --seeded-token) seeded=1; shift ;;
+        --windows) windows=1; shift ;;
+        --instruments) instruments=${2:?--instruments needs a list}; shift 2 ;;
+        --svg) svg=$(realpath -m "${2:?--svg needs a file}"); shift 2 ;;
+        --) shift; sim_args=("$@"); break ;;
+        -h|--help) sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
+        *) echo "demo: unknown option '$1' (see --help)" >&2; exit 2 ;;
+    esac
+done
+
+mkdir -p build/demo
+log=build/demo/build.log
+: >"$log"
+step() { echo "=== $*"; }
+build() {  # build PRESET TARGET...
+    local preset=$1
+    shift
+    if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)" --target "$@"; } \
+        >>"$log" 2>&1; then
+        tail -n 30 "$log" >&2
+        echo "demo: building $preset failed (all of it in $log)" >&2
+        exit 1
+    fi
+}
+
+step "installing missing packages"
 scripts/install-deps
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target export-host morva_orderbook >/dev/null
-build/linux/bin/export-host build/linux/bin/libmorva_orderbook.so --exports \
-    OrderBook EURUSD 0 CheckPremium EURUSD
-echo
-echo "The fake broker and the indicator simulator (books drawn as histograms) come with later work."
+step "building the native library, the simulator and the fake broker"
+build linux morva_orderbook indicator-sim credential-seed fake-broker
+if [ "$windows" -eq 1 ]; then
+    step "building MORVA_Orderbook64.dll and the simulator for Windows"
+    build win64 morva_orderbook indicator-sim credential-seed
+fi
+
+inside=(scripts/demo/inside.sh --instruments "$instruments")
+[ "$seeded" -eq 1 ] && inside+=(--seeded-token)
+[ "$windows" -eq 1 ] && inside+=(--windows)
+[ -n "$svg" ] && inside+=(--svg "$svg")
+# A wineserver left running outside on the demo's prefix would not share its registry with the one
+# the sandbox starts.
+if [ "$windows" -eq 1 ] && [ -d build/demo/wineprefix ]; then
+    WINEPREFIX=$root/build/demo/wineprefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+fi
+step "starting the fake broker in the sandbox (its log: build/demo/broker.log)"
+exec scripts/sandbox --scenario scripts/demo/scenario.json --broker-log build/demo/broker.log \
+    --timeout 900 -- "${inside[@]}" -- "${sim_args[@]}"

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The demo's part inside scripts/sandbox (scripts/demo.sh starts it): installs the built library in
+# a terminal-like data folder, signs in and runs the indicator simulator against it.
+#   inside.sh [--seeded-token] [--windows] [--instruments LIST] [--svg FILE] [-- SIM_ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+control=http://127.0.0.1:8099
+target=MORVA_Orderbook  # the production deployment's credential target
+
+seeded=0
+windows=0
+instruments=EUR_USD
+svg=
+sim_args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        --seeded-token) seeded=1; shift ;;
+        --windows) windows=1; shift ;;
+        --instruments) instruments=$2; shift 2 ;;
+        --svg) svg=$2; shift 2 ;;
+        --) shift; sim_args=("$@"); break ;;
+        *) echo "demo: unknown option '$1'" >&2; exit 2 ;;
+    esac
+done
+[ "${MORVA_SANDBOX:-}" = 1 ] || { echo "demo: run inside scripts/sandbox" >&2; exit 2; }
+
+# The terminal's data folders stay for a look at the library's log afterwards; the Linux
+# credential store is the demo's own (the user's is never touched) and goes with it.
+work=$root/build/demo/run
+rm -rf "$work"
+mkdir -p "$work"
+export XDG_DATA_HOME=$work/credentials
+trap 'rm -rf "$XDG_DATA_HOME"' EXIT
+
+# The library also writes its log lines to standard output; the simulator's own lines are what a
+# trader would see, so those lines are left to the log file.
+colour=auto
+[ -t 1 ] && colour=always
+show() {  # show COMMAND...: runs the simulator without the library's log lines
+    "$@" --color "$colour" | grep --line-buffered -Ev '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:.]+ +(TRACE|DEBUG|INFO|WARN|ERROR|FATAL)'
+    return "${PIPESTATUS[0]}"
+}
+
+client_id=$(sed -n 's/^MORVA_PRODUCTION_CLIENT_ID:[A-Z]*=//p' "$root/build/linux/CMakeCache.txt")
+refresh_token() {  # a refresh token as a sign-in would have issued it
+    curl -fsS -X POST --data "{\"clientId\":\"$client_id\"}" "$control/tokens/refresh" |
+        sed -n 's/.*"refresh_token":"\([^"]*\)".*/\1/p'
+}
+simulate=(--server MORVA-Live-3 --account 1000042 --platform mt5 --language EN
+          --instruments "$instruments" --timeout 180)
+
+echo "=== the native library: $root/build/linux/bin/libmorva_orderbook.so"
+native=$work/native/MQL5/Libraries
+mkdir -p "$native"
+cp "$root/build/linux/bin/libmorva_orderbook.so" "$native/"
+native_args=("${simulate[@]}")
+[ -n "$svg" ] && native_args+=(--svg "$svg")
+if [ "$seeded" -eq 1 ]; then
+    refresh_token | "$root/build/linux/bin/credential-seed" "$target"
+    show "$root/build/linux/bin/indicator-sim" --library "$native/libmorva_orderbook.so" \
+        "${native_args[@]}" "${sim_args[@]}"
+else
+    # WebKit resolves host names only when an IPv4 address other than 127.0.0.1 exists; the
+    # sandbox has loopback alone (see tests/auth/run_sign_in_tests.sh).
+    ip -o addr show dev lo | grep -q ' 127\.0\.0\.2/' || ip addr add 127.0.0.2/32 dev lo
+    echo "(the sign-in window opens on a private X display; the broker signs the user in at once)"
+    show xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" \
+        "$root/build/linux/bin/indicator-sim" --library "$native/libmorva_orderbook.so" \
+        "${native_args[@]}" "${sim_args[@]}"
+fi
+echo "(the library's log: build/demo/run/native/MQL5/Logs/MORVA_Orderbook.log)"
+
+if [ "$windows" -eq 1 ]; then
+    echo
+    echo "=== the Windows library under Wine: $root/build/win64/bin/MORVA_Orderbook64.dll"
+    prefix=$root/build/demo/wineprefix
+    [ -f "$prefix/system.reg" ] || echo "(preparing a Wine prefix for the demo: the first run takes a minute)"
+    wine=("$root/cmake/wine-run.sh" /usr/lib/wine/wine64 "$prefix")
+    windows_libraries=$work/windows/MQL5/Libraries
+    mkdir -p "$windows_libraries"
+    cp "$root/build/win64/bin/MORVA_Orderbook64.dll" "$windows_libraries/"
+    refresh_token | "${wine[@]}" "$root/build/win64/bin/credential-seed.exe" "$target"
+    show "${wine[@]}" "$root/build/win64/bin/indicator-sim.exe" \
+        --library "Z:${windows_libraries//\//\\}\\MORVA_Orderbook64.dll" \
+        "${simulate[@]}" "${sim_args[@]}"
+fi
