@@ -79,6 +79,16 @@ const char* FailedOperation(CURLcode code, TransferPhase phase) noexcept {
     return "Read HTTP response body";
 }
 
+std::string FailureText(CURLcode code, TransferPhase phase, const char* errorBuffer) {
+    const bool retried = phase != TransferPhase::Connecting &&
+                         std::string_view(FailedOperation(code, TransferPhase::ReadingBody)) ==
+                             "Open HTTP connection";
+    if (errorBuffer == nullptr || *errorBuffer == '\0' || retried) {
+        return curl_easy_strerror(code);
+    }
+    return errorBuffer;
+}
+
 }  // namespace curl_detail
 
 namespace {
@@ -333,8 +343,9 @@ HttpResponse CurlHttpClient::Send(const std::u16string& method, const HttpReques
         std::rethrow_exception(transfer.failure);
     }
     if (code != CURLE_OK) {
-        const char* const text = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
-        ThrowCode(curl_detail::FailedOperation(code, PhaseOf(transfer)), text, code);
+        const TransferPhase phase = PhaseOf(transfer);
+        ThrowCode(curl_detail::FailedOperation(code, phase),
+                  curl_detail::FailureText(code, phase, errorText), code);
     }
 
     long status = 0;

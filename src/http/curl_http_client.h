@@ -38,6 +38,13 @@ enum class TransferPhase {
 // The operation name of a failed transfer: the names WinInet's steps fail with.
 const char* FailedOperation(CURLcode code, TransferPhase phase) noexcept;
 
+// The reason of a failed transfer: the error buffer's text, or curl's text for the code. curl
+// keeps the first failure's text in the buffer for the whole transfer, so when a kept-alive
+// connection turns out dead and the new connection curl retries on cannot be opened either, the
+// buffer still names the dead one ("Send failure: Broken pipe"). A connection failure after a
+// request went out is such a retry.
+std::string FailureText(CURLcode code, TransferPhase phase, const char* errorBuffer);
+
 // Serialise curl's access to the share: one lock per kind of shared data, as curl requires.
 struct ShareLocks {
     std::mutex shareState;   // the share handle's own bookkeeping

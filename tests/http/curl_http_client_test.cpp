@@ -59,5 +59,30 @@ TEST(CurlHttpClientFailures, LaterProblemsNameTheStepThatWasRunning) {
     }
 }
 
+TEST(CurlHttpClientFailures, TheBuffersTextNamesTheFailureOfAFreshConnection) {
+    using curl_detail::FailureText;
+    using curl_detail::TransferPhase;
+    EXPECT_EQ(FailureText(CURLE_COULDNT_CONNECT, TransferPhase::Connecting,
+                          "Failed to connect to api.morva.example port 443"),
+              "Failed to connect to api.morva.example port 443");
+    EXPECT_EQ(FailureText(CURLE_RECV_ERROR, TransferPhase::ReadingBody,
+                          "Recv failure: Connection reset by peer"),
+              "Recv failure: Connection reset by peer");
+    EXPECT_EQ(FailureText(CURLE_PARTIAL_FILE, TransferPhase::ReadingBody, ""),
+              curl_easy_strerror(CURLE_PARTIAL_FILE));
+}
+
+// A kept-alive connection found dead leaves "Send failure: Broken pipe" in the buffer; the new
+// connection curl then tries is refused, or offers a certificate nobody trusts.
+TEST(CurlHttpClientFailures, AConnectionFailureAfterARetryIsNotReportedAsTheDeadConnections) {
+    using curl_detail::FailureText;
+    using curl_detail::TransferPhase;
+    for (const CURLcode code : {CURLE_COULDNT_CONNECT, CURLE_PEER_FAILED_VERIFICATION}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(FailureText(code, TransferPhase::AwaitingHeaders, "Send failure: Broken pipe"),
+                  curl_easy_strerror(code));
+    }
+}
+
 }  // namespace
 }  // namespace morva

@@ -192,12 +192,12 @@ std::string FormatBookTime(std::int64_t unixTime) {
 }
 
 nlohmann::json GenerateBook(const InstrumentProfile& instrument, BookKind kind,
-                            std::int64_t snapshotTime) {
+                            std::int64_t snapshotTime, std::optional<int> bucketCount) {
     const double price = SnapshotPrice(instrument, snapshotTime);
     Random random(Seed(instrument.name, KindName(kind), snapshotTime));
 
     // Order books spread wider than position books: pending orders sit far from the market.
-    const int count = kind == BookKind::Order ? 320 : 240;
+    const int count = bucketCount.value_or(kind == BookKind::Order ? 320 : 240);
     const double spread = kind == BookKind::Order ? 45.0 : 28.0;
     const double longShare = 0.35 + 0.3 * random.Unit();
     const auto centreIndex = static_cast<std::int64_t>(std::floor(price / instrument.bucketWidth));

@@ -37,8 +37,9 @@ std::optional<std::int64_t> ParseBookTime(std::string_view text);
 std::string FormatBookTime(std::int64_t unixTime);
 
 // The whole response document, {"orderBook": {...}} or {"positionBook": {...}}, every number as a
-// string. The same instrument, kind and time always give the same document.
+// string. The same instrument, kind and time always give the same document. Without a bucket
+// count, order books have 320 buckets and position books 240.
 nlohmann::json GenerateBook(const InstrumentProfile& instrument, BookKind kind,
-                            std::int64_t snapshotTime);
+                            std::int64_t snapshotTime, std::optional<int> bucketCount = {});
 
 }  // namespace fake_broker

@@ -58,6 +58,20 @@ TEST(BookGeneration, PercentagesSumToExactlyOneHundred) {
     }
 }
 
+TEST(BookGeneration, ABucketCountMakesBooksOfAnySizeThatStillAddUp) {
+    const auto book =
+        GenerateBook(*FindDefaultInstrument("EUR_USD"), BookKind::Position, kGridTime, 130'000)
+            .at("positionBook");
+    ASSERT_EQ(book.at("buckets").size(), 130'000U);
+    long long total = 0;
+    for (const auto& bucket : book.at("buckets")) {
+        total += PercentUnits(bucket.at("longCountPercent")) +
+                 PercentUnits(bucket.at("shortCountPercent"));
+    }
+    EXPECT_EQ(total, 1'000'000);
+    EXPECT_GT(book.dump().size(), 10'000'000U);
+}
+
 TEST(BookGeneration, BucketsAreEvenlySpacedAroundThePrice) {
     const auto instrument = *FindDefaultInstrument("USD_JPY");
     const auto book = GenerateBook(instrument, BookKind::Order, kGridTime).at("orderBook");

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
 #include "book.h"
+#include "connection_reset.h"
 #include "jwt.h"
 #include "url.h"
 
@@ -107,7 +109,9 @@ std::string AuthorizePage(const std::map<std::string, std::string>& fields) {
 }  // namespace
 
 Broker::Broker(BrokerSettings settings, Scenario scenario)
-    : settings_(std::move(settings)), scenario_(std::move(scenario)) {}
+    : settings_(std::move(settings)),
+      scenario_(std::move(scenario)),
+      random_(static_cast<std::uint64_t>(scenario_.books.seed)) {}
 
 Scenario Broker::CurrentScenario() const {
     const std::lock_guard lock(scenarioMutex_);
@@ -116,7 +120,95 @@ Scenario Broker::CurrentScenario() const {
 
 void Broker::ReplaceScenario(Scenario scenario) {
     const std::lock_guard lock(scenarioMutex_);
+    {
+        // A new scenario starts its random draws afresh, so a run with a seed repeats.
+        const std::lock_guard randomLock(randomMutex_);
+        random_.seed(static_cast<std::uint64_t>(scenario.books.seed));
+    }
     scenario_ = std::move(scenario);
+}
+
+void Broker::SetServicePort(int port) {
+    const std::lock_guard lock(scenarioMutex_);
+    settings_.fileServer.port = port;
+}
+
+FileServer Broker::CurrentFileServer() const {
+    const std::lock_guard lock(scenarioMutex_);
+    return settings_.fileServer;
+}
+
+void Broker::ReleaseHolds(bool closing) {
+    {
+        const std::lock_guard lock(holdMutex_);
+        ++holdGeneration_;
+        closing_ = closing_ || closing;
+    }
+    holdReleased_.notify_all();
+}
+
+void Broker::Hold(int milliseconds) {
+    std::unique_lock lock(holdMutex_);
+    const std::uint64_t generation = holdGeneration_;
+    holdReleased_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [&] { return closing_ || holdGeneration_ != generation; });
+}
+
+Broker::Fate Broker::DrawFate(const BooksScenario& books) {
+    Fate fate;
+    if (books.latencyJitterMs == 0 && books.faultRate == 0.0) {
+        return fate;
+    }
+    const std::lock_guard lock(randomMutex_);
+    if (books.latencyJitterMs > 0) {
+        fate.extraLatencyMs = std::uniform_int_distribution<int>(0, books.latencyJitterMs)(random_);
+    }
+    if (books.faultRate > 0.0 &&
+        std::uniform_real_distribution<double>()(random_) < books.faultRate) {
+        switch (std::uniform_int_distribution<int>(0, 4)(random_)) {
+            case 0:
+                fate.status = 503;
+                break;
+            case 1:
+                fate.status = 429;
+                break;
+            case 2:
+                fate.status = 500;
+                break;
+            case 3:
+                fate.fault = Fault::Truncate;
+                break;
+            default:
+                fate.fault = Fault::Reset;
+                break;
+        }
+    }
+    return fate;
+}
+
+void Broker::SendFaultyBody(const httplib::Request& request, httplib::Response& response,
+                            std::string body, Fault fault, int holdMs) {
+    const int localPort = request.local_port;
+    const int remotePort = request.remote_port;
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    // The headers promise the whole body; half of it goes out before the fault strikes.
+    response.set_content_provider(
+        shared->size(), kJson,
+        [this, shared, fault, holdMs, localPort, remotePort](std::size_t offset, std::size_t,
+                                                             httplib::DataSink& sink) {
+            const std::size_t half = shared->size() / 2;
+            if (offset < half && !sink.write(shared->data() + offset, half - offset)) {
+                return false;
+            }
+            if (fault == Fault::Stall) {
+                Hold(holdMs);
+            } else if (fault == Fault::Reset) {
+                // Let the first half reach the client before the reset overtakes it.
+                Pause(100);
+                ResetConnection(localPort, remotePort);
+            }
+            return false;  // httplib drops the connection without sending the rest
+        });
 }
 
 std::int64_t Broker::Now() const {
@@ -330,18 +422,31 @@ void Broker::ServeBook(const httplib::Request& request, httplib::Response& respo
     }
 
     const InstrumentScenario entry = InstrumentEntry(scenario.books, instrument);
-    Pause(entry.latencyMs.value_or(scenario.books.latencyMs));
+    const Fate fate = DrawFate(scenario.books);
+    Pause(entry.latencyMs.value_or(scenario.books.latencyMs) + fate.extraLatencyMs);
+    const std::optional<Fault> fault = entry.fault ? entry.fault : fate.fault;
+    const int holdMs = entry.holdMs.value_or(kDefaultHoldMs);
+    if (fault == Fault::NoAnswer) {
+        // Not a byte back: the client sees a connection that accepted its request and went quiet.
+        Hold(holdMs);
+        ResetConnection(request.local_port, request.remote_port);
+        response.status = 504;
+        return;
+    }
     // Only a caller the service knows learns its privileges, so a 401 above carries no header.
     response.set_header("X-Can-Access-Premium",
                         entry.premium.value_or(scenario.books.premium) ? "true" : "false");
 
-    if (entry.status) {
-        response.status = *entry.status;
-        const std::string body =
-            entry.body ? *entry.body
-                       : Dump({{"errorMessage", DefaultStatusMessage(*entry.status)}});
+    if (const std::optional<int> status = entry.status ? entry.status : fate.status) {
+        response.status = *status;
+        std::string body =
+            entry.body ? *entry.body : Dump({{"errorMessage", DefaultStatusMessage(*status)}});
+        if (fault == Fault::InvalidUtf8) {
+            // Bytes no JSON parser accepts as a string: a lone continuation and a stray 0xFF.
+            body = "{\"errorMessage\":\"Book store \xC3( says \xFF\"}";
+        }
         if (!body.empty()) {
-            response.set_content(body, entry.body ? "text/plain" : kJson);
+            response.set_content(body, entry.body && !fault ? "text/plain" : kJson);
         }
         return;
     }
@@ -361,7 +466,21 @@ void Broker::ServeBook(const httplib::Request& request, httplib::Response& respo
             return;
         }
     }
-    SendJson(response, 200, GenerateBook(*profile, kind, SnapshotTime(requested, Now())));
+    std::string body =
+        Dump(GenerateBook(*profile, kind, SnapshotTime(requested, Now()), entry.buckets));
+    if (!fault) {
+        response.set_content(body, kJson);
+        return;
+    }
+    if (fault == Fault::InvalidUtf8) {
+        const std::string name = "\"instrument\":" + Dump(instrument);
+        if (const auto at = body.find(name); at != std::string::npos) {
+            body.insert(at + name.size() - 1, "\xC3(\xFF");
+        }
+        response.set_content(body, kJson);
+        return;
+    }
+    SendFaultyBody(request, response, std::move(body), *fault, holdMs);
 }
 
 void Broker::RedirectWithCode(const std::string& clientId, const std::string& redirectUri,
@@ -619,6 +738,11 @@ void Broker::ServeMetadata(const httplib::Request& /*request*/, httplib::Respons
                            bool testDocument) {
     const Scenario scenario = CurrentScenario();
     Pause(scenario.metadata.latencyMs);
+    if (const auto& raw = scenario.metadata.rawDocument) {
+        response.status = raw->status;
+        response.set_content(raw->content, kJson);
+        return;
+    }
     if (scenario.metadata.status != 200) {
         response.status = scenario.metadata.status;
         response.set_content(
@@ -626,13 +750,12 @@ void Broker::ServeMetadata(const httplib::Request& /*request*/, httplib::Respons
             kHtml);
         return;
     }
-    SendJson(response, 200,
-             MetadataDocument(scenario.metadata, testDocument, settings_.fileServer));
+    SendJson(response, 200, MetadataDocument(scenario.metadata, testDocument, CurrentFileServer()));
 }
 
 void Broker::ServeFile(const httplib::Request& request, httplib::Response& response) {
     const Scenario scenario = CurrentScenario();
-    const std::string base = FileBasePath(scenario.metadata, settings_.fileServer) + "/";
+    const std::string base = FileBasePath(scenario.metadata, CurrentFileServer()) + "/";
     const std::string& path = request.path;
     if (path.size() > base.size() && path.compare(0, base.size(), base) == 0) {
         const std::string name = path.substr(base.size());

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <random>
 #include <string>
 
 #include "metadata.h"
@@ -39,6 +42,12 @@ class Broker {
     Scenario CurrentScenario() const;
     void ReplaceScenario(Scenario scenario);
 
+    // The port the HTTPS side listens on, which the metadata documents name as the file server's.
+    void SetServicePort(int port);
+
+    // Ends every connection held silent by a fault now; when closing, later ones are not held.
+    void ReleaseHolds(bool closing);
+
   private:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
@@ -58,6 +67,17 @@ class Broker {
     std::size_t RecordRequest(const httplib::Request& request);
     void RecordStatus(std::size_t index, int status);
 
+    // What one book request meets: extra latency and, at the scenario's fault rate, a failure.
+    struct Fate {
+        int extraLatencyMs = 0;
+        std::optional<Fault> fault;
+        std::optional<int> status;
+    };
+    Fate DrawFate(const BooksScenario& books);
+    void Hold(int milliseconds);
+    void SendFaultyBody(const httplib::Request& request, httplib::Response& response,
+                        std::string body, Fault fault, int holdMs);
+
     void ServeBook(const httplib::Request& request, httplib::Response& response);
     void ServeAuthorize(const httplib::Request& request, httplib::Response& response);
     void ServeAuthorizeDecision(const httplib::Request& request, httplib::Response& response);
@@ -76,11 +96,20 @@ class Broker {
                                const std::string& keptRefreshToken);
     bool IsAccessTokenValid(const std::string& token);
     std::int64_t Now() const;
+    FileServer CurrentFileServer() const;
 
     BrokerSettings settings_;
 
     mutable std::mutex scenarioMutex_;
     Scenario scenario_;
+
+    std::mutex randomMutex_;
+    std::mt19937_64 random_;
+
+    std::mutex holdMutex_;
+    std::condition_variable holdReleased_;
+    std::uint64_t holdGeneration_ = 0;
+    bool closing_ = false;
 
     std::mutex requestLogMutex_;
     nlohmann::json requestLog_ = nlohmann::json::array();

@@ -1,8 +1,5 @@
 #include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <csignal>
@@ -18,6 +15,7 @@
 
 #include "broker.h"
 #include "scenario.h"
+#include "service_listener.h"
 
 namespace {
 
@@ -132,58 +130,41 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    httplib::SSLServer service(options->cert.c_str(), options->key.c_str());
-    if (!service.is_valid()) {
-        std::cerr << "fake-broker: cannot load certificate " << options->cert << " or key "
-                  << options->key << "\n";
-        return 1;
-    }
     httplib::Server control;
-    // Slow endpoints and kept-alive connections each hold a worker; the default pool is small.
-    // httplib takes ownership of the queue it is given.
-    service.new_task_queue = [] { return std::make_unique<httplib::ThreadPool>(32).release(); };
-    // Headers and body leave in separate writes; without TCP_NODELAY every response on a kept-alive
-    // connection waits for the client's delayed ACK (40 ms on Linux). Accepted sockets inherit it.
-    service.set_socket_options([](socket_t socket) {
-        const int on = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    });
-
     fake_broker::BrokerSettings settings;
     settings.claimsOrigin = options->claimsOrigin;
-    const auto servicePort = Bind(service, options->bind, options->port);
-    if (!servicePort) {
-        std::cerr << "fake-broker: cannot listen on " << options->bind << ":" << options->port
-                  << "\n";
+    settings.fileServer.port = options->port;
+    fake_broker::Broker broker(settings, std::move(scenario));
+    fake_broker::ServiceListener service(broker, options->bind, options->cert, options->key);
+    int servicePort = 0;
+    try {
+        servicePort = service.Start(options->port);
+    } catch (const std::exception& e) {
+        std::cerr << "fake-broker: " << e.what() << "\n";
         return 1;
     }
-    settings.fileServer.port = *servicePort;
     const auto controlPort = Bind(control, "127.0.0.1", options->controlPort);
     if (!controlPort) {
         std::cerr << "fake-broker: cannot listen on 127.0.0.1:" << options->controlPort << "\n";
         return 1;
     }
-
-    fake_broker::Broker broker(settings, std::move(scenario));
-    broker.RegisterService(service);
     broker.RegisterControl(control);
+    service.RegisterControl(control);
 
-    std::thread serviceThread([&service] { service.listen_after_bind(); });
     std::thread controlThread([&control] { control.listen_after_bind(); });
     // stop() only reaches a server that is already running.
-    while (!service.is_running() || !control.is_running()) {
+    while (!control.is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::cout << "fake-broker listening on " << *servicePort << " (control " << *controlPort << ")"
+    std::cout << "fake-broker listening on " << servicePort << " (control " << *controlPort << ")"
               << std::endl;
 
     int received = 0;
     sigwait(&stopSignals, &received);
     std::cerr << "fake-broker: stopping on signal " << received << "\n";
-    service.stop();
+    broker.ReleaseHolds(true);
     control.stop();
-    serviceThread.join();
     controlThread.join();
+    service.Stop();
     return 0;
 }

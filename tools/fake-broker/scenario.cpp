@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 namespace fake_broker {
 namespace {
@@ -110,6 +111,8 @@ class ObjectReader {
 };
 
 constexpr int kMaxLatencyMs = 120'000;
+constexpr int kMaxHoldMs = 600'000;
+constexpr int kMaxBuckets = 1'000'000;
 
 void ReadStatus(const ObjectReader& reader, std::string_view name, std::optional<int>& out) {
     reader.Read(name, out, 100, 599);
@@ -118,7 +121,7 @@ void ReadStatus(const ObjectReader& reader, std::string_view name, std::optional
 InstrumentScenario ParseInstrument(const json& value, const std::string& path) {
     const ObjectReader reader(value, path);
     reader.AllowOnly({"missing", "missingStatus", "status", "body", "latencyMs", "premium", "price",
-                      "bucketWidth", "decimals"});
+                      "bucketWidth", "decimals", "fault", "holdMs", "buckets"});
     InstrumentScenario out;
     reader.Read("missing", out.missing);
     ReadStatus(reader, "missingStatus", out.missingStatus);
@@ -129,6 +132,18 @@ InstrumentScenario ParseInstrument(const json& value, const std::string& path) {
     reader.Read("price", out.price);
     reader.Read("bucketWidth", out.bucketWidth);
     reader.Read("decimals", out.decimals, 0, 10);
+    std::optional<std::string> fault;
+    reader.Read("fault", fault);
+    if (fault) {
+        out.fault = ParseFault(*fault);
+        if (!out.fault) {
+            ObjectReader::Fail(reader.Path("fault"),
+                               "must be \"reset\", \"stall\", \"noAnswer\", \"truncate\" or "
+                               "\"invalidUtf8\"");
+        }
+    }
+    reader.Read("holdMs", out.holdMs, 0, kMaxHoldMs);
+    reader.Read("buckets", out.buckets, 1, kMaxBuckets);
     if (out.price && *out.price <= 0.0) {
         ObjectReader::Fail(reader.Path("price"), "must be positive");
     }
@@ -140,11 +155,18 @@ InstrumentScenario ParseInstrument(const json& value, const std::string& path) {
 
 BooksScenario ParseBooks(const json& value) {
     const ObjectReader reader(value, "books");
-    reader.AllowOnly({"premium", "latencyMs", "missingStatus", "instruments"});
+    reader.AllowOnly({"premium", "latencyMs", "missingStatus", "latencyJitterMs", "faultRate",
+                      "seed", "instruments"});
     BooksScenario out;
     reader.Read("premium", out.premium);
     reader.Read("latencyMs", out.latencyMs, 0, kMaxLatencyMs);
     reader.Read("missingStatus", out.missingStatus, 100, 599);
+    reader.Read("latencyJitterMs", out.latencyJitterMs, 0, kMaxLatencyMs);
+    reader.Read("faultRate", out.faultRate);
+    if (out.faultRate < 0.0 || out.faultRate > 1.0) {
+        ObjectReader::Fail(reader.Path("faultRate"), "must be a number from 0 to 1");
+    }
+    reader.Read("seed", out.seed, 0, std::numeric_limits<int>::max());
     if (const json* instruments = reader.Find("instruments")) {
         const ObjectReader all(*instruments, "books.instruments");
         for (const auto& [name, entry] : instruments->items()) {
@@ -249,7 +271,7 @@ FileOverride ParseFile(const json& value, const std::string& path) {
 MetadataScenario ParseMetadata(const json& value) {
     const ObjectReader reader(value, "metadata");
     reader.AllowOnly({"version", "minVersion", "status", "latencyMs", "source", "servers",
-                      "testServers", "document", "files"});
+                      "testServers", "document", "rawDocument", "files"});
     MetadataScenario out;
     reader.Read("version", out.version);
     reader.Read("minVersion", out.minVersion);
@@ -262,6 +284,9 @@ MetadataScenario ParseMetadata(const json& value) {
         document != nullptr && !document->is_null()) {
         out.document = *document;  // any JSON at all: a broken document is a fair test
     }
+    if (const json* raw = reader.Find("rawDocument"); raw != nullptr && !raw->is_null()) {
+        out.rawDocument = ParseFile(*raw, reader.Path("rawDocument"));
+    }
     if (const json* files = reader.Find("files")) {
         const ObjectReader all(*files, "metadata.files");
         for (const auto& [name, entry] : files->items()) {
@@ -272,6 +297,36 @@ MetadataScenario ParseMetadata(const json& value) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::pair<Fault, std::string_view> kFaultNames[] = {
+    {Fault::Reset, "reset"},
+    {Fault::Stall, "stall"},
+    {Fault::NoAnswer, "noAnswer"},
+    {Fault::Truncate, "truncate"},
+    {Fault::InvalidUtf8, "invalidUtf8"},
+};
+
+}  // namespace
+
+std::string_view FaultName(Fault fault) {
+    for (const auto& [value, name] : kFaultNames) {
+        if (value == fault) {
+            return name;
+        }
+    }
+    return "reset";
+}
+
+std::optional<Fault> ParseFault(std::string_view name) {
+    for (const auto& [value, known] : kFaultNames) {
+        if (known == name) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
 
 std::string_view AuthorizeModeName(AuthorizeMode mode) {
     switch (mode) {
@@ -318,6 +373,11 @@ json ScenarioToJson(const Scenario& scenario) {
         put("price", entry.price);
         put("bucketWidth", entry.bucketWidth);
         put("decimals", entry.decimals);
+        if (entry.fault) {
+            item["fault"] = FaultName(*entry.fault);
+        }
+        put("holdMs", entry.holdMs);
+        put("buckets", entry.buckets);
         instruments[name] = std::move(item);
     }
 
@@ -334,13 +394,16 @@ json ScenarioToJson(const Scenario& scenario) {
     }
 
     const MetadataScenario& metadata = scenario.metadata;
-    json files = json::object();
-    for (const auto& [name, file] : metadata.files) {
+    const auto fileJson = [](const FileOverride& file) {
         std::string encoded = Base64UrlEncode(file.content);
         for (char& c : encoded) {
             c = c == '-' ? '+' : c == '_' ? '/' : c;
         }
-        files[name] = {{"status", file.status}, {"base64", encoded}};
+        return json{{"status", file.status}, {"base64", encoded}};
+    };
+    json files = json::object();
+    for (const auto& [name, file] : metadata.files) {
+        files[name] = fileJson(file);
     }
     json metadataJson = {{"version", metadata.version},
                          {"minVersion", metadata.minVersion},
@@ -359,12 +422,18 @@ json ScenarioToJson(const Scenario& scenario) {
     if (metadata.document) {
         metadataJson["document"] = *metadata.document;
     }
+    if (metadata.rawDocument) {
+        metadataJson["rawDocument"] = fileJson(*metadata.rawDocument);
+    }
 
     return {
         {"books",
          {{"premium", scenario.books.premium},
           {"latencyMs", scenario.books.latencyMs},
           {"missingStatus", scenario.books.missingStatus},
+          {"latencyJitterMs", scenario.books.latencyJitterMs},
+          {"faultRate", scenario.books.faultRate},
+          {"seed", scenario.books.seed},
           {"instruments", std::move(instruments)}}},
         {"auth",
          {{"checkTokens", auth.checkTokens},

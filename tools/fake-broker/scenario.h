@@ -18,6 +18,13 @@ class ScenarioError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What goes wrong on the wire for a book request: the connection reset mid-body, the body held
+// back mid-way, no answer at all, a body shorter than its Content-Length, or texts that are not
+// UTF-8.
+enum class Fault { Reset, Stall, NoAnswer, Truncate, InvalidUtf8 };
+
+inline constexpr int kDefaultHoldMs = 90'000;
+
 struct InstrumentScenario {
     bool missing = false;
     std::optional<int> missingStatus;
@@ -29,12 +36,18 @@ struct InstrumentScenario {
     std::optional<double> price;
     std::optional<double> bucketWidth;
     std::optional<int> decimals;
+    std::optional<Fault> fault;
+    std::optional<int> holdMs;   // how long "stall" and "noAnswer" keep the connection silent
+    std::optional<int> buckets;  // bucket count of both kinds of book, for very large books
 };
 
 struct BooksScenario {
     bool premium = false;
     int latencyMs = 0;
     int missingStatus = 404;
+    int latencyJitterMs = 0;  // up to this much more latency, drawn per request
+    double faultRate = 0.0;   // share of book requests that fail in a random way
+    int seed = 1;             // of the draws above, so a run can be repeated
     std::map<std::string, InstrumentScenario> instruments;
 };
 
@@ -77,6 +90,7 @@ struct MetadataScenario {
     std::optional<nlohmann::json> servers;      // replaces "servers" of the production document
     std::optional<nlohmann::json> testServers;  // replaces "servers" of the test document
     std::optional<nlohmann::json> document;     // served verbatim at both paths
+    std::optional<FileOverride> rawDocument;    // status and bytes at both paths, even non-JSON
     std::map<std::string, FileOverride> files;  // by file name
 };
 
@@ -91,6 +105,8 @@ Scenario ParseScenario(const nlohmann::json& document);
 nlohmann::json ScenarioToJson(const Scenario& scenario);
 
 std::string_view AuthorizeModeName(AuthorizeMode mode);
+std::string_view FaultName(Fault fault);
+std::optional<Fault> ParseFault(std::string_view name);
 
 // The scenario's entry for an instrument; an empty entry when it names none.
 InstrumentScenario InstrumentEntry(const BooksScenario& books, const std::string& instrument);

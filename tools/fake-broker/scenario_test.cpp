@@ -53,6 +53,28 @@ TEST(ScenarioParsing, ReadsAuthAndMetadataChoices) {
     EXPECT_EQ(scenario.metadata.files.at("c.dll").content, std::string("\x00\xff", 2));
 }
 
+TEST(ScenarioParsing, ReadsFaultsAndLoadChoices) {
+    const Scenario scenario = ParseScenario(json::parse(R"({
+        "books": {"latencyJitterMs": 40, "faultRate": 0.02, "seed": 7, "instruments": {
+            "A_B": {"fault": "reset"}, "C_D": {"fault": "stall", "holdMs": 5000},
+            "E_F": {"fault": "noAnswer"}, "G_H": {"fault": "truncate"},
+            "I_J": {"fault": "invalidUtf8", "status": 500}, "K_L": {"price": 2, "buckets": 110000}}},
+        "metadata": {"rawDocument": {"status": 200, "base64": "eyJ2ZXJzaW9u/w=="}}})"));
+    const auto& instruments = scenario.books.instruments;
+    EXPECT_EQ(scenario.books.latencyJitterMs, 40);
+    EXPECT_EQ(scenario.books.faultRate, 0.02);
+    EXPECT_EQ(scenario.books.seed, 7);
+    EXPECT_EQ(instruments.at("A_B").fault, Fault::Reset);
+    EXPECT_EQ(instruments.at("C_D").fault, Fault::Stall);
+    EXPECT_EQ(instruments.at("C_D").holdMs, 5000);
+    EXPECT_EQ(instruments.at("E_F").fault, Fault::NoAnswer);
+    EXPECT_EQ(instruments.at("G_H").fault, Fault::Truncate);
+    EXPECT_EQ(instruments.at("I_J").fault, Fault::InvalidUtf8);
+    EXPECT_EQ(instruments.at("K_L").buckets, 110000);
+    ASSERT_TRUE(scenario.metadata.rawDocument.has_value());
+    EXPECT_EQ(scenario.metadata.rawDocument->content, "{\"version\xff");
+}
+
 TEST(ScenarioParsing, RejectsUnknownMembersAndWrongTypesNamingThePlace) {
     const auto message = [](const char* text) {
         try {
@@ -72,16 +94,30 @@ TEST(ScenarioParsing, RejectsUnknownMembersAndWrongTypesNamingThePlace) {
     EXPECT_NE(message(R"({"books": {"instruments": {"X": {"status": 42}}}})").find("status"),
               std::string::npos);
     EXPECT_NE(message("[]").find("must be an object"), std::string::npos);
+    EXPECT_NE(message(R"({"books": {"instruments": {"X": {"fault": "explode"}}}})")
+                  .find("books.instruments.X.fault"),
+              std::string::npos);
+    EXPECT_NE(message(R"({"books": {"faultRate": 1.5}})").find("books.faultRate"),
+              std::string::npos);
+    EXPECT_NE(message(R"({"books": {"instruments": {"X": {"buckets": 0}}}})").find("buckets"),
+              std::string::npos);
+    EXPECT_NE(message(R"({"metadata": {"rawDocument": 3}})").find("metadata.rawDocument"),
+              std::string::npos);
 }
 
 TEST(ScenarioParsing, NormalisedFormParsesBackToTheSameScenario) {
     const json original = json::parse(R"({
-        "books": {"latencyMs": 10, "instruments": {"EUR_USD": {"status": 429}}},
+        "books": {"latencyMs": 10, "faultRate": 0.5, "seed": 3, "latencyJitterMs": 9,
+                  "instruments": {"EUR_USD": {"status": 429},
+                                  "GBP_USD": {"fault": "stall", "holdMs": 10, "buckets": 3}}},
         "auth": {"tokenFailure": {"status": 500, "body": "<html>"}, "subject": "s"},
-        "metadata": {"files": {"x.ex5": {"base64": "AAEC"}}, "servers": []}})");
+        "metadata": {"files": {"x.ex5": {"base64": "AAEC"}}, "servers": [],
+                     "rawDocument": "not json"}})");
     const json normalised = ScenarioToJson(ParseScenario(original));
     EXPECT_EQ(ScenarioToJson(ParseScenario(normalised)), normalised);
     EXPECT_EQ(normalised.at("books").at("instruments").at("EUR_USD").at("status"), 429);
+    EXPECT_EQ(normalised.at("books").at("instruments").at("GBP_USD").at("fault"), "stall");
+    EXPECT_EQ(normalised.at("books").at("faultRate"), 0.5);
 }
 
 TEST(ScenarioParsing, ShippedExamplesAreValid) {

@@ -1,0 +1,408 @@
+// What an indicator sees when the network or the broker misbehaves: the library loaded by path and
+// driven through its exports against the fake broker inside scripts/sandbox, while the test
+// switches the broker's faults through its control API (run_faults_e2e.sh sets the base scenario
+// and seeds a refresh token). The cases run in order as one indicator session; after every fault
+// another instrument's book must still arrive.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "auth/credential_store.h"
+#include "broker_control.h"
+#include "exports_under_test.h"
+
+namespace morva {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+using namespace std::chrono_literals;
+
+// WinInet connects inside its send step; curl names the connection step itself.
+#ifdef _WIN32
+constexpr const char* kConnectFailure = "Send HTTP request failed. ";
+constexpr const char* kRefusedCode = "[12029]";    // ERROR_INTERNET_CANNOT_CONNECT
+constexpr const char* kUntrustedCode = "[12045]";  // ERROR_INTERNET_INVALID_CA
+#else
+constexpr const char* kConnectFailure = "Open HTTP connection failed. ";
+constexpr const char* kRefusedCode = "[7]";       // CURLE_COULDNT_CONNECT
+constexpr const char* kUntrustedCode = "[60]";    // CURLE_PEER_FAILED_VERIFICATION
+#endif
+constexpr const char* kReadFailure = "Read HTTP response body failed. ";
+constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+ExportsUnderTest& Lib() {
+    static ExportsUnderTest exports(Environment("MORVA_E2E_LIBRARY"));
+    return exports;
+}
+
+BrokerControl& Broker() {
+    static BrokerControl control;
+    return control;
+}
+
+std::string BaseScenario() {
+    std::ifstream file(Environment("MORVA_E2E_SCENARIO"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void PutScenario(const std::string& scenario) {
+    Broker().Send("PUT", "/scenario", scenario);
+}
+
+std::string InitDll(const std::string& account) {
+    ErrorBuffer error;
+    Lib().InitDLL(Text("MORVA-Live-3").get(), Text(account).get(), Text("mt5").get(),
+                  Text("en").get(), error.get());
+    return error.text();
+}
+
+std::string InitCreds() {
+    ErrorBuffer error;
+    Lib().InitCreds(error.get());
+    return error.text();
+}
+
+// Repeats `attempt` while it answers one of `waiting` (bounded); returns the last answer.
+std::string PollWhile(const std::function<std::string()>& attempt,
+                      const std::vector<std::string>& waiting, std::chrono::seconds limit = 30s) {
+    std::string text;
+    for (const auto deadline = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+        text = attempt();
+        if (std::find(waiting.begin(), waiting.end(), text) == waiting.end()) {
+            break;
+        }
+    }
+    return text;
+}
+
+// A new module for `account`, configured and signed in.
+void Session(const std::string& account) {
+    ASSERT_EQ(PollWhile([&] { return InitDll(account); }, {"Waiting for server configuration"}),
+              "");
+    ASSERT_EQ(PollWhile(InitCreds, {"Waiting for authorization"}), "");
+}
+
+struct BookAnswer {
+    std::int32_t result = 0;
+    std::string text;
+};
+using BookRequest = decltype(::OrderBook);
+
+BookAnswer AskBook(BookRequest* request, const std::string& instrument) {
+    ErrorBuffer error;
+    BookAnswer answer;
+    answer.result = request(Text(instrument).get(), 0, error.get());
+    answer.text = error.text();
+    return answer;
+}
+
+bool Loading(std::int32_t result) {
+    return result == -100 || result == -200 || result == -300;
+}
+
+// Polls a book request until it is no longer loading.
+BookAnswer PollBook(BookRequest* request, const std::string& instrument,
+                    std::chrono::seconds limit = 30s) {
+    BookAnswer answer;
+    for (const auto deadline = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+        answer = AskBook(request, instrument);
+        if (!Loading(answer.result)) {
+            break;
+        }
+    }
+    return answer;
+}
+
+// The library still serves books: a fresh download of another instrument arrives and reads.
+void ExpectBookDelivered(const std::string& instrument) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, instrument);
+    ASSERT_GE(answer.result, 1) << instrument << ": " << answer.text;
+    ErrorBuffer error;
+    EXPECT_GT(Lib().OrderBook_Sz(answer.result, error.get()), 0) << error.text();
+    Lib().OrderBook_Free(answer.result, error.get());
+}
+
+#ifndef _WIN32
+int ThreadCount() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::stoi(line.substr(8));
+        }
+    }
+    return -1;
+}
+int baselineThreads = 0;
+#endif
+
+TEST(Faults, SessionStarts) {
+    WriteCredentials(u"MORVA_Orderbook",
+                     {u"", Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
+    Session("1001");
+    ExpectBookDelivered("EUR_USD");
+#ifndef _WIN32
+    baselineThreads = ThreadCount();
+#endif
+}
+
+// Started first, answered last: these two wait for the transport's own time limits, while the
+// cases below go on beside them.
+TEST(Faults, DownloadsThatHangStartLoading) {
+    EXPECT_EQ(AskBook(Lib().OrderBook, "STALL_USD").result, -100);
+    EXPECT_EQ(AskBook(Lib().OrderBook, "QUIET_USD").result, -100);
+}
+
+TEST(Faults, ErrorStatusesReachTheIndicatorWithTheServersMessage) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"LIMIT_USD", "Get order book failed (HTTP 429): Rate limit violation. Too many requests"},
+        {"LIMITBARE_USD", "Get order book failed (HTTP 429): "},
+        {"ERROR_USD", "Get order book failed (HTTP 500): Internal server error"},
+        {"ERRORBARE_USD", "Get order book failed (HTTP 500): "},
+        {"DOWN_USD",
+         "Get order book failed (HTTP 503): <html><body>Service Unavailable</body></html>"},
+        {"DOWNBARE_USD", "Get order book failed (HTTP 503): "},
+    };
+    for (const auto& [instrument, text] : cases) {
+        const BookAnswer answer = PollBook(Lib().OrderBook, instrument);
+        EXPECT_EQ(answer.result, -1) << instrument;
+        EXPECT_EQ(answer.text, text) << instrument;
+        // A failure is reported once; the next call tries again.
+        EXPECT_EQ(AskBook(Lib().OrderBook, instrument).result, -100) << instrument;
+    }
+    const BookAnswer positions = PollBook(Lib().PositionBook, "DOWNBARE_USD");
+    EXPECT_EQ(positions.result, -1);
+    EXPECT_EQ(positions.text, "Get position book failed (HTTP 503): ");
+    ExpectBookDelivered("GBP_USD");
+}
+
+TEST(Faults, AResetConnectionIsAFailedRead) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, "RESET_USD");
+    EXPECT_EQ(answer.result, -1);
+    EXPECT_THAT(answer.text, StartsWith(kReadFailure));
+    ExpectBookDelivered("USD_JPY");
+}
+
+TEST(Faults, ATruncatedBodyIsNeverTakenForABook) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, "TRUNC_USD");
+    EXPECT_EQ(answer.result, -1);
+    EXPECT_THAT(answer.text, StartsWith(kReadFailure));
+#ifdef _WIN32
+    // WinInet itself ends the body quietly where the connection closed; the client compares it
+    // with its Content-Length.
+    EXPECT_THAT(answer.text, HasSubstr("The connection closed after "));
+#endif
+    ExpectBookDelivered("XAU_USD");
+}
+
+TEST(Faults, InvalidUtf8InAnErrorMessageArrivesReplaced) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, "UTF_USD");
+    EXPECT_EQ(answer.result, -1);
+    // Not JSON any more, so the whole body is the message, each bad sequence replaced.
+    EXPECT_EQ(answer.text, std::string("Get order book failed (HTTP 500): {\"errorMessage\":"
+                                       "\"Book store ") +
+                               kReplacement + "( says " + kReplacement + "\"}");
+}
+
+TEST(Faults, InvalidUtf8InABookIsAParseFailure) {
+    const BookAnswer answer = PollBook(Lib().OrderBook, "UTFBOOK_USD");
+    EXPECT_EQ(answer.result, -1);
+    EXPECT_THAT(answer.text, StartsWith("Failed to parse order book: "));
+    EXPECT_THAT(answer.text, HasSubstr("UTF-8"));
+    ExpectBookDelivered("EUR_USD");
+}
+
+TEST(Faults, ATenMegabyteBookIsDeliveredWhole) {
+    for (BookRequest* request : {Lib().OrderBook, Lib().PositionBook}) {
+        const bool orders = request == Lib().OrderBook;
+        const BookAnswer answer = PollBook(request, "HUGE_USD", 60s);
+        ASSERT_GE(answer.result, 1) << answer.text;
+        ErrorBuffer error;
+        const std::int32_t size =
+            (orders ? Lib().OrderBook_Sz : Lib().PositionBook_Sz)(answer.result, error.get());
+        ASSERT_EQ(size, 130000) << error.text();
+        std::vector<double> shortCounts(size), longCounts(size), prices(size);
+        (orders ? Lib().OrderBook_BookData : Lib().PositionBook_BookData)(
+            answer.result, shortCounts.data(), longCounts.data(), prices.data(), size, error.get());
+        EXPECT_EQ(error.text(), "");
+        EXPECT_NEAR(std::accumulate(shortCounts.begin(), shortCounts.end(), 0.0) +
+                        std::accumulate(longCounts.begin(), longCounts.end(), 0.0),
+                    100.0, 0.01);
+        EXPECT_LT(prices.front(), prices.back());
+        (orders ? Lib().OrderBook_Free : Lib().PositionBook_Free)(answer.result, error.get());
+    }
+}
+
+TEST(Faults, StalledAndSilentDownloadsEndInAFailureOfTheirOwn) {
+    // The broker holds both for 75 s. curl gives up after a minute without a byte. WinInet keeps
+    // its default time limits, under which both wait for the broker: a stalled body then ends
+    // where the connection closes, short of its Content-Length.
+    const BookAnswer stalled = PollBook(Lib().OrderBook, "STALL_USD", 150s);
+    EXPECT_EQ(stalled.result, -1);
+    EXPECT_THAT(stalled.text, StartsWith(kReadFailure));
+#ifdef _WIN32
+    EXPECT_THAT(stalled.text, HasSubstr("The connection closed after "));
+#else
+    EXPECT_THAT(stalled.text, EndsWith("[28]"));  // CURLE_OPERATION_TIMEDOUT
+#endif
+    const BookAnswer silent = PollBook(Lib().OrderBook, "QUIET_USD", 150s);
+    EXPECT_EQ(silent.result, -1);
+    EXPECT_THAT(silent.text, StartsWith("Send HTTP request failed. "));
+    ExpectBookDelivered("GBP_USD");
+}
+
+TEST(Faults, ARefusedConnectionFailsAndTheNextTryWorks) {
+    Broker().Send("PUT", "/service", R"({"listening": false})");
+    const BookAnswer refused = PollBook(Lib().OrderBook, "AUD_USD");
+    EXPECT_EQ(refused.result, -1);
+    EXPECT_THAT(refused.text, StartsWith(kConnectFailure));
+    EXPECT_THAT(refused.text, EndsWith(kRefusedCode));
+    // Not the text of the kept-alive connection that died when the listener went away.
+    EXPECT_THAT(refused.text, Not(HasSubstr("Broken pipe")));
+    Broker().Send("PUT", "/service", R"({"listening": true})");
+    ExpectBookDelivered("AUD_USD");
+}
+
+TEST(Faults, ACertificateFromAnUnknownAuthorityIsRefused) {
+    const std::string ca = Environment("MORVA_SANDBOX_CA");
+    const std::string folder = ca.substr(0, ca.find_last_of('/') + 1);
+    ASSERT_FALSE(folder.empty()) << "MORVA_SANDBOX_CA names the sandbox's CA folder";
+    Broker().Send(
+        "PUT", "/service",
+        R"({"cert": ")" + folder + R"(untrusted.crt", "key": ")" + folder + R"(untrusted.key"})");
+    const BookAnswer refused = PollBook(Lib().OrderBook, "NZD_USD");
+    Broker().Send("PUT", "/service", R"({"listening": true})");
+    EXPECT_EQ(refused.result, -1);
+    EXPECT_THAT(refused.text, StartsWith(kConnectFailure));
+    EXPECT_THAT(refused.text, EndsWith(kUntrustedCode));
+    EXPECT_THAT(refused.text, Not(HasSubstr("Broken pipe")));
+    ExpectBookDelivered("NZD_USD");
+}
+
+// Each case is a new module (another account), so the document is fetched anew.
+TEST(Faults, AMetadataDocumentOfTheWrongShapeFailsInitDll) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"metadata": {"document": {"version": "1.16.5.0"}}})",
+         "[json.exception.out_of_range.403] key 'servers' not found"},
+        {R"({"metadata": {"document": {"servers": "MORVA-Live.*"}}})",
+         "[json.exception.type_error.304] cannot use at() with string"},
+        {R"({"metadata": {"document": {"servers": [{"namePattern": "MORVA-Live.*", "utcOffset": "2", "daylightTimeZone": "E. Europe Standard Time"}]}}})",
+         "[json.exception.type_error.302] type must be number, but is string"},
+        {R"({"metadata": {"document": {"servers": [{"utcOffset": 2, "daylightTimeZone": "E. Europe Standard Time"}]}}})",
+         "[json.exception.out_of_range.403] key 'namePattern' not found"},
+        {R"({"metadata": {"rawDocument": "<html><body>Moved</body></html>"}})",
+         "[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
+         "parsing value - invalid literal; last read: '<'"},
+        {R"({"metadata": {"status": 503}})", "Failed to get orderbook metadata [HttpStatus: 503]"},
+    };
+    int account = 2000;
+    for (const auto& [scenario, text] : cases) {
+        PutScenario(scenario);
+        const std::string answer = PollWhile([&] { return InitDll(std::to_string(account)); },
+                                             {"Waiting for server configuration"});
+        EXPECT_EQ(answer, text) << scenario;
+        ++account;
+    }
+    PutScenario(BaseScenario());
+    Session(std::to_string(account));
+    ExpectBookDelivered("EUR_USD");
+}
+
+TEST(Faults, InvalidUtf8InTheMetadataDocumentIsAParseFailure) {
+    // A server name pattern with a stray 0xFF byte.
+    PutScenario(
+        R"({"metadata": {"rawDocument": {"base64": "eyJ2ZXJzaW9uIjoiMS4xNi41LjAiLCJtaW5WZXJzaW9uIjoiMS4xNi4wLjAiLCJzZXJ2ZXJzIjpbeyJuYW1lUGF0dGVybiI6Ik1PUlZBLUxp/2UuKiIsInV0Y09mZnNldCI6MCwiZGF5bGlnaHRUaW1lWm9uZSI6IlVUQyJ9XX0="}}})");
+    const std::string answer =
+        PollWhile([] { return InitDll("3001"); }, {"Waiting for server configuration"});
+    EXPECT_THAT(answer, StartsWith("[json.exception.parse_error.101] "));
+    EXPECT_THAT(answer, HasSubstr("ill-formed UTF-8 byte"));
+    PutScenario(BaseScenario());
+    Session("3002");
+    ExpectBookDelivered("EUR_USD");
+}
+
+TEST(Faults, AMissingVersionFailsTheUpdateCheckButNotTheBooks) {
+    PutScenario(
+        R"({"metadata": {"document": {"servers": [{"namePattern": "MORVA.*", "utcOffset": 2, "daylightTimeZone": "E. Europe Standard Time"}]}}})");
+    Session("3003");
+    char16_t version[MORVA_TEXT_BUFFER_SIZE] = u"untouched";
+    bool force = false;
+    std::int32_t status = 1;
+    ErrorBuffer error;
+    for (int i = 0; i < 3000 && status == 1; ++i) {
+        status =
+            Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get());
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(error.text(), "Checking for updates - An error occurred when checking for updates");
+    ExpectBookDelivered("USD_JPY");
+    PutScenario(BaseScenario());
+}
+
+// The download in flight has its token; the token endpoint failing afterwards stops new downloads
+// only, with the sign-in's failure, until a new module signs in again.
+TEST(Faults, ATokenEndpointFailingWhileABookIsPendingFailsOnlyNewRequests) {
+    // 33 s tokens are renewed 30 s before they expire, so three seconds after sign-in.
+    PutScenario(
+        R"({"auth": {"tokenLifetime": 33}, "books": {"instruments": {"SLOWTOK_USD": {"latencyMs": 6000, "price": 1.3}}}})");
+    Session("4001");
+    const auto signedIn = std::chrono::steady_clock::now();
+    ASSERT_EQ(AskBook(Lib().OrderBook, "SLOWTOK_USD").result, -100);
+    PutScenario(
+        R"({"auth": {"tokenLifetime": 33, "tokenFailure": {"status": 500}}, "books": {"instruments": {"SLOWTOK_USD": {"latencyMs": 6000, "price": 1.3}}}})");
+    std::this_thread::sleep_until(signedIn + 4s);
+
+    const BookAnswer refused = PollBook(Lib().OrderBook, "GBP_USD");
+    EXPECT_EQ(refused.result, -1);
+#ifdef _WIN32
+    // Wine without a display has no window station to show the sign-in window in.
+    EXPECT_EQ(refused.text, "Create auth window failed. Invalid window handle. [1400]");
+#else
+    EXPECT_EQ(refused.text, "Open display for auth window failed. No display: DISPLAY is not set");
+#endif
+    const BookAnswer pending = PollBook(Lib().OrderBook, "SLOWTOK_USD");
+    EXPECT_GE(pending.result, 1) << pending.text;
+
+    PutScenario(BaseScenario());
+    Session("4002");
+    ExpectBookDelivered("GBP_USD");
+}
+
+TEST(Faults, NoThreadOutlivesItsWork) {
+#ifdef _WIN32
+    GTEST_SKIP() << "threads are counted from /proc";
+#else
+    // Retired modules end on threads of their own; give them a moment.
+    int threads = ThreadCount();
+    for (int i = 0; i < 200 && threads > baselineThreads; ++i) {
+        std::this_thread::sleep_for(50ms);
+        threads = ThreadCount();
+    }
+    EXPECT_LE(threads, baselineThreads);
+#endif
+}
+
+// Last: a download the broker never answers is in flight when the library goes away; the process
+// must still end at once (run_faults_e2e.sh times that).
+TEST(Faults, UnloadingWithADownloadHangingEndsPromptly) {
+    EXPECT_EQ(AskBook(Lib().OrderBook, "QUIET_USD").result, -100);
+    Lib().library.reset();
+    std::ofstream(Environment("MORVA_E2E_DONE_FILE")) << "done\n";
+}
+
+}  // namespace
+}  // namespace morva
