@@ -62,4 +62,33 @@ HttpHeaders ParseResponseHeaders(std::u16string_view raw) {
     return headers;
 }
 
+std::optional<std::uint64_t> DeclaredBodyLength(const HttpHeaders& headers) {
+    if (headers.find(std::u16string_view(u"Transfer-Encoding")) != headers.end()) {
+        return std::nullopt;
+    }
+    const auto length = headers.find(std::u16string_view(u"Content-Length"));
+    if (length == headers.end()) {
+        return std::nullopt;
+    }
+    std::u16string_view digits = length->second;
+    while (!digits.empty() && (digits.back() == u' ' || digits.back() == u'\t')) {
+        digits.remove_suffix(1);
+    }
+    std::uint64_t value = 0;
+    for (const char16_t c : digits) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - u'0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 }  // namespace morva

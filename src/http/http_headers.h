@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,5 +32,10 @@ const HttpHeaders& JsonExchangingHeaders();
 // is everything before the first colon, unchanged; the value everything after it, leading blanks
 // and tabs removed; of repeated names the last wins.
 HttpHeaders ParseResponseHeaders(std::u16string_view raw);
+
+// The body length a response promises: its Content-Length when that is a plain decimal number and
+// no Transfer-Encoding overrides it; otherwise none. A transport that reads until the connection
+// closes uses it to tell a complete body from one cut short.
+std::optional<std::uint64_t> DeclaredBodyLength(const HttpHeaders& headers);
 
 }  // namespace morva

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/morva_error.h"
@@ -114,6 +115,16 @@ HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpReq
     response.status = static_cast<std::int32_t>(status);
     response.headers = ReadResponseHeaders(handle.get());
     response.body = ReadBody(handle.get());
+    // WinInet ends the body without an error when the server closes the connection early, so a
+    // cut-short book or update file would pass as complete.
+    const std::optional<std::uint64_t> declared = DeclaredBodyLength(response.headers);
+    const bool bodyExpected = method != u"HEAD" && status != 204 && status != 304;
+    if (bodyExpected && declared && response.body.size() < *declared) {
+        throw MorvaError("%s failed. The connection closed after %llu of %llu bytes",
+                         "Read HTTP response body",
+                         static_cast<unsigned long long>(response.body.size()),
+                         static_cast<unsigned long long>(*declared));
+    }
     return response;
 }
 

@@ -51,5 +51,20 @@ TEST(HttpHeaders, ParsesARawBlockLikeTheServerSentIt) {
     EXPECT_TRUE(ParseResponseHeaders(u"HTTP/1.1 204 No Content\r\n\r\n").empty());
 }
 
+TEST(HttpHeaders, DeclaredBodyLengthIsAPlainContentLengthOnly) {
+    EXPECT_EQ(DeclaredBodyLength({{u"content-length", u"20480"}}), 20480u);
+    EXPECT_EQ(DeclaredBodyLength({{u"Content-Length", u"0 "}}), 0u);
+    EXPECT_EQ(DeclaredBodyLength({{u"Content-Length", u"18446744073709551615"}}),
+              18446744073709551615u);
+    EXPECT_EQ(DeclaredBodyLength({}), std::nullopt);
+    // Chunked bodies end on their own terms, whatever a Content-Length says.
+    EXPECT_EQ(DeclaredBodyLength({{u"Content-Length", u"10"}, {u"Transfer-Encoding", u"chunked"}}),
+              std::nullopt);
+    for (const char16_t* odd :
+         {u"", u"-1", u"+5", u"12a", u"1 2", u"0x10", u"184467440737095516160"}) {
+        EXPECT_EQ(DeclaredBodyLength({{u"Content-Length", odd}}), std::nullopt);
+    }
+}
+
 }  // namespace
 }  // namespace morva
