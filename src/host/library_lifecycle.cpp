@@ -85,6 +85,9 @@ bool UnloadDll() noexcept {
             library.authWindowClass = 0;
         }
         MORVA_LOG_INFO("Unloaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
+        // Nothing of the library runs after an unpinned unload: the logger and its open log file
+        // would otherwise outlive the library's code, once for every load.
+        morva::log::Install(nullptr);
         return true;
     } catch (const std::exception& e) {
         MORVA_LOG_ERROR("Failed to unload {}: {}", morva::LibraryLabel(), e.what());
