@@ -218,7 +218,8 @@ TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
     window_->AnswerCode(u"code-secret");
     Await(service_->GetAccessTokenAsync());
     Await(service_->GetAccessTokenAsync());
-    service_->GetAccessTokenAsync();
+    // Another sign-in starts; its thread logs, so it must end before the captured log goes away.
+    service_->GetAccessTokenAsync().wait_for(20s);
 
     const std::string lines = log_.Lines();
     EXPECT_THAT(lines, HasSubstr("Using refresh token from Credential Manager"));
