@@ -1,0 +1,21 @@
+// One Base64url segment of a token.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "auth/base64.h"
+#include "fuzz_input.h"
+#include "host/morva_error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view encoded = morva::fuzz::AsText(data, size);
+    try {
+        const std::string decoded = morva::DecodeBase64Url(encoded);
+        // Four characters carry three bytes at most.
+        if (decoded.size() > (encoded.size() + 3) / 4 * 3) {
+            __builtin_trap();
+        }
+    } catch (const morva::MorvaError&) {
+    }
+    return 0;
+}

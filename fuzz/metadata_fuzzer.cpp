@@ -1,0 +1,67 @@
+// The configuration host's metadata document (versions, update file source, server list) and the
+// server list's name patterns matched against a trading-server name. Input: the server name, a
+// line feed, the document.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <utility>
+
+#include "config/http_configuration_client.h"
+#include "config/server_config_provider.h"
+#include "fuzz_input.h"
+#include "host/morva_error.h"
+#include "util/clock.h"
+#include "util/utf.h"
+
+namespace {
+
+// Serves the document for the metadata request and an empty file for any download.
+class DocumentServer final : public morva::HttpClient {
+  public:
+    explicit DocumentServer(std::string document) : document_(std::move(document)) {}
+
+    morva::HttpResponse Send(const std::u16string&, const morva::HttpRequest& request) override {
+        morva::HttpResponse response;
+        response.status = 200;
+        if (request.path.rfind(u"/metadata", 0) == 0) {
+            response.body = document_;
+        }
+        return response;
+    }
+
+  private:
+    const std::string document_;
+};
+
+template <class Action>
+void Expect(const Action& action) {
+    try {
+        action();
+    } catch (const morva::MorvaError&) {          // the client's and the provider's own texts
+    } catch (const nlohmann::json::exception&) {  // the document's syntax, members and types
+    } catch (const std::regex_error&) {           // a name pattern that does not compile
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto parts = morva::fuzz::SplitAtLine(morva::fuzz::AsText(data, size));
+    const std::u16string name = morva::Utf8ToUtf16(std::string(parts.first));
+    const std::string document(parts.second);
+    const auto client = std::make_shared<morva::HttpConfigurationClient>(
+        u"www.morva.example", u"/metadata", 60, std::make_shared<DocumentServer>(document));
+
+    Expect([&] { client->GetVersion(); });
+    Expect([&] { client->GetMinVersion(); });
+    Expect([&] { client->DownloadDll(u"mt5"); });
+    Expect([&] { client->DownloadIndicator(u"mt4", u"en"); });
+    Expect([&] {
+        morva::ServerConfigProvider provider(name, client);
+        provider.GetServerConfig();
+    });
+    return 0;
+}

@@ -1,0 +1,35 @@
+// The sign-in redirect the browser is sent to: its query parsed and percent-decoded, its code or
+// error read.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "auth/sign_in_flow.h"
+#include "fuzz_input.h"
+#include "host/morva_error.h"
+#include "util/uri.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::u16string url = morva::fuzz::AsUtf16Units(morva::fuzz::AsText(data, size));
+    try {
+        const std::u16string decoded = morva::DecodeUriComponent(url);
+        // Decoding only ever shortens: three characters for one.
+        if (decoded.size() > url.size()) {
+            __builtin_trap();
+        }
+    } catch (const morva::MorvaError&) {      // "%" without two characters after it
+    } catch (const std::invalid_argument&) {  // "%" followed by no hex digit
+    }
+    try {
+        morva::ParseQueryParameters(url);
+    } catch (const morva::MorvaError&) {
+    } catch (const std::invalid_argument&) {
+    }
+    try {
+        morva::ReadAuthorizationCode(url);
+    } catch (const morva::MorvaError&) {  // the server's error, or a malformed escape
+    } catch (const std::invalid_argument&) {
+    }
+    return 0;
+}

@@ -1,0 +1,38 @@
+// Published version texts: two dotted versions (separated by a line feed) compared both ways, and
+// the plain-version check that guards file names.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "fuzz_input.h"
+#include "updates/version_number.h"
+#include "util/utf.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto [leftText, rightText] = morva::fuzz::SplitAtLine(morva::fuzz::AsText(data, size));
+    const std::string left(leftText);
+    const std::string right(rightText);
+    try {
+        const int forward = morva::CompareVersions(left, right);
+        const int backward = morva::CompareVersions(right, left);
+        // An order: antisymmetric, and every version equals itself.
+        if (forward < -1 || forward > 1 || forward != -backward ||
+            morva::CompareVersions(left, left) != 0) {
+            __builtin_trap();
+        }
+    } catch (const std::invalid_argument&) {
+    } catch (const std::out_of_range&) {
+    }
+
+    const std::u16string version = morva::fuzz::AsUtf16Units(left);
+    if (morva::IsPlainVersion(version)) {
+        // Plain means ASCII digits and single dots only: nothing a file name could trip on.
+        for (const char16_t unit : version) {
+            if (unit != u'.' && (unit < u'0' || unit > u'9')) {
+                __builtin_trap();
+            }
+        }
+    }
+    return 0;
+}
