@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,6 +32,20 @@ using namespace std::chrono_literals;
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+// Sanitizer builds run the library many times slower; their test presets stretch every deadline
+// by the whole factor in MORVA_TEST_TIME_SCALE (1 when unset).
+int TimeScale() {
+    static const int scale = [] {
+        const std::string text = Environment("MORVA_TEST_TIME_SCALE");
+        return text.empty() ? 1 : std::max(1, std::stoi(text));
+    }();
+    return scale;
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
+    return duration * TimeScale();
 }
 
 // The exports, resolved once from the library under test.
@@ -92,7 +107,7 @@ std::string InitDll(const char* server, const char* account = "1001") {
 // every distinct text seen on the way.
 std::vector<std::string> PollUntilEmpty(const std::function<std::string()>& attempt) {
     std::vector<std::string> seen;
-    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(30s);
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
         const std::string text = attempt();
         if (seen.empty() || seen.back() != text) {
@@ -115,7 +130,7 @@ using BookRequest = decltype(::OrderBook);
 BookAnswer PollBook(BookRequest* request, const std::string& instrument, std::int32_t time,
                     std::vector<std::int32_t>* statuses = nullptr) {
     BookAnswer answer{};
-    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(30s);
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(2ms)) {
         ErrorBuffer error;
         answer.result = request(Text(instrument).get(), time, error.get());
@@ -321,8 +336,9 @@ TEST(Library, BookExportsSurviveInitDllOnAnotherThread) {
 TEST(Library, UnloadingWithWorkInFlightNeitherHangsNorCrashes) {
     std::vector<std::int32_t> statuses;
     ErrorBuffer error;
-    for (int i = 0; i < 2000 && Lib().OrderBook(Text("SLOW_USD").get(), 0, error.get()) != -100;
-         ++i) {
+    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(10s);
+         std::chrono::steady_clock::now() < deadline &&
+         Lib().OrderBook(Text("SLOW_USD").get(), 0, error.get()) != -100;) {
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_EQ(error.text(), "SLOW_USD OrderBook has started loading...");
