@@ -1,6 +1,7 @@
 #include "books/async_book_service.h"
 
 #include <chrono>
+#include <future>
 #include <utility>
 
 #include "host/log.h"
@@ -17,44 +18,61 @@ std::int32_t AsyncBookService::GetBookRef(const std::u16string& instrument, std:
     if (instrument.empty()) {
         throw MorvaError("Book must have an instrument");
     }
-    const std::lock_guard lock(storeMutex_);
-    if (const std::int32_t ref = FindCachedRef(instrument, time); ref > 0) {
-        MORVA_LOG_DEBUG("Book({}, {}) #{} is cached", instrument, time, ref);
-        return ref;
-    }
-
-    if (const auto pending = pending_.find(BookKeyView{instrument, time});
-        pending != pending_.end()) {
-        if (pending->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-            MORVA_LOG_DEBUG("Book({}, {}) is still loading", instrument, time);
-            return static_cast<std::int32_t>(BookRefStatus::StillLoading);
+    std::packaged_task<StrataBook()> download;
+    {
+        const std::lock_guard lock(storeMutex_);
+        if (const std::int32_t ref = FindCachedRef(instrument, time); ref > 0) {
+            MORVA_LOG_DEBUG("Book({}, {}) #{} is cached", instrument, time, ref);
+            return ref;
         }
-        // Erased before reading, so that a failure is reported once and the next call retries.
-        std::future<StrataBook> download = std::move(pending->second);
-        pending_.erase(pending);
-        StrataBook book;
-        try {
-            book = download.get();
-        } catch (const InvalidInstrumentError& error) {
-            MORVA_LOG_DEBUG("Book({}, {}) is not valid [{}]", instrument, time, error.what());
-            return static_cast<std::int32_t>(BookRefStatus::DoesNotExist);
+        if (const auto pending = pending_.find(BookKeyView{instrument, time});
+            pending != pending_.end()) {
+            if (pending->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                MORVA_LOG_DEBUG("Book({}, {}) is still loading", instrument, time);
+                return static_cast<std::int32_t>(BookRefStatus::StillLoading);
+            }
+            // Erased before reading, so that a failure is reported once and the next call retries.
+            std::future<StrataBook> finished = std::move(pending->second);
+            pending_.erase(pending);
+            StrataBook book;
+            try {
+                book = finished.get();
+            } catch (const InvalidInstrumentError& error) {
+                MORVA_LOG_DEBUG("Book({}, {}) is not valid [{}]", instrument, time, error.what());
+                return static_cast<std::int32_t>(BookRefStatus::DoesNotExist);
+            }
+            const std::int32_t ref = StoreBook(BookKey{instrument, time}, std::move(book));
+            MORVA_LOG_DEBUG("Book({}, {}) #{} is ready", instrument, time, ref);
+            return ref;
         }
-        const std::int32_t ref = StoreBook(BookKey{instrument, time}, std::move(book));
-        MORVA_LOG_DEBUG("Book({}, {}) #{} is ready", instrument, time, ref);
-        return ref;
+        const std::shared_future<AccessToken> token = auth().GetAccessTokenAsync();
+        if (token.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            MORVA_LOG_DEBUG("Book({}, {}) is waiting for authorization", instrument, time);
+            return static_cast<std::int32_t>(BookRefStatus::WaitingForAuthorization);
+        }
+        token.get();  // a failed sign-in is this call's failure, and every later call's
+        // The task gets copies of everything it uses, so it can outlive this call's arguments;
+        // the token is copied out of its shared state there, not under the lock.
+        download = std::packaged_task<StrataBook()>([source = source(), token, instrument, time] {
+            return source->GetBook(token.get(), instrument, time);
+        });
+        pending_.try_emplace(BookKey{instrument, time}, download.get_future());
     }
-
-    const std::shared_future<AccessToken> token = auth().GetAccessTokenAsync();
-    if (token.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        MORVA_LOG_DEBUG("Book({}, {}) is waiting for authorization", instrument, time);
-        return static_cast<std::int32_t>(BookRefStatus::WaitingForAuthorization);
+    // Handed over outside the lock: waking a download thread, or starting one, must not keep
+    // other callers waiting. The key is pending already, so nobody starts it twice.
+    try {
+        downloads_.Run(std::move(download));
+    } catch (...) {
+        // No thread could take it: its future reports a broken promise, which is no text for an
+        // indicator. Forgotten instead, so that the next call starts over.
+        const std::lock_guard lock(storeMutex_);
+        if (const auto pending = pending_.find(BookKeyView{instrument, time});
+            pending != pending_.end() &&
+            pending->second.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            pending_.erase(pending);
+        }
+        throw;
     }
-    // The task gets copies of everything it uses, so it can outlive this call's arguments.
-    pending_.try_emplace(
-        BookKey{instrument, time},
-        std::async(std::launch::async, [source = source(), token = token.get(), instrument, time] {
-            return source->GetBook(token, instrument, time);
-        }));
     MORVA_LOG_DEBUG("Book({}, {}) started loading", instrument, time);
     return static_cast<std::int32_t>(BookRefStatus::StartedLoading);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <future>
 #include <map>
@@ -7,12 +8,13 @@
 #include <string>
 
 #include "books/cached_book_service.h"
+#include "util/worker_pool.h"
 
 namespace morva {
 
-// Never waits: a book that is not cached is downloaded on a background task, and GetBookRef
-// answers with a BookRefStatus until a later call for the same key collects the result.
-// Destroying the service waits for the downloads still running.
+// Never waits: a book that is not cached is downloaded on one of the service's download threads,
+// and GetBookRef answers with a BookRefStatus until a later call for the same key collects the
+// result. Destroying the service waits for the downloads still running and drops those queued.
 class AsyncBookService : public CachedBookService {
   public:
     AsyncBookService(std::int32_t cacheLifetime, std::shared_ptr<AuthService> auth,
@@ -21,10 +23,14 @@ class AsyncBookService : public CachedBookService {
 
     std::int32_t GetBookRef(const std::u16string& instrument, std::int64_t time) override;
 
+    // Downloads that run at once; more wait in the queue, where a terminal with many charts
+    // loses less than it would to hundreds of threads competing for its cores.
+    static constexpr std::size_t kDownloadThreads = 8;
+
   private:
-    // Guarded by storeMutex_. The futures come from std::async, so destroying one waits for its
-    // task; the tasks own copies of all they use and never touch the service.
+    // Guarded by storeMutex_. The tasks own copies of all they use and never touch the service.
     std::map<BookKey, std::future<StrataBook>, BookKeyLess> pending_;
+    WorkerPool downloads_{kDownloadThreads};
 };
 
 }  // namespace morva

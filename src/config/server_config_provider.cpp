@@ -45,8 +45,7 @@ AsyncServerConfigProvider::~AsyncServerConfigProvider() {
 ServerConfig AsyncServerConfigProvider::GetServerConfig() {
     const std::lock_guard lock(lock_);
     if (!pending_.valid()) {
-        pending_ = std::async(std::launch::async,
-                              [this] { return ServerConfigProvider::GetServerConfig(); });
+        pending_ = worker_.Submit([this] { return ServerConfigProvider::GetServerConfig(); });
     }
     if (pending_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         throw MorvaError("Waiting for server configuration");

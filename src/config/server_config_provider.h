@@ -7,6 +7,7 @@
 
 #include "config/configuration_client.h"
 #include "config/server_config.h"
+#include "util/worker_pool.h"
 
 namespace morva {
 
@@ -49,9 +50,10 @@ class AsyncServerConfigProvider : public ServerConfigProvider {
 
   private:
     std::mutex lock_;  // held for the whole of each GetServerConfig call
-    // From std::async: its destruction waits for the task, which reads only the immutable
-    // fields of the base class (destroyed after this member) and the client.
+    // The destructor waits for it; the task reads only the immutable fields of the base class
+    // and the client.
     std::future<ServerConfig> pending_;
+    WorkerPool worker_{1};
 };
 
 }  // namespace morva

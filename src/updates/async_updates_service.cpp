@@ -31,9 +31,8 @@ AsyncUpdatesService::~AsyncUpdatesService() {
 UpdatesCheckStatus AsyncUpdatesService::CheckForUpdates(char16_t* version, bool* force) {
     const std::lock_guard lock(lock_);
     if (!pendingCheck_.valid()) {
-        pendingCheck_ = std::async(std::launch::async, [this] {
-            return UpdatesService::CheckForUpdates(version_.data(), &force_);
-        });
+        pendingCheck_ = workers_.Submit(
+            [this] { return UpdatesService::CheckForUpdates(version_.data(), &force_); });
     }
     if (!Finished(pendingCheck_)) {
         return UpdatesCheckStatus::InProgress;
@@ -54,15 +53,12 @@ UpdateStatus AsyncUpdatesService::Update(const std::u16string& dataFolder,
     auto pending = pendingUpdates_.find(request);
     if (pending == pendingUpdates_.end()) {
         // The task gets its own copies of the four texts.
-        pending =
-            pendingUpdates_
-                .emplace(request, std::async(std::launch::async,
-                                             [this, request] {
-                                                 return UpdatesService::Update(
-                                                     request.dataFolder, request.indicatorPath,
-                                                     request.platform, request.language);
-                                             }))
-                .first;
+        pending = pendingUpdates_
+                      .emplace(request, workers_.Submit([this, request] {
+                          return UpdatesService::Update(request.dataFolder, request.indicatorPath,
+                                                        request.platform, request.language);
+                      }))
+                      .first;
     }
     if (!Finished(pending->second)) {
         return UpdateStatus::InProgress;

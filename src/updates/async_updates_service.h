@@ -8,6 +8,7 @@
 #include <string>
 
 #include "updates/updates_service.h"
+#include "util/worker_pool.h"
 
 namespace morva {
 
@@ -41,9 +42,12 @@ class AsyncUpdatesService : public UpdatesService {
     // Written only by the running check; read by callers only after its future is ready.
     std::array<char16_t, kVersionBufferSize> version_{};
     bool force_ = false;
-    // From std::async, so destroying one waits for its task.
+    // The destructor waits for every one of them before the workers end.
     std::future<UpdatesCheckStatus> pendingCheck_;
     std::map<UpdateRequest, std::future<UpdateStatus>> pendingUpdates_;
+    // The check and the installations are independent; two threads let a check answer while an
+    // installation downloads.
+    WorkerPool workers_{2};
 };
 
 }  // namespace morva

@@ -23,9 +23,8 @@ std::int32_t AsyncUserService::CheckPremium(const AccessToken& token,
     const std::lock_guard lock(lock_);
     if (!pending_.valid()) {
         // Copies: the task may outlive this call's arguments.
-        pending_ = std::async(std::launch::async, [this, token, instrument] {
-            return UserService::CheckPremium(token, instrument);
-        });
+        pending_ = worker_.Submit(
+            [this, token, instrument] { return UserService::CheckPremium(token, instrument); });
     }
     if (pending_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         throw MorvaError("Checking premium in progress...");

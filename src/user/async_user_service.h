@@ -7,10 +7,11 @@
 #include <string>
 
 #include "user/user_service.h"
+#include "util/worker_pool.h"
 
 namespace morva {
 
-// Never waits: the first call starts the check on a background task and every call until it has
+// Never waits: the first call starts the check on a background thread and every call until it has
 // finished throws MorvaError "Checking premium in progress...". The call that finds it finished
 // returns its answer and forgets it, so the next call starts a new check with its own arguments.
 class AsyncUserService : public UserService {
@@ -23,7 +24,8 @@ class AsyncUserService : public UserService {
 
   private:
     std::mutex lock_;  // held for the whole of each CheckPremium call, never by the task
-    std::future<std::int32_t> pending_;  // from std::async; empty when no check runs
+    std::future<std::int32_t> pending_;  // empty when no check runs
+    WorkerPool worker_{1};               // kept between checks, so no call starts or joins one
 };
 
 }  // namespace morva

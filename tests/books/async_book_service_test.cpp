@@ -243,6 +243,28 @@ TEST_F(AsyncBookServiceTest, TwoTimesOfOneInstrumentLoadInParallel) {
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 200), second);
 }
 
+TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
+    auth->CompleteAsync(Token());
+    constexpr int kThreads = static_cast<int>(AsyncBookService::kDownloadThreads);
+    constexpr int kBooks = kThreads + 4;
+    for (int i = 0; i < kBooks; ++i) {
+        EXPECT_EQ(service->GetBookRef(u"EURUSD", i), kStarted);
+    }
+    ASSERT_TRUE(source->WaitStarted(kThreads));
+    std::this_thread::sleep_for(50ms);  // time for a download beyond the limit to start
+    EXPECT_EQ(source->started(), kThreads);
+    // Queued or running, every one is still loading; none is started twice.
+    EXPECT_EQ(service->GetBookRef(u"EURUSD", kBooks - 1), kStill);
+    source->Open();
+    std::set<std::int32_t> refs;
+    for (int i = 0; i < kBooks; ++i) {
+        refs.insert(Collect(u"EURUSD", i));
+    }
+    EXPECT_EQ(refs.size(), static_cast<std::size_t>(kBooks));
+    EXPECT_EQ(*refs.begin(), 1);
+    EXPECT_EQ(source->started(), kBooks);
+}
+
 TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
     auth->CompleteAsync(Token());
     source->Open();

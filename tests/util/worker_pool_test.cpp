@@ -1,0 +1,137 @@
+#include "util/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using morva::WorkerPool;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 10s;
+
+// Tasks that block until the test opens it, counting how many are inside at once.
+class Gate {
+  public:
+    void Pass() {
+        std::unique_lock lock(mutex_);
+        ++inside_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+        --inside_;
+    }
+    void Open() {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool WaitInside(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kDeadline, [&] { return inside_ >= count; });
+    }
+    int inside() {
+        const std::lock_guard lock(mutex_);
+        return inside_;
+    }
+
+  private:
+    std::mutex mutex_;  // guards open_ and inside_
+    std::condition_variable changed_;
+    bool open_ = false;
+    int inside_ = 0;
+};
+
+TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
+    WorkerPool pool(2);
+    std::future<int> answer = pool.Submit([] { return 42; });
+    std::future<void> failure = pool.Submit([] { throw std::runtime_error("download failed"); });
+    std::atomic<bool> ran{false};
+    std::future<void> nothing = pool.Submit([&] { ran = true; });
+
+    EXPECT_EQ(answer.get(), 42);
+    try {
+        failure.get();
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "download failed");
+    }
+    nothing.get();
+    EXPECT_TRUE(ran);
+}
+
+TEST(WorkerPool, ABurstQueuesBehindItsThreadsAndEveryTaskRuns) {
+    Gate gate;
+    WorkerPool pool(3);
+    std::vector<std::future<int>> results;
+    for (int i = 0; i < 10; ++i) {
+        results.push_back(pool.Submit([&gate, i] {
+            gate.Pass();
+            return i;
+        }));
+    }
+    ASSERT_TRUE(gate.WaitInside(3));
+    // A fourth thread would have entered by now.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(gate.inside(), 3);
+    gate.Open();
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(results[static_cast<std::size_t>(i)].wait_for(kDeadline),
+                  std::future_status::ready);
+        EXPECT_EQ(results[static_cast<std::size_t>(i)].get(), i);
+    }
+}
+
+TEST(WorkerPool, ItsThreadIsKeptBetweenTasks) {
+    WorkerPool pool(1);
+    // Counts the tasks each thread has run: a thread per task would count one every time.
+    const auto countOnThisThread = [] {
+        thread_local int count = 0;
+        return ++count;
+    };
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(pool.Submit(countOnThisThread).get(), i);
+    }
+}
+
+TEST(WorkerPool, DestructionWaitsForRunningTasksAndDropsQueuedOnes) {
+    Gate gate;
+    auto pool = std::make_unique<WorkerPool>(1);
+    std::atomic<bool> finished{false};
+    std::future<void> running = pool->Submit([&] {
+        gate.Pass();
+        std::this_thread::sleep_for(20ms);
+        finished = true;
+    });
+    std::atomic<bool> queuedRan{false};
+    std::future<void> queued = pool->Submit([&] { queuedRan = true; });
+    ASSERT_TRUE(gate.WaitInside(1));
+
+    // Opened once the destructor has long begun, so the queued task is dropped, not started.
+    std::thread opener([&] {
+        std::this_thread::sleep_for(200ms);
+        gate.Open();
+    });
+    pool.reset();
+    EXPECT_TRUE(finished);
+    opener.join();
+
+    EXPECT_NO_THROW(running.get());
+    EXPECT_FALSE(queuedRan);
+    try {
+        queued.get();
+        ADD_FAILURE() << "the dropped task reported a result";
+    } catch (const std::future_error& error) {
+        EXPECT_EQ(error.code(), std::future_errc::broken_promise);
+    }
+}
+
+}  // namespace
