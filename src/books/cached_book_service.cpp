@@ -62,14 +62,22 @@ void CachedBookService::FreeBookRef(std::int32_t ref) {
         // Only the first release starts the countdown.
         if (key != refsByKey_.end() && key->second.expiresAt == kHeld) {
             key->second.expiresAt = clock_->SteadyNow() + std::chrono::seconds(cacheLifetime_);
+            firstExpiry_ = std::min(firstExpiry_, key->second.expiresAt);
         }
     }
     const auto now = clock_->SteadyNow();
+    // An indicator frees every book it reads: sweeping all keys each time, under the lock every
+    // export takes, would cost every caller. Only a release after an expiry sweeps.
+    if (firstExpiry_ >= now) {
+        return;
+    }
+    firstExpiry_ = kHeld;
     for (auto key = refsByKey_.begin(); key != refsByKey_.end();) {
         if (key->second.expiresAt < now) {
             booksByRef_.erase(key->second.ref);
             key = refsByKey_.erase(key);
         } else {
+            firstExpiry_ = std::min(firstExpiry_, key->second.expiresAt);
             ++key;
         }
     }

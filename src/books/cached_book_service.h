@@ -86,7 +86,7 @@ class CachedBookService : public BookService {
     const std::shared_ptr<BookSource>& source() const noexcept { return source_; }
 
     mutable std::mutex
-        storeMutex_;  // guards lastRef_, refsByKey_, booksByRef_ (and subclass state)
+        storeMutex_;  // guards lastRef_, refsByKey_, booksByRef_, firstExpiry_ (and subclass state)
 
   private:
     const BookEntry& FindBook(std::int32_t ref) const;
@@ -95,6 +95,9 @@ class CachedBookService : public BookService {
     std::int32_t lastRef_ = 0;
     std::map<BookKey, KeyEntry, BookKeyLess> refsByKey_;
     std::map<std::int32_t, BookEntry> booksByRef_;
+    // No countdown ends before this (it may be early: a reloaded key is held again).
+    std::chrono::steady_clock::time_point firstExpiry_ =
+        std::chrono::steady_clock::time_point::max();
     const std::shared_ptr<AuthService> auth_;
     const std::shared_ptr<BookSource> source_;
     const std::shared_ptr<const Clock> clock_;
