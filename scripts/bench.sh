@@ -72,7 +72,7 @@ row("First OrderBook call to reference / raw round trip", "<= 2",
 p50, p999, top = grab("library", r"OrderBook call p50 / p99\.9 / max\s+([\d.]+) / ([\d.]+) / ([\d.]+)")
 row("OrderBook call while downloads run, p99.9", "<= 1,000 us",
     f"{p999:.0f} us (p50 {p50:.0f}, max {top:.0f})", p999 <= 1000)
-lp50, lp99, lp999, lmax = grab("load", r"export latency p50=([\d.]+)us p99=([\d.]+)us p99\.9=([\d.]+)us max=([\d.]+)us")
+lp50, lp99, lp999, lmax = grab("load", r"export latency\s+p50=([\d.]+)us p99=([\d.]+)us p99\.9=([\d.]+)us max=([\d.]+)us")
 secs, = grab("load", r"load: (\d+) s,")
 row(f"Load run ({secs:.0f} s, 50 instruments, 8 threads): export p99.9", "<= 1,000 us",
     f"{lp999:.0f} us (p50 {lp50:.0f}, p99 {lp99:.0f}, max {lmax:,.0f})", lp999 <= 1000)
