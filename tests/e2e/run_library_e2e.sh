@@ -4,44 +4,14 @@
 # token (no browser here), installs a copy of LIBRARY in a terminal-like data folder, runs the
 # end-to-end PROGRAM against it (through RUNNER, Wine, for the Windows builds) and then checks what
 # the library logged.
-set -euo pipefail
-program=$1
-library=$2
-client_id=$3
-shift 3
-runner=("$@")
-here=$(cd "$(dirname "$0")" && pwd)
-control=http://127.0.0.1:8099
+source "$(dirname "$0")/e2e_session.sh"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-[ "${MORVA_SANDBOX:-}" = 1 ] || fail "run inside scripts/sandbox"
-
-work=$(mktemp -d)
-restore() {
-    curl -fsS -X PUT --data '{}' "$control/scenario" >/dev/null || true
-    rm -rf "$work"
-}
-trap restore EXIT
-
-curl -fsS -X PUT --data @"$here/e2e_scenario.json" "$control/scenario" >/dev/null ||
-    fail "the broker refused the scenario"
-token=$(curl -fsS -X POST --data "{\"clientId\":\"$client_id\"}" "$control/tokens/refresh" |
-    sed -n 's/.*"refresh_token":"\([^"]*\)".*/\1/p')
-[ -n "$token" ] || fail "no refresh token from the broker"
-
-libraries="$work/MQL5/Libraries"
+set_scenario "$here/e2e_scenario.json"
+seed_token
+install_library "$work"
 log="$work/MQL5/Logs/MORVA_Orderbook.log"
-mkdir -p "$libraries"
-cp "$library" "$libraries/"
-name=$(basename "$library")
-export MORVA_E2E_REFRESH_TOKEN=$token
-export XDG_DATA_HOME="$work/data"  # the Linux credential store; Wine keeps its own
 
-if [ ${#runner[@]} -gt 0 ]; then
-    MORVA_E2E_LIBRARY="Z:${libraries//\//\\}\\$name" "${runner[@]}" "$program" --gtest_brief=1
-else
-    MORVA_E2E_LIBRARY="$libraries/$name" ${MORVA_E2E_DEBUGGER:-} "$program" --gtest_brief=1
-fi
+run_program
 
 # What the library wrote for the trader and the maintainer: one file, UTF-8 with a BOM, CRLF
 # lines, who signed in, and never a token.
@@ -54,6 +24,5 @@ for file in "${logs[@]}"; do
 done
 grep -qa 'INFO  \[[0-9]*\] \[morva::Module::InitCreds@[0-9]*\] Authorized morva|100042 by https://login.morva.example/ (canAccessPremium=0)' "${logs[@]}" ||
     fail "no Authorized line"
-! grep -qa -- "$token" "${logs[@]}" || fail "the refresh token reached the log"
-! grep -qa 'eyJ' "${logs[@]}" || fail "an access token reached the log"
+check_no_token "${logs[@]}"
 echo "library end to end: ok"
