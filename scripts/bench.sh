@@ -67,8 +67,9 @@ ours, curl = grab("transport", r"CurlHttpClient\s+([\d.]+)"), grab("transport", 
 row("Transport per request / one curl process (200 fetches)", "<= 1.25",
     f"{ours[0] / curl[0]:.2f} ({ours[0]:.0f} / {curl[0]:.0f} us)", ours[0] / curl[0] <= 1.25)
 raw, ref = grab("library", r"raw round trip \(median\)\s+([\d.]+)"), grab("library", r"first call to reference \(median\)\s+([\d.]+)")
-row("First OrderBook call to reference / raw round trip", "<= 2",
-    f"{ref[0] / raw[0]:.2f} ({ref[0]:.0f} / {raw[0]:.0f} us)", ref[0] / raw[0] <= 2)
+row("First OrderBook call to reference / raw round trip (books answered in 20 ms)", "<= 2",
+    f"{ref[0] / raw[0]:.2f} ({ref[0]:,.0f} / {raw[0]:,.0f} us; {ref[0] - raw[0]:,.0f} us of it the library's and the polling's)",
+    ref[0] / raw[0] <= 2)
 p50, p999, top = grab("library", r"OrderBook call p50 / p99\.9 / max\s+([\d.]+) / ([\d.]+) / ([\d.]+)")
 row("OrderBook call while downloads run, p99.9", "<= 1,000 us",
     f"{p999:.0f} us (p50 {p50:.0f}, max {top:.0f})", p999 <= 1000)
