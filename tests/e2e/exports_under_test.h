@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "exports.h"
 #include "library.h"
 #include "morva_orderbook.h"
 #include "util/utf.h"
@@ -19,44 +20,21 @@ inline std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The fifteen exports, resolved once from the library at `path`.
-struct ExportsUnderTest {
-    explicit ExportsUnderTest(const std::string& path) : library(std::make_unique<Library>(path)) {
-#define MORVA_RESOLVE(name) name = library->Get<decltype(::name)>(#name)
-        MORVA_RESOLVE(InitDLL);
-        MORVA_RESOLVE(InitCreds);
-        MORVA_RESOLVE(OrderBook);
-        MORVA_RESOLVE(OrderBook_Sz);
-        MORVA_RESOLVE(OrderBook_BookData);
-        MORVA_RESOLVE(OrderBook_MetaData);
-        MORVA_RESOLVE(OrderBook_Free);
-        MORVA_RESOLVE(PositionBook);
-        MORVA_RESOLVE(PositionBook_Sz);
-        MORVA_RESOLVE(PositionBook_BookData);
-        MORVA_RESOLVE(PositionBook_MetaData);
-        MORVA_RESOLVE(PositionBook_Free);
-        MORVA_RESOLVE(CheckPremium);
-        MORVA_RESOLVE(CheckForUpdates);
-        MORVA_RESOLVE(UpdateIndicator);
-#undef MORVA_RESOLVE
-    }
+// The library at `path`, loaded for the whole run, with its fifteen exports.
+struct LoadedLibrary {
+    explicit LoadedLibrary(const std::string& path) : library(std::make_unique<Library>(path)) {}
     std::unique_ptr<Library> library;
-    decltype(::InitDLL)* InitDLL;
-    decltype(::InitCreds)* InitCreds;
-    decltype(::OrderBook)* OrderBook;
-    decltype(::OrderBook_Sz)* OrderBook_Sz;
-    decltype(::OrderBook_BookData)* OrderBook_BookData;
-    decltype(::OrderBook_MetaData)* OrderBook_MetaData;
-    decltype(::OrderBook_Free)* OrderBook_Free;
-    decltype(::PositionBook)* PositionBook;
-    decltype(::PositionBook_Sz)* PositionBook_Sz;
-    decltype(::PositionBook_BookData)* PositionBook_BookData;
-    decltype(::PositionBook_MetaData)* PositionBook_MetaData;
-    decltype(::PositionBook_Free)* PositionBook_Free;
-    decltype(::CheckPremium)* CheckPremium;
-    decltype(::CheckForUpdates)* CheckForUpdates;
-    decltype(::UpdateIndicator)* UpdateIndicator;
 };
+struct ExportsUnderTest : LoadedLibrary, Exports {
+    explicit ExportsUnderTest(const std::string& path) : LoadedLibrary(path), Exports(*library) {}
+};
+
+// The library under test, MORVA_E2E_LIBRARY, loaded on first use and kept for the whole run as a
+// terminal keeps it.
+inline ExportsUnderTest& Lib() {
+    static ExportsUnderTest exports(Environment("MORVA_E2E_LIBRARY"));
+    return exports;
+}
 
 // A wide text as the terminal passes it.
 struct Text {

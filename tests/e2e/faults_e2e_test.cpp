@@ -42,11 +42,6 @@ constexpr const char* kUntrustedCode = "[60]";    // CURLE_PEER_FAILED_VERIFICAT
 constexpr const char* kReadFailure = "Read HTTP response body failed. ";
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
-ExportsUnderTest& Lib() {
-    static ExportsUnderTest exports(Environment("MORVA_E2E_LIBRARY"));
-    return exports;
-}
-
 BrokerControl& Broker() {
     static BrokerControl control;
     return control;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "auth/credential_store.h"
-#include "library.h"
+#include "exports_under_test.h"
 #include "morva_orderbook.h"
 #include "util/utf.h"
 
@@ -28,11 +28,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
-
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 // Sanitizer builds run the library many times slower; their test presets stretch every deadline
 // by the whole factor in MORVA_TEST_TIME_SCALE (1 when unset).
@@ -47,54 +42,6 @@ int TimeScale() {
 std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
     return duration * TimeScale();
 }
-
-// The exports, resolved once from the library under test.
-struct Exports {
-    explicit Exports(const std::string& path) : library(std::make_unique<Library>(path)) {
-#define MORVA_RESOLVE(name) name = library->Get<decltype(::name)>(#name)
-        MORVA_RESOLVE(InitDLL);
-        MORVA_RESOLVE(InitCreds);
-        MORVA_RESOLVE(OrderBook);
-        MORVA_RESOLVE(OrderBook_Sz);
-        MORVA_RESOLVE(OrderBook_BookData);
-        MORVA_RESOLVE(OrderBook_MetaData);
-        MORVA_RESOLVE(OrderBook_Free);
-        MORVA_RESOLVE(PositionBook);
-        MORVA_RESOLVE(PositionBook_Sz);
-        MORVA_RESOLVE(PositionBook_Free);
-        MORVA_RESOLVE(CheckPremium);
-#undef MORVA_RESOLVE
-    }
-    std::unique_ptr<Library> library;
-    decltype(::InitDLL)* InitDLL;
-    decltype(::InitCreds)* InitCreds;
-    decltype(::OrderBook)* OrderBook;
-    decltype(::OrderBook_Sz)* OrderBook_Sz;
-    decltype(::OrderBook_BookData)* OrderBook_BookData;
-    decltype(::OrderBook_MetaData)* OrderBook_MetaData;
-    decltype(::OrderBook_Free)* OrderBook_Free;
-    decltype(::PositionBook)* PositionBook;
-    decltype(::PositionBook_Sz)* PositionBook_Sz;
-    decltype(::PositionBook_Free)* PositionBook_Free;
-    decltype(::CheckPremium)* CheckPremium;
-};
-
-Exports& Lib() {
-    static Exports exports(Environment("MORVA_E2E_LIBRARY"));
-    return exports;
-}
-
-// A wide text as the terminal passes it, and the error buffer it lends.
-struct Text {
-    explicit Text(std::string_view utf8) : wide(Utf8ToUtf16(std::string(utf8))) {}
-    const morva_char16* get() const { return reinterpret_cast<const morva_char16*>(wide.c_str()); }
-    std::u16string wide;
-};
-struct ErrorBuffer {
-    morva_char16* get() { return reinterpret_cast<morva_char16*>(units); }
-    std::string text() const { return Utf16ToUtf8(units); }
-    char16_t units[MORVA_ERROR_BUFFER_SIZE] = u"stale text";
-};
 
 std::string InitDll(const char* server, const char* account = "1001") {
     ErrorBuffer error;

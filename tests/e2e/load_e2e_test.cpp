@@ -44,11 +44,6 @@ constexpr int kThreads = 8;
 // bounded, so memory can only grow through a leak.
 constexpr std::array<std::int32_t, 4> kTimes = {0, 1721044800, 1721043600, 1721042400};
 
-ExportsUnderTest& Lib() {
-    static ExportsUnderTest exports(Environment("MORVA_E2E_LIBRARY"));
-    return exports;
-}
-
 std::string InstrumentName(int index) {
     char name[16];
     std::snprintf(name, sizeof name, "LOAD%02d_USD", index);

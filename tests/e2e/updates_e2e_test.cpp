@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "auth/credential_store.h"
-#include "library.h"
+#include "exports_under_test.h"
 #include "morva_orderbook.h"
 #include "util/utf.h"
 
@@ -28,43 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-struct Exports {
-    explicit Exports(const std::string& path) : library(std::make_unique<Library>(path)) {
-#define MORVA_RESOLVE(name) name = library->Get<decltype(::name)>(#name)
-        MORVA_RESOLVE(InitDLL);
-        MORVA_RESOLVE(InitCreds);
-        MORVA_RESOLVE(CheckPremium);
-        MORVA_RESOLVE(CheckForUpdates);
-        MORVA_RESOLVE(UpdateIndicator);
-#undef MORVA_RESOLVE
-    }
-    std::unique_ptr<Library> library;
-    decltype(::InitDLL)* InitDLL;
-    decltype(::InitCreds)* InitCreds;
-    decltype(::CheckPremium)* CheckPremium;
-    decltype(::CheckForUpdates)* CheckForUpdates;
-    decltype(::UpdateIndicator)* UpdateIndicator;
-};
-
-Exports& Lib() {
-    static Exports exports(Environment("MORVA_E2E_LIBRARY"));
-    return exports;
-}
-
 const morva_char16* Wide(const std::u16string& text) {
     return reinterpret_cast<const morva_char16*>(text.c_str());
 }
-
-struct ErrorBuffer {
-    morva_char16* get() { return reinterpret_cast<morva_char16*>(units); }
-    std::string text() const { return Utf16ToUtf8(units); }
-    char16_t units[MORVA_ERROR_BUFFER_SIZE] = u"stale text";
-};
 
 // A data folder whose name a Cyrillic user name would give, with the platform folders a
 // terminal has; under the run's work folder (MORVA_E2E_WORK, ASCII).

@@ -6,10 +6,11 @@
 #include "library.h"
 #include "morva_orderbook.h"
 
-// The fifteen exports of a loaded library. The library must outlive this object.
+// The fifteen exports of a loaded library, typed as the header declares them. The library must
+// outlive this object.
 class Exports {
   public:
-    // Throws Failure naming the first export the library lacks.
+    // Throws std::runtime_error naming the first export the library lacks.
     explicit Exports(const Library& library);
 
     decltype(::CheckForUpdates)* CheckForUpdates;

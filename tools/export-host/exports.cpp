@@ -1,8 +1,8 @@
 #include "exports.h"
 
 #include <algorithm>
-
-#include "failure.h"
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -10,7 +10,7 @@ template <class Function>
 Function* Resolve(const Library& library, const char* name) {
     Function* function = library.Get<Function>(name);
     if (function == nullptr) {
-        throw Failure(std::string("the library does not export ") + name);
+        throw std::runtime_error(std::string("the library does not export ") + name);
     }
     return function;
 }
