@@ -46,21 +46,15 @@ constexpr std::int64_t SecondsFromCalendar(const CalendarTime& time) {
            static_cast<std::int64_t>(time.minute) * 60 + time.second;
 }
 
-// FileTimeToSystemTime's contract for builds without Windows: a count with the top bit set has
-// no calendar form (nullopt); any other count gives the UTC calendar time, sub-seconds dropped.
-constexpr std::optional<CalendarTime> CalendarFromFileTimeUnits(std::uint64_t units) {
-    if (units > static_cast<std::uint64_t>(INT64_MAX)) {
-        return std::nullopt;
-    }
-    const auto seconds =
-        static_cast<std::int64_t>(units / kFileTimeUnitsPerSecond) - kSecondsFrom1601To1970;
+// The UTC calendar form of a count of seconds since 1970, before 1970 too (H. Hinnant's
+// civil_from_days).
+constexpr CalendarTime CalendarFromSeconds(std::int64_t seconds) {
     std::int64_t days = seconds / 86'400;
     std::int64_t secondOfDay = seconds % 86'400;
     if (secondOfDay < 0) {
         secondOfDay += 86'400;
         --days;
     }
-    // civil_from_days
     const std::int64_t z = days + 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const std::int64_t dayOfEra = z - era * 146097;
@@ -76,6 +70,16 @@ constexpr std::optional<CalendarTime> CalendarFromFileTimeUnits(std::uint64_t un
     time.minute = static_cast<unsigned>(secondOfDay % 3'600 / 60);
     time.second = static_cast<unsigned>(secondOfDay % 60);
     return time;
+}
+
+// FileTimeToSystemTime's contract for builds without Windows: a count with the top bit set has
+// no calendar form (nullopt); any other count gives the UTC calendar time, sub-seconds dropped.
+constexpr std::optional<CalendarTime> CalendarFromFileTimeUnits(std::uint64_t units) {
+    if (units > static_cast<std::uint64_t>(INT64_MAX)) {
+        return std::nullopt;
+    }
+    return CalendarFromSeconds(static_cast<std::int64_t>(units / kFileTimeUnitsPerSecond) -
+                               kSecondsFrom1601To1970);
 }
 
 }  // namespace morva::time_detail
