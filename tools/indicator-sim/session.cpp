@@ -1,6 +1,8 @@
 #include "session.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "failure.h"
 
@@ -22,27 +24,42 @@ void Session::Say(const std::string& line) {
     out_ << line << std::endl;
 }
 
-void Session::PollUntilEmpty(const std::string& name, const std::function<std::string()>& attempt,
-                             std::initializer_list<const char*> waiting, const Deadline& deadline) {
+void Session::Poll(const std::string& name,
+                   const std::function<std::optional<std::string>()>& attempt,
+                   const Deadline& deadline) {
     std::string last;
     for (;;) {
-        const std::string text = attempt();
-        if (text.empty()) {
-            Say(name + ": ok");
+        const std::optional<std::string> waiting = attempt();
+        if (!waiting) {
             return;
         }
-        if (std::find(waiting.begin(), waiting.end(), text) == waiting.end()) {
-            throw Failure(name + " failed: " + text);
-        }
-        if (text != last) {
-            Say(name + ": " + text);
-            last = text;
+        if (*waiting != last) {
+            Say(name + ": " + *waiting);
+            last = *waiting;
         }
         if (deadline.Expired()) {
-            throw Failure(name + " " + deadline.TimeoutText("an answer (last: " + text + ")"));
+            throw Failure(name + " " + deadline.TimeoutText("an answer (last: " + *waiting + ")"));
         }
         deadline.Pause(kPollPause);
     }
+}
+
+void Session::PollUntilEmpty(const std::string& name, const std::function<std::string()>& attempt,
+                             std::initializer_list<const char*> waiting, const Deadline& deadline) {
+    Poll(
+        name,
+        [&]() -> std::optional<std::string> {
+            const std::string text = attempt();
+            if (text.empty()) {
+                Say(name + ": ok");
+                return std::nullopt;
+            }
+            if (std::find(waiting.begin(), waiting.end(), text) == waiting.end()) {
+                throw Failure(name + " failed: " + text);
+            }
+            return text;
+        },
+        deadline);
 }
 
 void Session::InitDll(const Options& options, const Deadline& deadline) {
@@ -73,57 +90,48 @@ void Session::InitCreds(const Deadline& deadline) {
 void Session::CheckPremium(const std::string& instrument, const Deadline& deadline) {
     const WideText wide(instrument);
     const std::string name = "CheckPremium(" + instrument + ")";
-    std::string last;
-    for (;;) {
-        WideBuffer error;
-        const std::int32_t result = exports_.CheckPremium(wide.get(), error.get());
-        const std::string text = error.Utf8();
-        if (text.empty() && result >= 0) {
-            Say("Premium data for " + instrument + ": " + (result > 0 ? "yes" : "no"));
-            return;
-        }
-        if (text != kCheckingPremium && text != kWaitingForAuthorization) {
-            throw Failure(name + " failed (" + std::to_string(result) +
-                          "): " + (text.empty() ? "no text" : text));
-        }
-        if (text != last) {
-            Say(name + ": " + text);
-            last = text;
-        }
-        if (deadline.Expired()) {
-            throw Failure(name + " " + deadline.TimeoutText("an answer (last: " + text + ")"));
-        }
-        deadline.Pause(kPollPause);
-    }
+    Poll(
+        name,
+        [&]() -> std::optional<std::string> {
+            WideBuffer error;
+            const std::int32_t result = exports_.CheckPremium(wide.get(), error.get());
+            const std::string text = error.Utf8();
+            if (text.empty() && result >= 0) {
+                Say("Premium data for " + instrument + ": " + (result > 0 ? "yes" : "no"));
+                return std::nullopt;
+            }
+            if (text != kCheckingPremium && text != kWaitingForAuthorization) {
+                throw Failure(name + " failed (" + std::to_string(result) +
+                              "): " + (text.empty() ? "no text" : text));
+            }
+            return text;
+        },
+        deadline);
 }
 
 void Session::CheckForUpdates(const Deadline& deadline) {
-    std::string last;
-    for (;;) {
-        WideBuffer version, error;
-        bool force = false;
-        const std::int32_t status = exports_.CheckForUpdates(version.get(), &force, error.get());
-        const std::string text = error.Utf8();
-        if (status == kNoUpdates && text.empty()) {
-            Say("No update available");
-            return;
-        }
-        if (status == kUpdateAvailable && text.empty()) {
-            Say("Update available: " + version.Utf8() + (force ? " (mandatory)" : " (optional)"));
-            return;
-        }
-        if (status != kUpdatesInProgress) {
-            throw Failure("CheckForUpdates failed (" + std::to_string(status) +
-                          "): " + (text.empty() ? "no text" : text));
-        }
-        if (text != last) {
-            Say("CheckForUpdates: " + text);
-            last = text;
-        }
-        if (deadline.Expired()) {
-            throw Failure("CheckForUpdates " +
-                          deadline.TimeoutText("an answer (last: " + text + ")"));
-        }
-        deadline.Pause(kPollPause);
-    }
+    Poll(
+        "CheckForUpdates",
+        [&]() -> std::optional<std::string> {
+            WideBuffer version, error;
+            bool force = false;
+            const std::int32_t status =
+                exports_.CheckForUpdates(version.get(), &force, error.get());
+            const std::string text = error.Utf8();
+            if (status == kNoUpdates && text.empty()) {
+                Say("No update available");
+                return std::nullopt;
+            }
+            if (status == kUpdateAvailable && text.empty()) {
+                Say("Update available: " + version.Utf8() +
+                    (force ? " (mandatory)" : " (optional)"));
+                return std::nullopt;
+            }
+            if (status != kUpdatesInProgress) {
+                throw Failure("CheckForUpdates failed (" + std::to_string(status) +
+                              "): " + (text.empty() ? "no text" : text));
+            }
+            return text;
+        },
+        deadline);
 }

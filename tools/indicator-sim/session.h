@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -24,6 +25,10 @@ class Session {
     void CheckForUpdates(const Deadline& deadline);
 
   private:
+    // Calls `attempt` until it reports the call done (nullopt); otherwise it returns the text to
+    // wait on, shown once when it changes, or throws Failure for an answer that is no answer.
+    void Poll(const std::string& name, const std::function<std::optional<std::string>()>& attempt,
+              const Deadline& deadline);
     // Calls `attempt` until it returns an empty text; texts listed in `waiting` mean "call again".
     void PollUntilEmpty(const std::string& name, const std::function<std::string()>& attempt,
                         std::initializer_list<const char*> waiting, const Deadline& deadline);
