@@ -64,10 +64,8 @@ if [ "$windows" -eq 1 ]; then
     build win64 morva_orderbook indicator-sim credential-seed
 fi
 
-inside=(scripts/demo/inside.sh --instruments "$instruments")
-[ "$seeded" -eq 1 ] && inside+=(--seeded-token)
-[ "$windows" -eq 1 ] && inside+=(--windows)
-[ -n "$svg" ] && inside+=(--svg "$svg")
+# The options, read once here, reach inside.sh through its environment.
+export DEMO_SEEDED=$seeded DEMO_WINDOWS=$windows DEMO_INSTRUMENTS=$instruments DEMO_SVG=$svg
 # A wineserver left running outside on the demo's prefix would not share its registry with the one
 # the sandbox starts.
 if [ "$windows" -eq 1 ] && [ -d build/demo/wineprefix ]; then
@@ -75,4 +73,4 @@ if [ "$windows" -eq 1 ] && [ -d build/demo/wineprefix ]; then
 fi
 step "starting the fake broker in the sandbox (its log: build/demo/broker.log)"
 exec scripts/sandbox --scenario scripts/demo/scenario.json --broker-log build/demo/broker.log \
-    --timeout 900 -- "${inside[@]}" -- "${sim_args[@]}"
+    --timeout 900 -- scripts/demo/inside.sh "${sim_args[@]}"

@@ -1,27 +1,18 @@
 #!/usr/bin/env bash
 # The demo's part inside scripts/sandbox (scripts/demo.sh starts it): installs the built library in
 # a terminal-like data folder, signs in and runs the indicator simulator against it.
-#   inside.sh [--seeded-token] [--windows] [--instruments LIST] [--svg FILE] [-- SIM_ARGS...]
+#   DEMO_SEEDED=0|1 DEMO_WINDOWS=0|1 DEMO_INSTRUMENTS=LIST DEMO_SVG=FILE inside.sh [SIM_ARGS...]
+# (scripts/demo.sh sets them from its own options).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 control=http://127.0.0.1:8099
 target=MORVA_Orderbook  # the production deployment's credential target
 
-seeded=0
-windows=0
-instruments=EUR_USD
-svg=
-sim_args=()
-while [ $# -gt 0 ]; do
-    case $1 in
-        --seeded-token) seeded=1; shift ;;
-        --windows) windows=1; shift ;;
-        --instruments) instruments=$2; shift 2 ;;
-        --svg) svg=$2; shift 2 ;;
-        --) shift; sim_args=("$@"); break ;;
-        *) echo "demo: unknown option '$1'" >&2; exit 2 ;;
-    esac
-done
+seeded=${DEMO_SEEDED:-0}
+windows=${DEMO_WINDOWS:-0}
+instruments=${DEMO_INSTRUMENTS:-EUR_USD}
+svg=${DEMO_SVG:-}
+sim_args=("$@")
 [ "${MORVA_SANDBOX:-}" = 1 ] || { echo "demo: run inside scripts/sandbox" >&2; exit 2; }
 
 # The terminal's data folders stay for a look at the library's log afterwards; the Linux
