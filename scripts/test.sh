@@ -91,14 +91,11 @@ run_preset linux && run_sandboxed linux && demo_smoke
 # The same library and tests under the sanitizers (their presets set the sanitizers' options and
 # suppressions, tests/sanitizers/, and stretch the end-to-end deadlines). The sign-in window test
 # stays out: WebKitGTK's uninstrumented GTK and GLib stacks under Xvfb only add noise and minutes.
-# TSan leaves the transport contract and the faults, whose minute-long stalls it would only
-# stretch, to ASan; its race hunt is the end-to-end suite's eight-thread stress case. Its load run
-# stays out until the race it reported once, inside OpenSSL between two downloads sharing curl's
-# TLS session cache (one freeing a certificate stack under the share's lock while another copies
-# it), is understood and fixed; run it by hand with
-#   scripts/sandbox ctest --preset tsan -L sandbox -R load_end_to_end
+# TSan leaves the faults, whose minute-long stalls it would only stretch, to ASan; its race hunt is
+# the transport's concurrent calls, the end-to-end suite's eight-thread stress case and the load
+# run.
 run_preset asan && run_sandboxed asan -E '^sign_in_window$'
-run_preset tsan && run_sandboxed tsan -E '^(sign_in_window|transport|faults_end_to_end|load_end_to_end)$'
+run_preset tsan && run_sandboxed tsan -E '^(sign_in_window|faults_end_to_end)$'
 # The parsers of untrusted input under libFuzzer, briefly; scripts/fuzz.sh runs them for longer.
 echo "=== fuzz: every target for 20 s"
 scripts/fuzz.sh 20

@@ -178,8 +178,6 @@ std::mutex* LockFor(void* user, curl_lock_data data) noexcept {
             return &locks.shareState;
         case CURL_LOCK_DATA_DNS:
             return &locks.dnsCache;
-        case CURL_LOCK_DATA_SSL_SESSION:
-            return &locks.tlsSessions;
         default:
             return nullptr;  // not shared, so curl never asks
     }
@@ -254,8 +252,11 @@ CurlHttpClient::CurlHttpClient() {
     set(CURLSHOPT_USERDATA, static_cast<void*>(&locks_));
     // Not CURL_LOCK_DATA_CONNECT: curl does not support one connection cache used by concurrent
     // threads. The idle handles keep their connections instead.
+    // Not CURL_LOCK_DATA_SSL_SESSION either: curl 7.88 with OpenSSL hands one session object to
+    // handshakes running in several threads, which change it outside the share's lock (a data
+    // race that can free a certificate chain another handshake is copying). Each handle keeps its
+    // own sessions for its own reconnections.
     set(CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    set(CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }
 
 CurlHttpClient::~CurlHttpClient() = default;

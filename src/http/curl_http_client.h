@@ -47,15 +47,14 @@ std::string FailureText(CURLcode code, TransferPhase phase, const char* errorBuf
 
 // Serialise curl's access to the share: one lock per kind of shared data, as curl requires.
 struct ShareLocks {
-    std::mutex shareState;   // the share handle's own bookkeeping
-    std::mutex dnsCache;     // resolved host names
-    std::mutex tlsSessions;  // TLS session tickets for resumption
+    std::mutex shareState;  // the share handle's own bookkeeping
+    std::mutex dnsCache;    // resolved host names
 };
 
 }  // namespace curl_detail
 
 // HttpClient over libcurl. Connections stay open in a small pool of idle easy handles (each with
-// its own connection cache) and DNS entries and TLS sessions are shared between all handles
+// its own connection cache and TLS sessions) and DNS entries are shared between all handles
 // through one share handle, so repeated calls from any thread skip most of the set-up.
 class CurlHttpClient final : public HttpClient {
   public:
