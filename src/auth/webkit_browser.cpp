@@ -1,5 +1,6 @@
 #include "auth/webkit_browser.h"
 
+#include <dlfcn.h>
 #include <webkit2/webkit2.h>
 
 #include <memory>
@@ -201,6 +202,20 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
 std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
     std::filesystem::path userDataFolder) {
     return std::make_shared<WebKitBrowserFactory>(std::move(userDataFolder));
+}
+
+void KeepWebKitLoaded() noexcept {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&webkit_web_view_new), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        MORVA_LOG_WARN("Could not keep WebKitGTK loaded: dladdr failed");
+        return;
+    }
+    // A reference that is never released, on an object marked never to be unloaded.
+    if (dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
+        const char* reason = dlerror();
+        MORVA_LOG_WARN("Could not keep WebKitGTK loaded: {}", reason != nullptr ? reason : "");
+    }
 }
 
 }  // namespace morva

@@ -14,4 +14,10 @@ namespace morva {
 std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
     std::filesystem::path userDataFolder);
 
+// Marks WebKitGTK, and with it the libraries it depends on, never to be unloaded. Loading it
+// starts a JavaScriptCore thread (its memory scavenger) that nothing can stop; had a host unloaded
+// the library before any InitDLL, that thread would wake up in unmapped code. Failures are
+// logged.
+void KeepWebKitLoaded() noexcept;
+
 }  // namespace morva

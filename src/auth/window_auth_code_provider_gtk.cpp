@@ -281,6 +281,7 @@ std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config) {
 }
 
 std::shared_ptr<AuthCodeProvider> CreatePlatformAuthCodeProvider(void* moduleInstance) {
+    KeepWebKitLoaded();
     return std::make_shared<WindowAuthCodeProvider>(moduleInstance);
 }
 
