@@ -1,21 +1,7 @@
 #include "exports.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <string>
-
-namespace {
-
-template <class Function>
-Function* Resolve(const Library& library, const char* name) {
-    Function* function = library.Get<Function>(name);
-    if (function == nullptr) {
-        throw std::runtime_error(std::string("the library does not export ") + name);
-    }
-    return function;
-}
-
-}  // namespace
 
 #define MORVA_RESOLVE(name) name(Resolve<decltype(::name)>(library, #name))
 

@@ -1,10 +1,22 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "library.h"
 #include "morva_orderbook.h"
+
+// The export `name` of `library`, typed as Function. Throws std::runtime_error naming it when the
+// library lacks it.
+template <class Function>
+Function* Resolve(const Library& library, const char* name) {
+    Function* function = library.Get<Function>(name);
+    if (function == nullptr) {
+        throw std::runtime_error(std::string("the library does not export ") + name);
+    }
+    return function;
+}
 
 // The fifteen exports of a loaded library, typed as the header declares them. The library must
 // outlive this object.

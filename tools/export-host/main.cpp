@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "exports.h"
 #include "library.h"
 #include "morva_orderbook.h"
 
@@ -36,16 +37,6 @@ constexpr const char* kExportNames[] = {
     "PositionBook_MetaData",
     "PositionBook_Sz",
     "UpdateIndicator",
-};
-
-// A text argument as the terminal passes it.
-class WideArg {
-  public:
-    explicit WideArg(const std::string& utf8) : text_(WidenUtf8(utf8)) {}
-    const morva_char16* get() const { return reinterpret_cast<const morva_char16*>(text_.c_str()); }
-
-  private:
-    std::u16string text_;
 };
 
 // A caller-owned output buffer of the library's text size.
@@ -77,21 +68,12 @@ struct Step {
     std::function<void(const Library&, const std::vector<std::string>&)> run;
 };
 
-template <class Function>
-Function* Resolve(const Library& library, const char* name) {
-    Function* function = library.Get<Function>(name);
-    if (function == nullptr) {
-        throw std::runtime_error(std::string("export not found: ") + name);
-    }
-    return function;
-}
-
 // Book steps share their shape between order and position books.
 void AddBookSteps(std::map<std::string, Step>& steps, const std::string& book) {
     steps[book] = {2, [book](const Library& lib, const std::vector<std::string>& a) {
                        TextBuffer error;
                        const int32_t r = Resolve<decltype(OrderBook)>(lib, book.c_str())(
-                           WideArg(a[0]).get(), ToInt(a[1]), error.get());
+                           WideText(a[0]).get(), ToInt(a[1]), error.get());
                        Report(book + "(" + a[0] + ", " + a[1] + ")", " = " + std::to_string(r),
                               error);
                    }};
@@ -149,8 +131,8 @@ std::map<std::string, Step> Steps() {
     steps["InitDLL"] = {
         4, [](const Library& lib, const std::vector<std::string>& a) {
             TextBuffer error;
-            Resolve<decltype(InitDLL)>(lib, "InitDLL")(WideArg(a[0]).get(), WideArg(a[1]).get(),
-                                                       WideArg(a[2]).get(), WideArg(a[3]).get(),
+            Resolve<decltype(InitDLL)>(lib, "InitDLL")(WideText(a[0]).get(), WideText(a[1]).get(),
+                                                       WideText(a[2]).get(), WideText(a[3]).get(),
                                                        error.get());
             Report("InitDLL(" + a[0] + ", " + a[1] + ", " + a[2] + ", " + a[3] + ")", "", error);
         }};
@@ -164,7 +146,7 @@ std::map<std::string, Step> Steps() {
     steps["CheckPremium"] = {1, [](const Library& lib, const std::vector<std::string>& a) {
                                  TextBuffer error;
                                  const int32_t r = Resolve<decltype(CheckPremium)>(
-                                     lib, "CheckPremium")(WideArg(a[0]).get(), error.get());
+                                     lib, "CheckPremium")(WideText(a[0]).get(), error.get());
                                  Report("CheckPremium(" + a[0] + ")", " = " + std::to_string(r),
                                         error);
                              }};
@@ -183,7 +165,7 @@ std::map<std::string, Step> Steps() {
         2, [](const Library& lib, const std::vector<std::string>& a) {
             TextBuffer error;
             const int32_t r = Resolve<decltype(UpdateIndicator)>(lib, "UpdateIndicator")(
-                WideArg(a[0]).get(), WideArg(a[1]).get(), error.get());
+                WideText(a[0]).get(), WideText(a[1]).get(), error.get());
             Report("UpdateIndicator(" + a[0] + ", " + a[1] + ")", " = " + std::to_string(r), error);
         }};
     return steps;
