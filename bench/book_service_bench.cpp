@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "books/async_book_service.h"
 #include "books/cached_book_service.h"
-#include "host/log.h"
 
 namespace {
 

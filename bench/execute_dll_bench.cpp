@@ -3,9 +3,9 @@
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/null_sink.h>
 
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "host/execute_dll.h"
-#include "host/log.h"
-#include "host/morva_error.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void InstallInfoLogger() {
 
 void BM_ExecuteDllEmptyBody(benchmark::State& state) {
     InstallInfoLogger();
-    char16_t error[morva::frame::kErrorBufferSize];
+    char16_t error[morva::kTerminalTextSize];
     const char16_t* instrument = u"EURUSD";
     for (auto _ : state) {
         const std::int32_t result = ExecuteDll(
@@ -32,7 +32,7 @@ BENCHMARK(BM_ExecuteDllEmptyBody);
 
 void BM_ExecuteDllFailingBody(benchmark::State& state) {
     InstallInfoLogger();
-    char16_t error[morva::frame::kErrorBufferSize];
+    char16_t error[morva::kTerminalTextSize];
     for (auto _ : state) {
         const std::int32_t result = ExecuteDll(
             error,

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "http/http_client.h"
 #include "util/utf.h"
 

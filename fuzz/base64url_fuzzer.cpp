@@ -4,8 +4,8 @@
 #include <string>
 
 #include "auth/base64.h"
+#include "base/morva_error.h"
 #include "fuzz_input.h"
-#include "host/morva_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view encoded = morva::fuzz::AsText(data, size);

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "auth/jwt.h"
+#include "base/morva_error.h"
 #include "fuzz_input.h"
-#include "host/morva_error.h"
 
 namespace {
 

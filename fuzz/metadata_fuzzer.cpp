@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
+#include "base/morva_error.h"
 #include "config/http_configuration_client.h"
 #include "config/server_config_provider.h"
 #include "fuzz_input.h"
-#include "host/morva_error.h"
 #include "util/clock.h"
 #include "util/utf.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "auth/sign_in_flow.h"
+#include "base/morva_error.h"
 #include "fuzz_input.h"
-#include "host/morva_error.h"
 #include "util/uri.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

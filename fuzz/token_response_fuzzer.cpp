@@ -9,8 +9,8 @@
 #include <string>
 
 #include "auth/http_auth_client.h"
+#include "base/morva_error.h"
 #include "fuzz_input.h"
-#include "host/morva_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "auth/auth_config.h"
+#include "config/auth_config.h"
 
 namespace morva {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "util/size_conversion.h"
 
 namespace morva {

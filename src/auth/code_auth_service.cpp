@@ -6,8 +6,8 @@
 #include <thread>
 #include <utility>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "util/utf.h"
 
 namespace morva {

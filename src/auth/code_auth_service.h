@@ -8,9 +8,9 @@
 
 #include "auth/auth_client.h"
 #include "auth/auth_code_provider.h"
-#include "auth/auth_config.h"
 #include "auth/auth_service.h"
 #include "auth/credential_store.h"
+#include "config/auth_config.h"
 #include "util/clock.h"
 
 namespace morva {

@@ -5,21 +5,22 @@
 #include <wincred.h>
 
 #include <cstring>
-#include <memory>
 
 #include "auth/credential_store.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/morva_error.h"
+#include "base/unique_any.h"
 #include "util/size_conversion.h"
 
 namespace morva {
 
 namespace {
 
-struct CredentialDeleter {
-    void operator()(CREDENTIALW* credential) const noexcept { CredFree(credential); }
-};
-using CredentialOwner = std::unique_ptr<CREDENTIALW, CredentialDeleter>;
+// A plain function: an imported __stdcall function's address is no template argument.
+void FreeCredential(PCREDENTIALW credential) noexcept {
+    CredFree(credential);
+}
+using UniqueCredential = UniqueAny<PCREDENTIALW, FreeCredential>;
 
 wchar_t* Wide(std::u16string& text) {
     return reinterpret_cast<wchar_t*>(text.data());
@@ -52,24 +53,24 @@ void WriteCredentials(const std::u16string& target, const Credentials& credentia
 }
 
 std::optional<Credentials> ReadCredentials(const std::u16string& target) {
-    PCREDENTIALW raw = nullptr;
-    if (!CredReadW(reinterpret_cast<LPCWSTR>(target.c_str()), CRED_TYPE_GENERIC, 0, &raw)) {
+    UniqueCredential entry;
+    if (!CredReadW(reinterpret_cast<LPCWSTR>(target.c_str()), CRED_TYPE_GENERIC, 0, entry.put())) {
         if (GetLastError() == ERROR_NOT_FOUND) {
             return std::nullopt;
         }
         throw MorvaError("Failed to read credentials from Credential Manager");
     }
-    const CredentialOwner entry(raw);
+    const CREDENTIALW& stored = *entry.get();
 
     Credentials credentials;
-    if (entry->UserName != nullptr) {
-        credentials.userName = reinterpret_cast<const char16_t*>(entry->UserName);
+    if (stored.UserName != nullptr) {
+        credentials.userName = reinterpret_cast<const char16_t*>(stored.UserName);
     }
     // An odd last byte cannot hold a code unit and is dropped.
-    const std::size_t units = entry->CredentialBlobSize / sizeof(char16_t);
+    const std::size_t units = stored.CredentialBlobSize / sizeof(char16_t);
     credentials.secret.resize(units);
     if (units != 0) {
-        std::memcpy(credentials.secret.data(), entry->CredentialBlob, units * sizeof(char16_t));
+        std::memcpy(credentials.secret.data(), stored.CredentialBlob, units * sizeof(char16_t));
     }
     return credentials;
 }

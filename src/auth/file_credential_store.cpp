@@ -12,13 +12,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
-#include <string_view>
 
 #include "auth/credential_store.h"
-#include "host/log.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/file_descriptor_posix.h"
+#include "base/last_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "util/utf.h"
 
 namespace morva {
@@ -31,35 +32,11 @@ namespace fs = std::filesystem;
 constexpr const char* kWriteOperation = "Write credentials to Credential Manager";
 constexpr const char* kReadFailure = "Failed to read credentials from Credential Manager";
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const noexcept { return fd_; }
-    bool valid() const noexcept { return fd_ >= 0; }
-    // Closing reports write-back errors that a destructor would have to drop.
-    int Close() noexcept {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_;
-};
-
 // The whole file, or nothing when it does not exist. Throws MorvaError from `operation` for any
 // other failure.
 std::optional<std::string> ReadWholeFile(const fs::path& path, const char* operation) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return std::nullopt;
         }
@@ -79,19 +56,6 @@ std::optional<std::string> ReadWholeFile(const fs::path& path, const char* opera
             return content;
         }
         content.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
-void WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t count = ::write(fd, data.data(), data.size());
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowLastError(kWriteOperation);
-        }
-        data.remove_prefix(static_cast<std::size_t>(count));
     }
 }
 
@@ -159,8 +123,8 @@ void WriteCredentials(const std::u16string& target, const Credentials& credentia
 
     // Terminals of the same user write in turn; readers need no lock thanks to the rename.
     const fs::path lockPath = fs::path(path).concat(".lock");
-    const FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!lock.valid()) {
+    const UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock) {
         ThrowLastError(kWriteOperation);
     }
     while (::flock(lock.get(), LOCK_EX) != 0) {
@@ -184,15 +148,17 @@ void WriteCredentials(const std::u16string& target, const Credentials& credentia
     const std::string text = store.dump(2, ' ', false, Json::error_handler_t::replace);
 
     const fs::path temporary = fs::path(path).concat(".tmp");
-    FileDescriptor file(
+    UniqueFd file(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!file.valid()) {
+    if (!file) {
         ThrowLastError(kWriteOperation);
     }
     if (::fchmod(file.get(), 0600) != 0) {  // a leftover from a crash may carry other bits
         ThrowLastError(kWriteOperation);
     }
-    WriteAll(file.get(), text);
+    if (!WriteAll(file.get(), std::as_bytes(std::span(text)))) {
+        ThrowLastError(kWriteOperation);
+    }
     if (::fsync(file.get()) != 0 || file.Close() != 0) {
         ThrowLastError(kWriteOperation);
     }
@@ -200,8 +166,8 @@ void WriteCredentials(const std::u16string& target, const Credentials& credentia
         ThrowLastError(kWriteOperation);
     }
     // Make the rename itself durable; a failure here loses nothing already written.
-    const FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.valid()) {
+    const UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory) {
         ::fsync(directory.get());
     }
 }

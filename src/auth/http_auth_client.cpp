@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "auth/jwt.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "http/http_headers.h"
 #include "http/http_request.h"
 #include "util/json_number.h"

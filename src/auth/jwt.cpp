@@ -5,8 +5,8 @@
 #include <string>
 
 #include "auth/base64.h"
+#include "base/morva_error.h"
 #include "config/deployment_settings.h"
-#include "host/morva_error.h"
 #include "util/json_number.h"
 #include "util/no_destructor.h"
 

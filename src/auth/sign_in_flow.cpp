@@ -1,6 +1,6 @@
 #include "auth/sign_in_flow.h"
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "util/uri.h"
 #include "util/utf.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "auth/auth_config.h"
+#include "config/auth_config.h"
 
 namespace morva {
 

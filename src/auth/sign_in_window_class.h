@@ -2,14 +2,26 @@
 
 #include <cstdint>
 
+#include "base/unique_any.h"
+
 namespace morva {
 
 // The sign-in window's class "Morva_MetaTrader_Orderbook_Auth", registered once per process when
 // the library is attached and unregistered when it is detached. Only Windows has window classes:
-// elsewhere registration returns 0 and unregistration does nothing.
+// elsewhere registration gives an empty owner.
 
-// Returns the class atom; throws MorvaError "Register auth window class failed. <last error>".
-std::uint16_t RegisterSignInWindowClass(void* moduleInstance);
-void UnregisterSignInWindowClass(std::uint16_t atom, void* moduleInstance) noexcept;
+// A class is unregistered by its atom together with the module that registered it.
+struct SignInWindowClassRegistration {
+    std::uint16_t atom = 0;
+    void* moduleInstance = nullptr;
+    bool operator==(const SignInWindowClassRegistration&) const = default;
+};
+
+void UnregisterSignInWindowClass(SignInWindowClassRegistration registration) noexcept;
+
+using SignInWindowClass = UniqueAny<SignInWindowClassRegistration, UnregisterSignInWindowClass>;
+
+// Throws MorvaError "Register auth window class failed. <last error>".
+SignInWindowClass RegisterSignInWindowClass(void* moduleInstance);
 
 }  // namespace morva

@@ -1,6 +1,5 @@
 #include "auth/webkit_browser.h"
 
-#include <dlfcn.h>
 #include <webkit2/webkit2.h>
 
 #include <memory>
@@ -8,13 +7,19 @@
 #include <string_view>
 #include <utility>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
+#include "base/native_library.h"
+#include "base/unique_any.h"
 #include "util/utf.h"
 
 namespace morva {
 
 namespace {
+
+// One reference to a GObject. A floating one (a widget just made) is sunk before it is wrapped.
+template <class T>
+using GObjectPtr = UniqueAny<T*, g_object_unref>;
 
 // GCallback is void (*)(void), the one function type every handler may be cast to.
 template <class Function>
@@ -46,17 +51,14 @@ class WebKitNavigation final : public SignInNavigation {
 
 class WebKitSignInBrowser final : public SignInBrowser {
   public:
-    // Takes over one reference to `view`.
-    WebKitSignInBrowser(WebKitWebView* view, SignInEvents& events) : view_(view), events_(events) {}
-    ~WebKitSignInBrowser() override {
-        Close();
-        g_object_unref(view_);
-    }
+    WebKitSignInBrowser(GObjectPtr<WebKitWebView> view, SignInEvents& events)
+        : view_(std::move(view)), events_(events) {}
+    ~WebKitSignInBrowser() override { Close(); }
     WebKitSignInBrowser(const WebKitSignInBrowser&) = delete;
     WebKitSignInBrowser& operator=(const WebKitSignInBrowser&) = delete;
 
     SignInStatus SetVisible(bool visible) override {
-        gtk_widget_set_visible(GTK_WIDGET(view_), visible ? TRUE : FALSE);
+        gtk_widget_set_visible(GTK_WIDGET(view_.get()), visible ? TRUE : FALSE);
         return kSignInOk;
     }
     // The window lays its only child out over its whole client area by itself.
@@ -65,29 +67,29 @@ class WebKitSignInBrowser final : public SignInBrowser {
     // WebKitGTK has no status bar, and script messages reach nothing unless a handler is
     // registered; what is left is scripts on, developer tools and context menus off.
     void Configure() override {
-        WebKitSettings* settings = webkit_web_view_get_settings(view_);
+        WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
         webkit_settings_set_enable_javascript(settings, TRUE);
         webkit_settings_set_enable_developer_extras(settings, FALSE);
-        g_signal_connect(view_, "context-menu", Callback(&RefuseContextMenu), this);
-        g_signal_connect(view_, "load-failed", Callback(&OnLoadFailed), this);
+        g_signal_connect(view_.get(), "context-menu", Callback(&RefuseContextMenu), this);
+        g_signal_connect(view_.get(), "load-failed", Callback(&OnLoadFailed), this);
     }
     SignInStatus SubscribeSourceChanged() override {
-        g_signal_connect(view_, "load-changed", Callback(&OnLoadChanged), this);
+        g_signal_connect(view_.get(), "load-changed", Callback(&OnLoadChanged), this);
         return kSignInOk;
     }
     SignInStatus SubscribeNavigationStarting() override {
-        g_signal_connect(view_, "decide-policy", Callback(&OnDecidePolicy), this);
+        g_signal_connect(view_.get(), "decide-policy", Callback(&OnDecidePolicy), this);
         return kSignInOk;
     }
     SignInStatus Navigate(const std::u16string& url) override {
-        webkit_web_view_load_uri(view_, Utf16ToUtf8(url).c_str());
+        webkit_web_view_load_uri(view_.get(), Utf16ToUtf8(url).c_str());
         return kSignInOk;
     }
     SignInStatus NavigateToString(const std::u16string& html) override {
-        webkit_web_view_load_html(view_, Utf16ToUtf8(html).c_str(), nullptr);
+        webkit_web_view_load_html(view_.get(), Utf16ToUtf8(html).c_str(), nullptr);
         return kSignInOk;
     }
-    void Close() noexcept override { g_signal_handlers_disconnect_by_data(view_, this); }
+    void Close() noexcept override { g_signal_handlers_disconnect_by_data(view_.get(), this); }
 
   private:
     static gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
@@ -123,14 +125,14 @@ class WebKitSignInBrowser final : public SignInBrowser {
         return navigation.cancelled() ? TRUE : FALSE;  // FALSE: WebKit goes on as usual
     }
 
-    WebKitWebView* view_;
+    GObjectPtr<WebKitWebView> view_;
     SignInEvents& events_;
 };
 
 // A browser made but not yet reported: reported from inside the loop, as WebView2 does, or
 // reported aborted when the window went first.
 struct PendingBrowser {
-    WebKitWebView* view;
+    GObjectPtr<WebKitWebView> view;
     GtkWidget* window;  // a weak pointer: null once the window is destroyed
     SignInEvents* events;
 };
@@ -139,22 +141,18 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
   public:
     explicit WebKitBrowserFactory(std::filesystem::path userDataFolder)
         : userDataFolder_(std::move(userDataFolder)) {}
-    ~WebKitBrowserFactory() override {
-        if (context_ != nullptr) {
-            g_object_unref(context_);
-        }
-    }
     WebKitBrowserFactory(const WebKitBrowserFactory&) = delete;
     WebKitBrowserFactory& operator=(const WebKitBrowserFactory&) = delete;
 
     void Start(void* window, SignInEvents& events) override {
-        WebKitWebView* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(Context()));
-        g_object_ref_sink(view);
-        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
-        gtk_widget_show(GTK_WIDGET(view));
+        // Sunk, so that this reference is ours and the window's is its own.
+        GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(
+            g_object_ref_sink(WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(Context())))));
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view.get()));
+        gtk_widget_show(GTK_WIDGET(view.get()));
 
-        auto pending =
-            std::make_unique<PendingBrowser>(PendingBrowser{view, GTK_WIDGET(window), &events});
+        auto pending = std::make_unique<PendingBrowser>(
+            PendingBrowser{std::move(view), GTK_WIDGET(window), &events});
         g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&pending->window));
         g_idle_add(&Report, pending.release());  // Report takes it back
     }
@@ -162,31 +160,30 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
   private:
     // One context for the factory's life: cookies of the sign-in site survive between sign-ins.
     WebKitWebContext* Context() {
-        if (context_ == nullptr) {
+        if (!context_) {
             const std::string data = (userDataFolder_ / "data").string();
             const std::string cache = (userDataFolder_ / "cache").string();
-            WebKitWebsiteDataManager* manager =
+            const GObjectPtr<WebKitWebsiteDataManager> manager(
                 webkit_website_data_manager_new("base-data-directory", data.c_str(),
-                                                "base-cache-directory", cache.c_str(), nullptr);
-            context_ = webkit_web_context_new_with_website_data_manager(manager);
-            g_object_unref(manager);
+                                                "base-cache-directory", cache.c_str(), nullptr));
+            context_.reset(webkit_web_context_new_with_website_data_manager(manager.get()));
         }
-        return context_;
+        return context_.get();
     }
 
     static gboolean Report(gpointer data) {
         const std::unique_ptr<PendingBrowser> pending(static_cast<PendingBrowser*>(data));
         if (pending->window == nullptr) {
-            g_object_unref(pending->view);
+            pending->view.reset();
             pending->events->OnCreateWebViewControllerCompleted(kSignInAborted, nullptr);
         } else {
             g_object_remove_weak_pointer(G_OBJECT(pending->window),
                                          reinterpret_cast<gpointer*>(&pending->window));
             try {
                 pending->events->OnCreateWebViewControllerCompleted(
-                    kSignInOk,
-                    std::make_unique<WebKitSignInBrowser>(pending->view, *pending->events));
-            } catch (...) {  // only the browser's allocation can throw here
+                    kSignInOk, std::make_unique<WebKitSignInBrowser>(std::move(pending->view),
+                                                                     *pending->events));
+            } catch (...) {  // only the browser's allocation can throw; pending keeps the view
                 pending->events->OnCallbackFailed(std::current_exception());
             }
         }
@@ -194,7 +191,7 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
     }
 
     std::filesystem::path userDataFolder_;
-    WebKitWebContext* context_ = nullptr;
+    GObjectPtr<WebKitWebContext> context_;
 };
 
 }  // namespace
@@ -205,16 +202,10 @@ std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
 }
 
 void KeepWebKitLoaded() noexcept {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&webkit_web_view_new), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        MORVA_LOG_WARN("Could not keep WebKitGTK loaded: dladdr failed");
-        return;
-    }
-    // A reference that is never released, on an object marked never to be unloaded.
-    if (dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
-        const char* reason = dlerror();
-        MORVA_LOG_WARN("Could not keep WebKitGTK loaded: {}", reason != nullptr ? reason : "");
+    std::string whyNot;
+    if (!NativeLibrary::PinLibraryAt(reinterpret_cast<const void*>(&webkit_web_view_new),
+                                     &whyNot)) {
+        MORVA_LOG_WARN("Could not keep WebKitGTK loaded: {}", whyNot);
     }
 }
 

@@ -5,12 +5,15 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "auth/webview2_api.h"
-#include "host/log.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/log.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
+#include "base/native_library.h"
 
 namespace morva {
 
@@ -280,25 +283,6 @@ class EnvironmentCompletedHandler final
     SignInEvents& events_;
 };
 
-// The folder that holds this library, from its module handle.
-std::wstring ModuleFolder(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 class WebView2BrowserFactory final : public SignInBrowserFactory {
   public:
     WebView2BrowserFactory(HMODULE module, std::filesystem::path userDataFolder)
@@ -319,36 +303,51 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
     }
 
   private:
-    // Loaded once and kept: freeing it could happen under the loader lock at detach.
+    // Loaded on first use and kept with the factory. Only a dynamic unload of a library that
+    // could not be pinned frees it under the loader lock, which FreeLibrary allows outside
+    // process exit.
     CreateCoreWebView2EnvironmentWithOptionsFn CreateEnvironmentFunction() {
         const std::lock_guard lock(loaderMutex_);
         if (create_ != nullptr) {
             return create_;
         }
-        HMODULE loader = nullptr;
-        if (const std::wstring folder = ModuleFolder(module_); !folder.empty()) {
-            loader = LoadLibraryW((folder + L"WebView2Loader.dll").c_str());
+        if (!loader_) {
+            loader_ = OpenLoader();
         }
-        if (loader == nullptr) {
-            loader = LoadLibraryW(L"WebView2Loader.dll");
-        }
-        if (loader == nullptr) {
+        if (!loader_) {
             MORVA_LOG_ERROR(
                 "WebView2Loader.dll is neither beside the library nor on the search path");
             return nullptr;
         }
-        create_ =
-            reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFn>(reinterpret_cast<void*>(
-                GetProcAddress(loader, "CreateCoreWebView2EnvironmentWithOptions")));
+        create_ = loader_.Symbol<std::remove_pointer_t<CreateCoreWebView2EnvironmentWithOptionsFn>>(
+            "CreateCoreWebView2EnvironmentWithOptions");
         if (create_ == nullptr) {
             MORVA_LOG_ERROR("WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions");
         }
         return create_;
     }
 
+    // Beside the library first; by bare name the search is the application's folder and System32.
+    NativeLibrary OpenLoader() const {
+        constexpr const wchar_t* kLoader = L"WebView2Loader.dll";
+        std::filesystem::path folder;
+        try {
+            folder = ModuleFilePath(module_).parent_path();
+        } catch (const MorvaError&) {
+            // Unknown: only the search is left.
+        }
+        if (!folder.empty()) {
+            if (NativeLibrary beside = NativeLibrary::Open(folder / kLoader)) {
+                return beside;
+            }
+        }
+        return NativeLibrary::Open(kLoader);
+    }
+
     HMODULE module_;
     std::filesystem::path userDataFolder_;
-    std::mutex loaderMutex_;  // guards create_
+    std::mutex loaderMutex_;  // guards loader_ and create_
+    NativeLibrary loader_;
     CreateCoreWebView2EnvironmentWithOptionsFn create_ = nullptr;
 };
 

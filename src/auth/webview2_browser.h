@@ -13,8 +13,9 @@ inline constexpr const char* kWebView2RuntimeDownloadUrl =
     "https://developer.microsoft.com/en-us/microsoft-edge/webview2/";
 
 // Microsoft Edge WebView2 browsers for the sign-in window. WebView2Loader.dll is loaded on first
-// use, from the library's own folder first, then through the normal search, so the library
-// imports no DLL beyond the system's. The browser keeps its data in `userDataFolder`.
+// use, from the library's own folder first, then from the application's folder or System32 (never
+// the current folder or PATH), so the library imports no DLL beyond the system's. The browser keeps
+// its data in `userDataFolder`.
 std::shared_ptr<SignInBrowserFactory> CreateWebView2BrowserFactory(
     void* moduleInstance, std::filesystem::path userDataFolder);
 

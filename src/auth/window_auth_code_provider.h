@@ -5,7 +5,7 @@
 #include <string>
 
 #include "auth/auth_code_provider.h"
-#include "auth/auth_config.h"
+#include "config/auth_config.h"
 
 namespace morva {
 

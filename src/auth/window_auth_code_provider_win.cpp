@@ -9,12 +9,13 @@
 
 #include "auth/sign_in_browser.h"
 #include "auth/sign_in_flow.h"
+#include "auth/sign_in_state_machine.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/webview2_browser.h"
 #include "auth/window_auth_code_provider.h"
-#include "auth/window_auth_code_provider_impl.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/morva_error.h"
+#include "base/unique_any.h"
 
 namespace morva {
 
@@ -26,6 +27,26 @@ constexpr int kWidth = 800;
 constexpr int kHeight = 1000;
 // IDI_APPLICATION, in its wide form (the narrow one is the default without UNICODE).
 const LPCWSTR kApplicationIcon = MAKEINTRESOURCEW(32512);
+
+// CoUninitialize belongs to the thread that entered, once for every CoInitialize that succeeded
+// (S_FALSE too); the handle is that thread's id, never 0. On any other thread it would end that
+// thread's apartment instead, so there it is left undone.
+void LeaveComApartment(DWORD thread) noexcept {
+    if (thread == GetCurrentThreadId()) {
+        CoUninitialize();
+    }
+}
+using UniqueComApartment = UniqueAny<DWORD, LeaveComApartment>;
+
+// The calling thread in a single-threaded apartment, as WebView2 requires, until the owner goes.
+UniqueComApartment EnterComApartment() {
+    const HRESULT com = CoInitialize(nullptr);
+    if (FAILED(com)) {
+        ThrowStatus("Initialize COM as single-thread apartment (STA)",
+                    static_cast<std::uint32_t>(com));
+    }
+    return UniqueComApartment(GetCurrentThreadId());
+}
 
 // The Win32 window of one sign-in at a time, with the message loop of the calling thread. Its
 // user-data slot points back here while the window serves a sign-in.
@@ -50,12 +71,7 @@ class Win32SignInWindow final : public SignInWindow {
         if (!UpdateWindow(window_)) {
             throw MorvaError("%s failed", "Update auth window");
         }
-        // Never undone: the thread may well use COM after the sign-in.
-        const HRESULT com = CoInitialize(nullptr);
-        if (FAILED(com)) {
-            ThrowStatus("Initialize COM as single-thread apartment (STA)",
-                        static_cast<std::uint32_t>(com));
-        }
+        apartment_ = EnterComApartment();
         browsers_->Start(window_, events);
     }
 
@@ -98,6 +114,8 @@ class Win32SignInWindow final : public SignInWindow {
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             DestroyWindow(window);
         }
+        // Last: the browser (closed before this) and the window lived in the apartment.
+        apartment_.reset();
     }
 
     LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -125,6 +143,7 @@ class Win32SignInWindow final : public SignInWindow {
     std::shared_ptr<SignInBrowserFactory> browsers_;
     SignInEvents* events_ = nullptr;
     HWND window_ = nullptr;
+    UniqueComApartment apartment_;  // from Open to Destroy, both on the sign-in's thread
 };
 
 LRESULT CALLBACK SignInWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -137,7 +156,7 @@ LRESULT CALLBACK SignInWindowProcedure(HWND window, UINT message, WPARAM wParam,
 
 }  // namespace
 
-std::uint16_t RegisterSignInWindowClass(void* moduleInstance) {
+SignInWindowClass RegisterSignInWindowClass(void* moduleInstance) {
     const auto instance = static_cast<HINSTANCE>(moduleInstance);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
@@ -154,11 +173,12 @@ std::uint16_t RegisterSignInWindowClass(void* moduleInstance) {
     if (atom == 0) {
         ThrowLastError("Register auth window class");
     }
-    return atom;
+    return SignInWindowClass({atom, moduleInstance});
 }
 
-void UnregisterSignInWindowClass(std::uint16_t atom, void* moduleInstance) noexcept {
-    UnregisterClassW(MAKEINTRESOURCEW(atom), static_cast<HINSTANCE>(moduleInstance));
+void UnregisterSignInWindowClass(SignInWindowClassRegistration registration) noexcept {
+    UnregisterClassW(MAKEINTRESOURCEW(registration.atom),
+                     static_cast<HINSTANCE>(registration.moduleInstance));
 }
 
 struct WindowAuthCodeProvider::Platform {};

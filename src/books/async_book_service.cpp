@@ -4,8 +4,8 @@
 #include <future>
 #include <utility>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 
 namespace morva {
 

@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "util/utf.h"
 
 namespace morva {

@@ -1,13 +1,13 @@
 #include "books/http_strata_client.h"
 
-#include <chrono>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "base/morva_error.h"
 #include "books/book_json.h"
-#include "host/morva_error.h"
 #include "http/http_request.h"
+#include "util/calendar.h"
 #include "util/uri.h"
 #include "util/utf.h"
 
@@ -16,30 +16,6 @@ namespace morva {
 namespace strata_detail {
 
 namespace {
-
-struct CivilDate {
-    std::int64_t year;
-    unsigned month;  // 1..12
-    unsigned day;    // 1..31
-};
-
-// Proleptic Gregorian date of a day count since 1970-01-01 (H. Hinnant's civil_from_days), in
-// 64 bits so that every day a 64-bit second count can reach converts without overflow;
-// std::chrono::year stops at +-32767.
-CivilDate CivilFromDays(std::int64_t days) {
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t dayOfEra = z - era * 146097;  // [0, 146096]
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // [0, 399]
-    const std::int64_t dayOfYear =
-        dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);  // [0, 365], from March
-    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;         // [0, 11], March is 0
-    const auto day = static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    const auto month =
-        static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
 
 void AppendPadded(std::u16string& out, std::uint64_t value, std::size_t width) {
     std::u16string digits;
@@ -56,17 +32,7 @@ void AppendPadded(std::u16string& out, std::uint64_t value, std::size_t width) {
 }  // namespace
 
 std::u16string FormatUtcTime(std::int64_t seconds) {
-    // Floored division by hand: std::chrono::floor<days> multiplies back into seconds, which
-    // overflows near the 64-bit limits. Flooring keeps a time before 1970 on the right day.
-    constexpr std::int64_t kSecondsPerDay = 86'400;
-    std::int64_t days = seconds / kSecondsPerDay;
-    std::int64_t secondOfDay = seconds % kSecondsPerDay;
-    if (secondOfDay < 0) {
-        secondOfDay += kSecondsPerDay;
-        --days;
-    }
-    const CivilDate date = CivilFromDays(days);
-    const std::chrono::hh_mm_ss clock{std::chrono::seconds(secondOfDay)};
+    const time_detail::CalendarTime date = time_detail::CalendarFromSeconds(seconds);
 
     std::u16string text;
     if (date.year < 0) {
@@ -78,11 +44,11 @@ std::u16string FormatUtcTime(std::int64_t seconds) {
     text += u'-';
     AppendPadded(text, date.day, 2);
     text += u'T';
-    AppendPadded(text, static_cast<std::uint64_t>(clock.hours().count()), 2);
+    AppendPadded(text, date.hour, 2);
     text += u':';
-    AppendPadded(text, static_cast<std::uint64_t>(clock.minutes().count()), 2);
+    AppendPadded(text, date.minute, 2);
     text += u':';
-    AppendPadded(text, static_cast<std::uint64_t>(clock.seconds().count()), 2);
+    AppendPadded(text, date.second, 2);
     text += u'Z';
     return text;
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/terminal_info.h"
 #include "books/strata_client.h"
-#include "host/terminal_info.h"
 #include "http/http_client.h"
 #include "http/http_headers.h"
 #include "http/http_response.h"

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "host/log.h"
+#include "base/log.h"
 
 namespace morva {
 

@@ -6,6 +6,8 @@
 
 namespace morva {
 
+// "Strata": a book's price buckets, stacked layers of long and short percentages; the names of the
+// book types and of the book API's client start with it.
 struct BookBucket {
     double price = 0;
     double longCountPercent = 0;

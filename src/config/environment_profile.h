@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "auth/auth_config.h"
+#include "config/auth_config.h"
 
 namespace morva {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "http/http_headers.h"
 #include "http/http_request.h"
 #include "http/http_response.h"

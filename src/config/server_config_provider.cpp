@@ -1,13 +1,12 @@
 #include "config/server_config_provider.h"
 
-#include <chrono>
 #include <regex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "util/utf.h"
 
 namespace morva {
@@ -37,23 +36,17 @@ AsyncServerConfigProvider::AsyncServerConfigProvider(
 AsyncServerConfigProvider::~AsyncServerConfigProvider() {
     // Wait here, while the whole object still stands, rather than in the member's destructor.
     const std::lock_guard lock(lock_);
-    if (pending_.valid()) {
-        pending_.wait();
-    }
+    pending_.Wait();
 }
 
 ServerConfig AsyncServerConfigProvider::GetServerConfig() {
     const std::lock_guard lock(lock_);
-    if (!pending_.valid()) {
-        pending_ = worker_.Submit([this] { return ServerConfigProvider::GetServerConfig(); });
-    }
-    if (pending_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    auto config =
+        pending_.Poll(worker_, [this] { return ServerConfigProvider::GetServerConfig(); });
+    if (!config) {
         throw MorvaError("Waiting for server configuration");
     }
-    // get() leaves the future empty whether it returns or rethrows: each finished lookup is
-    // delivered exactly once and the next call starts over.
-    std::future<ServerConfig> finished = std::move(pending_);
-    return finished.get();
+    return std::move(*config);
 }
 
 }  // namespace morva

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "config/configuration_client.h"
 #include "config/server_config.h"
+#include "util/pending_result.h"
 #include "util/worker_pool.h"
 
 namespace morva {
@@ -52,7 +52,7 @@ class AsyncServerConfigProvider : public ServerConfigProvider {
     std::mutex lock_;  // held for the whole of each GetServerConfig call
     // The destructor waits for it; the task reads only the immutable fields of the base class
     // and the client.
-    std::future<ServerConfig> pending_;
+    PendingResult<ServerConfig> pending_;
     WorkerPool worker_{1};
 };
 

@@ -24,7 +24,7 @@ void WriteError(char16_t* error, std::string_view text) noexcept {
         wide = Utf8ToUtf16(std::string(text));
     } catch (...) {
         // Out of memory or an unconvertible text: its bytes, one unit each, still tell something.
-        const std::size_t count = std::min(text.size(), kErrorBufferSize - 1);
+        const std::size_t count = std::min(text.size(), kTerminalTextSize - 1);
         std::transform(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(count), error,
                        [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
         error[count] = u'\0';
@@ -37,7 +37,7 @@ void WriteError(char16_t* error, std::u16string_view text) noexcept {
     if (error == nullptr) {
         return;
     }
-    std::size_t count = std::min(text.size(), kErrorBufferSize - 1);
+    std::size_t count = std::min(text.size(), kTerminalTextSize - 1);
     // Never leave half of a surrogate pair at the cut: the terminal would show garbage.
     if (count < text.size() && count > 0 && IsHighSurrogate(text[count - 1])) {
         --count;

@@ -6,14 +6,13 @@
 #include <string_view>
 #include <type_traits>
 
-#include "host/log.h"
+#include "base/log.h"
+#include "base/terminal_info.h"
 #include "util/printf_format.h"
 #include "util/stopwatch.h"
 
 namespace morva::frame {
 
-// The caller's error buffer: 179 characters and the terminating zero.
-inline constexpr std::size_t kErrorBufferSize = 180;
 // The call text in log lines: 127 characters and the terminating zero.
 inline constexpr std::size_t kCallTextSize = 128;
 

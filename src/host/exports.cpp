@@ -4,17 +4,20 @@
 #include <cstdint>
 #include <string>
 
-#include "books/book_exports.h"
+#include "host/book_exports.h"
 #include "host/execute_dll.h"
 #include "host/library_pin.h"
 #include "host/library_state.h"
 #include "host/module.h"
+#include "host/update_exports.h"
 #include "morva_orderbook.h"
-#include "updates/update_exports.h"
 
 namespace {
 
 static_assert(sizeof(morva_char16) == sizeof(char16_t), "UTF-16 text crosses the boundary");
+static_assert(morva::kTerminalTextSize == MORVA_ERROR_BUFFER_SIZE &&
+                  morva::kTerminalTextSize == MORVA_TEXT_BUFFER_SIZE,
+              "the library fills the buffers the header promises");
 
 // The terminal's UTF-16 text (wchar_t on Windows) as the library's char16_t.
 const char16_t* In(const morva_char16* text) noexcept {

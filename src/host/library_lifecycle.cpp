@@ -6,11 +6,11 @@
 
 #include "auth/sign_in_window_class.h"
 #include "auth/window_auth_code_provider.h"
+#include "base/log.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
 #include "host/library_state.h"
-#include "host/log.h"
 #include "host/logging_setup.h"
-#include "host/module_path.h"
-#include "host/morva_error.h"
 #include "http/lazy_http_client.h"
 #include "util/no_destructor.h"
 #include "util/stopwatch.h"
@@ -56,7 +56,7 @@ bool LoadDll(void* instance) noexcept {
     const morva::Stopwatch stopwatch;
     try {
         MORVA_LOG_DEBUG("Loading {}", morva::LibraryLabel());
-        if (library.authWindowClass == 0) {
+        if (!library.authWindowClass) {
             library.authWindowClass = morva::RegisterSignInWindowClass(instance);
         }
         // The transport is made on first use: WinInet must not be called under the loader lock.
@@ -80,10 +80,7 @@ bool UnloadDll() noexcept {
     try {
         MORVA_LOG_DEBUG("Unloading {}", morva::LibraryLabel());
         library.holder.reset();
-        if (library.authWindowClass != 0) {
-            morva::UnregisterSignInWindowClass(library.authWindowClass, library.instance);
-            library.authWindowClass = 0;
-        }
+        library.authWindowClass.reset();
         MORVA_LOG_INFO("Unloaded {} in {:.6f}s", morva::LibraryLabel(), stopwatch.Seconds());
         // Nothing of the library runs after an unpinned unload: the logger and its open log file
         // would otherwise outlive the library's code, once for every load.

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "auth/sign_in_window_class.h"
+#include "base/terminal_info.h"
 #include "host/module_holder.h"
-#include "host/terminal_info.h"
 
 namespace morva {
 
@@ -12,7 +13,7 @@ namespace morva {
 // when no export runs; exports only read it.
 struct LibraryState {
     void* instance = nullptr;           // the library's own module handle
-    std::uint16_t authWindowClass = 0;  // sign-in window class atom, 0 while not registered
+    SignInWindowClass authWindowClass;  // empty while not registered
     std::unique_ptr<ModuleHolder> holder;
 };
 

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/console_sink.h"
-#include "host/log.h"
-#include "host/rolling_file_sink.h"
+#include "base/console_sink.h"
+#include "base/log.h"
+#include "base/rolling_file_sink.h"
 
 namespace morva {
 

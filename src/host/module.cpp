@@ -6,12 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "books/async_book_service.h"
 #include "books/cached_book_service.h"
 #include "books/order_book_source.h"
 #include "books/position_book_source.h"
-#include "host/log.h"
-#include "host/morva_error.h"
 #include "time/mt_time_converter.h"
 #include "updates/async_updates_service.h"
 #include "user/async_user_service.h"

@@ -5,12 +5,12 @@
 
 #include "auth/access_token.h"
 #include "auth/auth_service.h"
+#include "base/terminal_info.h"
 #include "books/book_service.h"
 #include "books/strata_client.h"
 #include "config/configuration_client.h"
 #include "config/environment_profile.h"
 #include "config/server_config_provider.h"
-#include "host/terminal_info.h"
 #include "time/time_converter.h"
 #include "updates/i_updates_service.h"
 #include "user/i_user_service.h"

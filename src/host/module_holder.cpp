@@ -7,11 +7,11 @@
 
 #include "auth/code_auth_service.h"
 #include "auth/http_auth_client.h"
+#include "base/morva_error.h"
 #include "books/http_strata_client.h"
 #include "config/environment_profiles.h"
 #include "config/http_configuration_client.h"
 #include "host/module.h"
-#include "host/morva_error.h"
 
 namespace morva {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "auth/auth_code_provider.h"
-#include "host/terminal_info.h"
+#include "base/terminal_info.h"
 #include "http/http_client.h"
 
 namespace morva {

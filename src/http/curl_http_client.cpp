@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "util/last_error.h"
+#include "base/last_error.h"
 #include "util/utf.h"
 
 namespace morva {

@@ -8,18 +8,20 @@
 #include <optional>
 #include <string>
 
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/morva_error.h"
+#include "base/unique_any.h"
 #include "util/size_conversion.h"
 
 namespace morva {
 
 namespace {
 
-struct InternetHandleCloser {
-    void operator()(HINTERNET handle) const noexcept { InternetCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+// A plain function: an imported __stdcall function's address is no template argument.
+void CloseInternet(HINTERNET handle) noexcept {
+    InternetCloseHandle(handle);
+}
+using UniqueInternet = UniqueAny<HINTERNET, CloseInternet>;
 
 const wchar_t* Wide(const std::u16string& text) noexcept {
     return reinterpret_cast<const wchar_t*>(text.c_str());
@@ -62,7 +64,7 @@ std::string ReadBody(HINTERNET request) {
 }  // namespace
 
 struct WinInetHttpClient::Session {
-    InternetHandle handle;
+    UniqueInternet handle;
 };
 
 WinInetHttpClient::WinInetHttpClient() : session_(std::make_unique<Session>()) {
@@ -77,13 +79,13 @@ WinInetHttpClient::~WinInetHttpClient() = default;
 
 HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpRequest& request) {
     // Declared first so the request handle (declared later) is closed first on every path.
-    const InternetHandle connection(InternetConnectW(session_->handle.get(), Wide(request.host),
+    const UniqueInternet connection(InternetConnectW(session_->handle.get(), Wide(request.host),
                                                      request.port, L"", L"", INTERNET_SERVICE_HTTP,
                                                      0, 0));
     if (!connection) {
         ThrowLastError("Open HTTP connection");
     }
-    const InternetHandle handle(HttpOpenRequestW(connection.get(), Wide(method), Wide(request.path),
+    const UniqueInternet handle(HttpOpenRequestW(connection.get(), Wide(method), Wide(request.path),
                                                  nullptr, nullptr, nullptr, INTERNET_FLAG_SECURE,
                                                  0));
     if (!handle) {

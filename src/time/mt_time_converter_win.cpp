@@ -2,14 +2,18 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
-#include "host/morva_error.h"
-#include "time/calendar.h"
+#include "base/last_error.h"
+#include "base/morva_error.h"
+#include "base/native_library.h"
 #include "time/mt_time_converter.h"
 #include "time/win_time_zone.h"
-#include "util/last_error.h"
+#include "util/calendar.h"
+#include "util/no_destructor.h"
 
 namespace morva {
 
@@ -17,31 +21,28 @@ namespace time_detail {
 
 namespace {
 
+// Never closed: the functions taken from them are kept for good, and a FreeLibrary from the
+// static destructors would run at process exit, where it is not allowed.
+const NativeLibrary& Kernel32() {
+    static NoDestructor<NativeLibrary> library(NativeLibrary::Open(L"kernel32.dll"));
+    return *library;
+}
+
+const NativeLibrary& Advapi32() {
+    static NoDestructor<NativeLibrary> library(NativeLibrary::Open(L"advapi32.dll"));
+    return *library;
+}
+
 // Why the ...Ex conversions are resolved at run time and not imported: Wine 8.0, where the
 // Windows build is tested, lacks TzSpecificLocalTimeToSystemTimeEx and
 // SystemTimeToTzSpecificLocalTimeEx in kernel32 (kernelbase has stubs that abort the process when
 // called), and a DLL importing them statically is refused by the loader there. Where kernel32
 // does not export them, the same year's rules go through GetTimeZoneInformationForYear and the
 // non-Ex conversions, which is what the ...Ex functions are defined to do.
-template <class Function>
-Function SystemFunction(const wchar_t* module, const char* name) {
-    const HMODULE loaded = GetModuleHandleW(module);
-    if (loaded == nullptr) {
-        return nullptr;
-    }
-    // Through void (*)(), the one function-pointer type a cast may pass through without warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(loaded, name)));
-}
-
-template <class Function>
-Function Kernel32Function(const char* name) {
-    return SystemFunction<Function>(L"kernel32.dll", name);
-}
-
 ZoneConversions ResolveZoneConversions() {
-    const auto localToUtc = Kernel32Function<decltype(&::TzSpecificLocalTimeToSystemTimeEx)>(
+    const auto localToUtc = Kernel32().Symbol<decltype(::TzSpecificLocalTimeToSystemTimeEx)>(
         "TzSpecificLocalTimeToSystemTimeEx");
-    const auto utcToLocal = Kernel32Function<decltype(&::SystemTimeToTzSpecificLocalTimeEx)>(
+    const auto utcToLocal = Kernel32().Symbol<decltype(::SystemTimeToTzSpecificLocalTimeEx)>(
         "SystemTimeToTzSpecificLocalTimeEx");
     if (localToUtc != nullptr && utcToLocal != nullptr) {
         return {localToUtc, utcToLocal, true};
@@ -76,11 +77,11 @@ BOOL WINAPI UtcToLocalByYearRules(const DYNAMIC_TIME_ZONE_INFORMATION* zone, con
 // MinGW import library does not know it, so it is looked up at run time on both builds.
 EnumZonesFunction EnumZones() {
     static const EnumZonesFunction function = [] {
-        const auto fromAdvapi =
-            SystemFunction<EnumZonesFunction>(L"advapi32.dll", "EnumDynamicTimeZoneInformation");
+        using Function = std::remove_pointer_t<EnumZonesFunction>;
+        const auto fromAdvapi = Advapi32().Symbol<Function>("EnumDynamicTimeZoneInformation");
         return fromAdvapi != nullptr
                    ? fromAdvapi
-                   : Kernel32Function<EnumZonesFunction>("EnumDynamicTimeZoneInformation");
+                   : Kernel32().Symbol<Function>("EnumDynamicTimeZoneInformation");
     }();
     if (function == nullptr) {
         throw MorvaError("%s failed. %s", "Find EnumDynamicTimeZoneInformation",
@@ -155,7 +156,8 @@ MTTimeConverter::MTTimeConverter(std::int32_t offsetMinutes, const std::u16strin
 
 MTTimeConverter::MTTimeConverter(std::int32_t offsetMinutes, const std::u16string& zoneKeyName,
                                  const time_detail::ZoneConversions& conversions)
-    : offsetMinutes_(offsetMinutes), zone_(new Zone{FindZone(zoneKeyName), conversions}) {}
+    : offsetMinutes_(offsetMinutes),
+      zone_(std::make_unique<const Zone>(Zone{FindZone(zoneKeyName), conversions})) {}
 
 MTTimeConverter::~MTTimeConverter() = default;
 

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <array>
-#include <future>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "updates/updates_service.h"
+#include "util/pending_result.h"
 #include "util/worker_pool.h"
 
 namespace morva {
@@ -39,12 +38,12 @@ class AsyncUpdatesService : public UpdatesService {
     };
 
     std::mutex lock_;  // held for the whole of each call, never by a task
-    // Written only by the running check; read by callers only after its future is ready.
-    std::array<char16_t, kVersionBufferSize> version_{};
+    // Written only by the running check; read by callers only once it has finished.
+    std::array<char16_t, kTerminalTextSize> version_{};
     bool force_ = false;
     // The destructor waits for every one of them before the workers end.
-    std::future<UpdatesCheckStatus> pendingCheck_;
-    std::map<UpdateRequest, std::future<UpdateStatus>> pendingUpdates_;
+    PendingResult<UpdatesCheckStatus> pendingCheck_;
+    PendingResults<UpdateRequest, UpdateStatus> pendingUpdates_;
     // The check and the installations are independent; two threads let a check answer while an
     // installation downloads.
     WorkerPool workers_{2};

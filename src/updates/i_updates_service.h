@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/terminal_info.h"
+
 namespace morva {
 
 // The outcome of an update check, as the indicator receives it.
@@ -21,13 +23,10 @@ enum class UpdateStatus : std::int32_t {
     Updated = 3,
 };
 
-// The published version text: 179 characters and the terminating zero.
-inline constexpr std::size_t kVersionBufferSize = 180;
-
 // Checks for and installs newer versions of the library and the indicator.
 class IUpdatesService {
   public:
-    // version: a buffer of kVersionBufferSize characters for the published version; force: set
+    // version: a buffer of kTerminalTextSize characters for the published version; force: set
     // when the installed version is below the published minimum.
     virtual UpdatesCheckStatus CheckForUpdates(char16_t* version, bool* force) = 0;
     // dataFolder holds the "MQL4" or "MQL5" folder; indicatorPath is the indicator file to

@@ -2,10 +2,11 @@
 
 #include <cstdint>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/last_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
+#include "base/unique_any.h"
 #include "updates/save_file_to_disk.h"
-#include "util/last_error.h"
 #include "util/size_conversion.h"
 #include "util/utf.h"
 
@@ -20,28 +21,11 @@ const wchar_t* WidePath(const std::u16string& path) noexcept {
     return reinterpret_cast<const wchar_t*>(path.c_str());
 }
 
-// Owns one open file handle; Close reports what CloseHandle says.
-class FileHandle {
-  public:
-    explicit FileHandle(HANDLE handle) noexcept : handle_(handle) {}
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    HANDLE get() const noexcept { return handle_; }
-    bool Close() noexcept {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return ::CloseHandle(handle) != FALSE;
-    }
-
-  private:
-    HANDLE handle_;
-};
+// Tells whether CloseHandle succeeded: a written file can still fail at its close.
+bool CloseFile(HANDLE file) noexcept {
+    return ::CloseHandle(file) != FALSE;
+}
+using UniqueFile = UniqueAny<HANDLE, CloseFile, -1>;  // -1: INVALID_HANDLE_VALUE
 
 bool WriteAll(HANDLE file, const FileBytes& bytes) noexcept {
     std::uint32_t size = 0;
@@ -71,10 +55,10 @@ bool FileExists(const std::u16string& path) {
 
 void SaveFileToDisk(const FileBytes& bytes, const std::u16string& path) {
     // CREATE_ALWAYS truncates an existing file; full sharing as the C runtime's streams allow.
-    FileHandle file(::CreateFileW(WidePath(path), GENERIC_WRITE,
+    UniqueFile file(::CreateFileW(WidePath(path), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    if (!file) {
         const DWORD code = ::GetLastError();
         throw MorvaError("Failed to open ofstream: %s [%lu]", Utf16ToUtf8(path),
                          static_cast<unsigned long>(code));

@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "config/http_configuration_client.h"
-#include "host/log.h"
-#include "host/morva_error.h"
 #include "updates/save_file_to_disk.h"
 #include "updates/version_number.h"
 #include "util/utf.h"
@@ -30,7 +30,7 @@ std::u16string_view PlatformFolder(const std::u16string& platform) {
 
 void CopyVersionText(std::u16string_view text, char16_t* buffer) noexcept {
     // Plain text: cut at its first null character, as the terminal would read it.
-    text = text.substr(0, std::min(text.find(u'\0'), kVersionBufferSize - 1));
+    text = text.substr(0, std::min(text.find(u'\0'), kTerminalTextSize - 1));
     std::copy(text.begin(), text.end(), buffer);
     buffer[text.size()] = u'\0';
 }

@@ -12,7 +12,7 @@ namespace morva {
 // The library's own version, which every check compares with the published one.
 inline constexpr std::string_view kCurrentVersion = MORVA_VERSION;
 
-// Copies `text` into a buffer of kVersionBufferSize characters, cut at 179 and terminated.
+// Copies `text` into a buffer of kTerminalTextSize characters, cut at 179 and terminated.
 void CopyVersionText(std::u16string_view text, char16_t* buffer) noexcept;
 
 // Compares the library's version with the published one and installs the published files. Holds

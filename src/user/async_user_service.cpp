@@ -1,9 +1,8 @@
 #include "user/async_user_service.h"
 
-#include <chrono>
 #include <utility>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 
@@ -13,24 +12,23 @@ AsyncUserService::AsyncUserService(std::shared_ptr<StrataClient> strataClient)
 AsyncUserService::~AsyncUserService() {
     // Wait here, while the whole object still stands: the task runs the base class's check.
     const std::lock_guard lock(lock_);
-    if (pending_.valid()) {
-        pending_.wait();
-    }
+    pending_.Wait();
 }
 
 std::int32_t AsyncUserService::CheckPremium(const AccessToken& token,
                                             const std::u16string& instrument) {
     const std::lock_guard lock(lock_);
-    if (!pending_.valid()) {
-        // Copies: the task may outlive this call's arguments.
-        pending_ = worker_.Submit(
-            [this, token, instrument] { return UserService::CheckPremium(token, instrument); });
-    }
-    if (pending_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    // The task takes copies of the arguments: it may outlive this call.
+    const auto premium = pending_.Poll(
+        worker_,
+        [this](const AccessToken& copiedToken, const std::u16string& copiedInstrument) {
+            return UserService::CheckPremium(copiedToken, copiedInstrument);
+        },
+        token, instrument);
+    if (!premium) {
         throw MorvaError("Checking premium in progress...");
     }
-    std::future<std::int32_t> finished = std::move(pending_);
-    return finished.get();
+    return *premium;
 }
 
 }  // namespace morva

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "user/user_service.h"
+#include "util/pending_result.h"
 #include "util/worker_pool.h"
 
 namespace morva {
@@ -24,8 +24,8 @@ class AsyncUserService : public UserService {
 
   private:
     std::mutex lock_;  // held for the whole of each CheckPremium call, never by the task
-    std::future<std::int32_t> pending_;  // empty when no check runs
-    WorkerPool worker_{1};               // kept between checks, so no call starts or joins one
+    PendingResult<std::int32_t> pending_;
+    WorkerPool worker_{1};  // kept between checks, so no call starts or joins one
 };
 
 }  // namespace morva

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "host/log.h"
+#include "base/log.h"
 
 namespace morva {
 

@@ -1,4 +1,3 @@
-// commits, own build dirs, no searching for existing implementations). Temporary line.
 #pragma once
 
 #include <chrono>

@@ -84,6 +84,12 @@ template <class Char, class... Args>
 void FormatTruncated(Char* buffer, std::size_t capacity, std::basic_string_view<Char> fallback,
                      std::basic_string_view<Char> format, const Args&... args) noexcept;
 
+// A standard exception of type E carrying a text formatted as the library's own errors are: cut
+// to 255 characters, "Incorrectly formatted error" when the format cannot be filled. For code
+// that sits below the library's error type.
+template <class E, class... Args>
+E FormattedError(const char* format, const Args&... args);
+
 }  // namespace morva
 
 #include "util/printf_format_inl.h"

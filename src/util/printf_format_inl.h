@@ -22,4 +22,11 @@ void FormatTruncated(Char* buffer, std::size_t capacity, std::basic_string_view<
     buffer[count] = Char{};
 }
 
+template <class E, class... Args>
+E FormattedError(const char* format, const Args&... args) {
+    std::array<char, 256> text{};
+    FormatTruncated<char>(text.data(), text.size(), "Incorrectly formatted error", format, args...);
+    return E(text.data());
+}
+
 }  // namespace morva

@@ -1,8 +1,7 @@
 #include "util/size_conversion.h"
 
 #include <limits>
-
-#include "util/last_error.h"
+#include <stdexcept>
 
 namespace morva {
 
@@ -20,7 +19,7 @@ std::uint32_t ToDWord(std::uint64_t size) {
     std::uint32_t result = 0;
     const std::uint32_t status = SizeTToDWord(size, result);
     if (status != 0) {
-        ThrowStatus("Convert size to DWORD", status);
+        throw std::overflow_error("Convert size to DWORD failed (0x80070216)");
     }
     return result;
 }

@@ -3,8 +3,6 @@
 #include <cwctype>
 #include <stdexcept>
 
-#include "host/morva_error.h"
-
 namespace morva {
 
 namespace {
@@ -78,7 +76,7 @@ std::u16string DecodeUriComponent(std::u16string_view text) {
             continue;
         }
         if (text.size() - i < 3) {
-            throw MorvaError("Failed to decode malformed URI component");
+            throw std::invalid_argument("Failed to decode malformed URI component");
         }
         // A negative value wraps to one unit, as the int would when narrowed.
         result.push_back(static_cast<char16_t>(ReadHexLikeStoi(text.substr(i + 1, 2))));

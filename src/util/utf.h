@@ -7,7 +7,7 @@
 namespace morva {
 
 // Invalid input (bad UTF-8, lone surrogates) becomes U+FFFD rather than an error. Throws
-// MorvaError when the text is too long for a 32-bit count or the converter fails.
+// std::range_error when the text is too long for a 32-bit count or the converter fails.
 std::u16string Utf8ToUtf16(const char* text);   // null: empty
 std::string Utf16ToUtf8(const char16_t* text);  // null: empty
 

@@ -2,9 +2,10 @@
 
 #include <climits>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
-#include "host/morva_error.h"
+#include "util/printf_format.h"
 #include "util/size_conversion.h"
 #include "util/utf.h"
 
@@ -34,13 +35,13 @@ std::u16string Utf8ToUtf16(const char* text) {
     // No flags: invalid sequences become U+FFFD instead of failing the call.
     const int needed = count > 0 ? MultiByteToWideChar(CP_UTF8, 0, text, count, nullptr, 0) : 0;
     if (needed < 1) {
-        throw MorvaError("Failed to convert UTF-8 to UTF-16: %s", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-8 to UTF-16: %s", text);
     }
     std::u16string result(static_cast<std::size_t>(needed), u'\0');
     const int written = MultiByteToWideChar(CP_UTF8, 0, text, count,
                                             reinterpret_cast<wchar_t*>(result.data()), needed);
     if (written < 1) {
-        throw MorvaError("Failed to convert UTF-8 to UTF-16: %s", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-8 to UTF-16: %s", text);
     }
     result.resize(static_cast<std::size_t>(written));
     return result;
@@ -60,13 +61,13 @@ std::string Utf16ToUtf8(const char16_t* text) {
     const int needed =
         count > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0, nullptr, nullptr) : 0;
     if (needed < 1) {
-        throw MorvaError("Failed to convert UTF-16 to UTF-8: %ls", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-16 to UTF-8: %ls", text);
     }
     std::string result(static_cast<std::size_t>(needed), '\0');
     const int written =
         WideCharToMultiByte(CP_UTF8, 0, wide, count, result.data(), needed, nullptr, nullptr);
     if (written < 1) {
-        throw MorvaError("Failed to convert UTF-16 to UTF-8: %ls", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-16 to UTF-8: %ls", text);
     }
     result.resize(static_cast<std::size_t>(written));
     return result;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "auth/credential_store.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/files.h"
 #include "support/isolated_credentials.h"
 

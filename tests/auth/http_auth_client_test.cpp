@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/fake_clock.h"
 #include "support/fake_http_client.h"
 #include "support/jwt_builder.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "auth/base64.h"
+#include "base/morva_error.h"
 #include "config/deployment_settings.h"
-#include "host/morva_error.h"
 #include "support/jwt_builder.h"
 
 namespace morva {

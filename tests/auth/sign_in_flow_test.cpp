@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 namespace {

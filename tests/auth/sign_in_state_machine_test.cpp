@@ -1,5 +1,7 @@
 // The sign-in's state machine driven through a scripted window and browser: what it asks of them,
 // in which order, and what GetAuthCode makes of it.
+#include "auth/sign_in_state_machine.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,8 +17,7 @@
 
 #include "auth/sign_in_browser.h"
 #include "auth/sign_in_flow.h"
-#include "auth/window_auth_code_provider_impl.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "util/utf.h"
 

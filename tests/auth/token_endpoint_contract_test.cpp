@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "auth/http_auth_client.h"
+#include "base/morva_error.h"
 #include "config/deployment_settings.h"
-#include "host/morva_error.h"
 #include "http/http_client.h"
 
 namespace morva {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "auth/window_auth_code_provider.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 namespace {

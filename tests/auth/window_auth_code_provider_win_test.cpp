@@ -20,7 +20,7 @@
 #include "auth/sign_in_window_class.h"
 #include "auth/webview2_browser.h"
 #include "auth/window_auth_code_provider.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "util/utf.h"
 
@@ -141,13 +141,10 @@ class ScriptedBrowserFactory final : public SignInBrowserFactory {
 class WindowAuthCodeProviderWinTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        atom_ = RegisterSignInWindowClass(GetModuleHandleW(nullptr));
-        ASSERT_NE(atom_, 0);
+        windowClass_ = RegisterSignInWindowClass(GetModuleHandleW(nullptr));
+        ASSERT_TRUE(windowClass_);
     }
-    static void TearDownTestSuite() {
-        UnregisterSignInWindowClass(atom_, GetModuleHandleW(nullptr));
-        atom_ = 0;
-    }
+    static void TearDownTestSuite() { windowClass_.reset(); }
 
     void BrowserReady() {
         Then([this](HWND, SignInEvents& events) {
@@ -174,7 +171,7 @@ class WindowAuthCodeProviderWinTest : public testing::Test {
     WindowAuthCodeProvider provider{GetModuleHandleW(nullptr), browsers};
 
   private:
-    static inline std::uint16_t atom_ = 0;
+    static inline SignInWindowClass windowClass_;
 };
 
 TEST_F(WindowAuthCodeProviderWinTest, WindowHasTheClassTitleSizeAndStyleOfTheSignIn) {
@@ -305,7 +302,7 @@ TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeaves
 
 TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) {
     const HMODULE self = GetModuleHandleW(nullptr);
-    const std::uint16_t atom = RegisterSignInWindowClass(self);
+    const SignInWindowClass windowClass = RegisterSignInWindowClass(self);
     {
         WindowAuthCodeProvider provider(self);  // WebView2Loader.dll is nowhere under Wine
         EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
@@ -315,7 +312,6 @@ TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) 
         EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
                     ThrowsMessage<MorvaError>(HasSubstr("WebView runtime not installed")));
     }
-    UnregisterSignInWindowClass(atom, self);
 }
 
 TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
@@ -340,12 +336,12 @@ TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
 
 TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails) {
     const HMODULE self = GetModuleHandleW(nullptr);
-    const std::uint16_t atom = RegisterSignInWindowClass(self);
-    ASSERT_NE(atom, 0);
+    SignInWindowClass windowClass = RegisterSignInWindowClass(self);
+    ASSERT_TRUE(windowClass);
     EXPECT_THAT(
         [&] { RegisterSignInWindowClass(self); },
         ThrowsMessage<MorvaError>(testing::StartsWith("Register auth window class failed. ")));
-    UnregisterSignInWindowClass(atom, self);
+    windowClass.reset();
     WNDCLASSEXW info{};
     info.cbSize = sizeof(info);
     EXPECT_FALSE(GetClassInfoExW(self, L"Morva_MetaTrader_Orderbook_Auth", &info));

@@ -14,9 +14,9 @@
 #include <thread>
 #include <utility>
 
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "books/book_service.h"
-#include "host/log.h"
-#include "host/morva_error.h"
 #include "support/captured_log.h"
 #include "support/fake_auth_service.h"
 #include "support/fake_clock.h"

@@ -4,9 +4,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/log.h"
 #include "books/order_book_source.h"
 #include "books/position_book_source.h"
-#include "host/log.h"
 #include "support/captured_log.h"
 #include "support/fake_clock.h"
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "support/fake_auth_service.h"
 #include "support/fake_clock.h"

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/fake_clock.h"
 #include "support/fake_http_client.h"
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/fake_clock.h"
 #include "support/fake_http_client.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/fake_configuration_client.h"
 
 namespace morva {

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/log.h"
-#include "host/morva_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 
 namespace {
@@ -19,16 +19,16 @@ using ::testing::Not;
 
 // An error buffer as the indicator passes it, pre-filled with a stale text.
 struct ErrorBuffer {
-    char16_t units[morva::frame::kErrorBufferSize + 8];
+    char16_t units[morva::kTerminalTextSize + 8];
     ErrorBuffer() {
         std::u16string stale = u"stale text from an earlier call";
         std::copy(stale.begin(), stale.end(), units);
         units[stale.size()] = 0;
-        std::fill(std::begin(units) + morva::frame::kErrorBufferSize, std::end(units), u'#');
+        std::fill(std::begin(units) + morva::kTerminalTextSize, std::end(units), u'#');
     }
     std::u16string Text() const { return units; }
     bool GuardIntact() const {
-        return std::all_of(std::begin(units) + morva::frame::kErrorBufferSize, std::end(units),
+        return std::all_of(std::begin(units) + morva::kTerminalTextSize, std::end(units),
                            [](char16_t c) { return c == u'#'; });
     }
 };

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/log.h"
+#include "base/log.h"
 
 #ifdef _WIN32
 extern "C" char __ImageBase;  // the linker's name for the program's own module handle

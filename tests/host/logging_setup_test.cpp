@@ -11,11 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "host/console_sink.h"
-#include "host/log.h"
-#include "host/module_path.h"
-#include "host/morva_error.h"
-#include "host/rolling_file_sink.h"
+#include "base/console_sink.h"
+#include "base/log.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
+#include "base/rolling_file_sink.h"
 #include "support/files.h"
 
 #ifdef _WIN32

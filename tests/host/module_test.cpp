@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "books/book_exports.h"
+#include "base/morva_error.h"
 #include "config/environment_profiles.h"
+#include "host/book_exports.h"
 #include "host/module_holder.h"
-#include "host/morva_error.h"
 #include "support/captured_log.h"
 #include "support/fake_auth_collaborators.h"
 #include "support/fake_auth_service.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "http/http_client.h"
 #include "http/http_headers.h"
 #include "util/utf.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/log.h"
+#include "base/log.h"
 
 namespace morva::test {
 

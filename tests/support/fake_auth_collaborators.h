@@ -15,7 +15,7 @@
 #include "auth/auth_client.h"
 #include "auth/auth_code_provider.h"
 #include "auth/credential_store.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "util/clock.h"
 
 namespace morva::test {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "http/http_client.h"
 
 namespace morva::test {

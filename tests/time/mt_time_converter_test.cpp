@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/morva_error.h"
-#include "time/calendar.h"
+#include "base/morva_error.h"
 #include "time_vectors.h"
+#include "util/calendar.h"
 #include "util/utf.h"
 #include "vector_checks.h"
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <utility>
 
-#include "time/calendar.h"
 #include "time/time_converter.h"
 #include "time_vectors.h"
+#include "util/calendar.h"
 #include "util/utf.h"
 
 namespace morva::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/fake_configuration_client.h"
 #include "support/files.h"
 
@@ -35,7 +35,7 @@ class AsyncUpdatesServiceTest : public ::testing::Test {
     std::shared_ptr<test::FakeConfigurationClient> config_ =
         std::make_shared<test::FakeConfigurationClient>();
     AsyncUpdatesService service_{config_};
-    char16_t version_[kVersionBufferSize] = u"untouched";
+    char16_t version_[kTerminalTextSize] = u"untouched";
     bool force_ = true;
 };
 

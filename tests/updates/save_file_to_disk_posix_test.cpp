@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "updates/save_file_to_disk.h"
 
 namespace morva {

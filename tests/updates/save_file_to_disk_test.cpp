@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "support/files.h"
 #include "util/utf.h"

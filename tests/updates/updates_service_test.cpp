@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "support/fake_configuration_client.h"
 #include "support/files.h"
@@ -46,7 +46,7 @@ class UpdatesCheckTest : public ::testing::Test {
         std::make_shared<test::FakeConfigurationClient>();
     UpdatesService service_{config_};
     test::CapturedLog log_{spdlog::level::info};
-    char16_t version_[kVersionBufferSize] = u"untouched";
+    char16_t version_[kTerminalTextSize] = u"untouched";
     bool force_ = true;
 };
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "base/morva_error.h"
 #include "books/http_strata_client.h"
-#include "host/morva_error.h"
 #include "http/http_headers.h"
 #include "support/captured_log.h"
 #include "support/fake_http_client.h"

@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include "host/morva_error.h"
+#include <stdexcept>
 
 namespace morva {
 namespace {
@@ -34,8 +33,9 @@ TEST(SizeToDWord, ReturnsSizesThatFit) {
 }
 
 TEST(SizeToDWord, ThrowsTheConventionalTextOnOverflow) {
-    EXPECT_THAT([] { ToDWord(0x100000000); }, testing::ThrowsMessage<MorvaError>(testing::StrEq(
-                                                  "Convert size to DWORD failed (0x80070216)")));
+    EXPECT_THAT([] { ToDWord(0x100000000); },
+                testing::ThrowsMessage<std::overflow_error>(
+                    testing::StrEq("Convert size to DWORD failed (0x80070216)")));
 }
 
 }  // namespace

@@ -1,5 +1,33 @@
 #include "library.h"
 
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace {
+
+// A full path: the loader searches no folder for it, the current one included.
+std::filesystem::path FullPath(const std::string& utf8) {
+    const std::filesystem::path path(std::u8string(utf8.begin(), utf8.end()));
+    std::error_code failed;
+    std::filesystem::path full = std::filesystem::absolute(path, failed);
+    return failed ? path : full;
+}
+
+}  // namespace
+
+Library::Library(const std::string& path) {
+    std::string whyNot;
+    library_ = morva::NativeLibrary::Open(FullPath(path), &whyNot);
+    if (!library_) {
+        throw std::runtime_error("cannot load " + path + ": " + whyNot);
+    }
+}
+
+void* Library::Find(const char* name) const {
+    return reinterpret_cast<void*>(library_.Symbol<void()>(name));
+}
+
 std::u16string WidenUtf8(const std::string& text) {
     std::u16string out;
     for (std::size_t i = 0; i < text.size();) {

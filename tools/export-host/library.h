@@ -1,23 +1,22 @@
 #pragma once
 
-#include <memory>
 #include <string>
+
+#include "base/native_library.h"
 
 // A dynamic library loaded by path, unloaded when the object goes away.
 class Library {
   public:
-    // Loads `path` (UTF-8); throws std::runtime_error with the system's reason on failure.
+    // Loads `path` (UTF-8; a relative one from the current folder); throws std::runtime_error
+    // "cannot load PATH: REASON" on failure.
     explicit Library(const std::string& path);
-    ~Library();
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
 
     // The address of an exported function, or null.
     void* Find(const char* name) const;
 
     template <class Function>
     Function* Get(const char* name) const {
-        return reinterpret_cast<Function*>(Find(name));
+        return library_.Symbol<Function>(name);
     }
 
     // "1.16.5.0" from the file's version resource, where the platform has one; empty otherwise.
@@ -25,8 +24,7 @@ class Library {
     static std::string ProductVersion(const std::string& path);
 
   private:
-    struct Handle;
-    std::unique_ptr<Handle> handle_;
+    morva::NativeLibrary library_;
 };
 
 // UTF-16 <-> UTF-8 for the host's own printing; the library's conversions are not ours to borrow.

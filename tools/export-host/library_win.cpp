@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <stdexcept>
 #include <vector>
 
 #include "library.h"
@@ -37,29 +36,6 @@ std::string ResourceVersion(const std::string& path, bool product) {
 }
 
 }  // namespace
-
-struct Library::Handle {
-    HMODULE module = nullptr;
-    ~Handle() {
-        if (module != nullptr) {
-            FreeLibrary(module);
-        }
-    }
-};
-
-Library::Library(const std::string& path) : handle_(std::make_unique<Handle>()) {
-    handle_->module = LoadLibraryW(Wide(path).c_str());
-    if (handle_->module == nullptr) {
-        throw std::runtime_error("cannot load " + path + ": error " +
-                                 std::to_string(GetLastError()));
-    }
-}
-
-Library::~Library() = default;
-
-void* Library::Find(const char* name) const {
-    return reinterpret_cast<void*>(GetProcAddress(handle_->module, name));
-}
 
 std::string Library::FileVersion(const std::string& path) {
     return ResourceVersion(path, false);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <numeric>
 
-#include "time/calendar.h"
+#include "util/calendar.h"
 
 std::string KindName(BookKind kind) {
     return kind == BookKind::Order ? "order book" : "position book";

@@ -1,4 +1,4 @@
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 #include <gtest/gtest.h>
 

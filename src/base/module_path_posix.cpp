@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "host/module_path.h"
-#include "host/morva_error.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
 
 namespace morva {
 

@@ -1,4 +1,4 @@
-#include "host/log_line_formatter.h"
+#include "base/log_line_formatter.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/details/log_msg.h>

@@ -1,4 +1,4 @@
-#include "host/rolling_file_sink.h"
+#include "base/rolling_file_sink.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/details/log_msg.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 

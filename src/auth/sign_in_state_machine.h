@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "auth/auth_config.h"
 #include "auth/sign_in_browser.h"
 #include "auth/window_auth_code_provider.h"
+#include "config/auth_config.h"
 
 namespace morva {
 

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "host/console_sink.h"
+#include "base/console_sink.h"
 
 namespace morva::log {
 

@@ -1,4 +1,4 @@
-#include "updates/update_exports.h"
+#include "host/update_exports.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
-#include "auth/window_auth_code_provider_impl.h"
+#include "auth/sign_in_state_machine.h"
 
 #include <cstdint>
 #include <utility>
 
 #include "auth/sign_in_flow.h"
-#include "host/log.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/log.h"
+#include "base/morva_error.h"
 
 namespace morva {
 

@@ -21,10 +21,10 @@
 #include <optional>
 #include <string>
 
-#include "host/morva_error.h"
-#include "time/calendar.h"
+#include "base/last_error.h"
+#include "base/morva_error.h"
 #include "time/mt_time_converter.h"
-#include "util/last_error.h"
+#include "util/calendar.h"
 
 namespace morva {
 

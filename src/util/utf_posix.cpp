@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
-#include "host/morva_error.h"
+#include "util/printf_format.h"
 #include "util/size_conversion.h"
 #include "util/utf.h"
 
@@ -49,7 +50,7 @@ std::u16string Utf8ToUtf16(const char* text) {
         u_strFromUTF8WithSub(nullptr, 0, &needed, text, count, kReplacement, nullptr, &status);
     }
     if (count < 1 || PreflightFailed(status, needed)) {
-        throw MorvaError("Failed to convert UTF-8 to UTF-16: %s", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-8 to UTF-16: %s", text);
     }
     std::u16string result(static_cast<std::size_t>(needed), u'\0');
     std::int32_t written = 0;
@@ -57,7 +58,7 @@ std::u16string Utf8ToUtf16(const char* text) {
     u_strFromUTF8WithSub(result.data(), needed, &written, text, count, kReplacement, nullptr,
                          &status);
     if (U_FAILURE(status) || written < 1) {
-        throw MorvaError("Failed to convert UTF-8 to UTF-16: %s", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-8 to UTF-16: %s", text);
     }
     result.resize(static_cast<std::size_t>(written));
     return result;
@@ -78,7 +79,7 @@ std::string Utf16ToUtf8(const char16_t* text) {
         u_strToUTF8WithSub(nullptr, 0, &needed, text, count, kReplacement, nullptr, &status);
     }
     if (count < 1 || PreflightFailed(status, needed)) {
-        throw MorvaError("Failed to convert UTF-16 to UTF-8: %ls", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-16 to UTF-8: %ls", text);
     }
     std::string result(static_cast<std::size_t>(needed), '\0');
     std::int32_t written = 0;
@@ -86,7 +87,7 @@ std::string Utf16ToUtf8(const char16_t* text) {
     u_strToUTF8WithSub(result.data(), needed, &written, text, count, kReplacement, nullptr,
                        &status);
     if (U_FAILURE(status) || written < 1) {
-        throw MorvaError("Failed to convert UTF-16 to UTF-8: %ls", text);
+        throw FormattedError<std::range_error>("Failed to convert UTF-16 to UTF-8: %ls", text);
     }
     result.resize(static_cast<std::size_t>(written));
     return result;

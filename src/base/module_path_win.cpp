@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "host/module_path.h"
-#include "host/morva_error.h"
-#include "util/last_error.h"
+#include "base/last_error.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
 
 namespace morva {
 

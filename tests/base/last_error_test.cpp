@@ -1,4 +1,4 @@
-#include "util/last_error.h"
+#include "base/last_error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #endif
 
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 namespace {

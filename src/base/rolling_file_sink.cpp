@@ -1,11 +1,11 @@
-#include "host/rolling_file_sink.h"
+#include "base/rolling_file_sink.h"
 
 #include <algorithm>
 #include <string>
 #include <system_error>
 #include <utility>
 
-#include "host/log_line_formatter.h"
+#include "base/log_line_formatter.h"
 
 namespace morva::log {
 

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace morva {
+
+// Every text buffer the terminal hands over (error, version, time and instrument texts): 179
+// characters and the terminating zero.
+inline constexpr std::size_t kTerminalTextSize = 180;
 
 // The four texts InitDLL receives: they select the environment and travel with every book request.
 struct TerminalInfo {

@@ -1,4 +1,4 @@
-#include "host/log_line_formatter.h"
+#include "base/log_line_formatter.h"
 
 #include <fmt/format.h>
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/console_sink.h"
+#include "base/console_sink.h"
 #include "util/utf.h"
 
 namespace morva::log {

@@ -1,10 +1,10 @@
-#include "updates/update_exports.h"
+#include "host/update_exports.h"
 
 #include <string>
 
+#include "base/morva_error.h"
 #include "host/execute_dll.h"
 #include "host/module.h"
-#include "host/morva_error.h"
 #include "updates/i_updates_service.h"
 
 namespace morva {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "util/last_error.h"
+#include "base/last_error.h"
 
 namespace morva {
 

@@ -15,11 +15,11 @@
 
 #include "auth/sign_in_browser.h"
 #include "auth/sign_in_flow.h"
+#include "auth/sign_in_state_machine.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/webkit_browser.h"
 #include "auth/window_auth_code_provider.h"
-#include "auth/window_auth_code_provider_impl.h"
-#include "host/morva_error.h"
+#include "base/morva_error.h"
 
 namespace morva {
 
@@ -139,11 +139,11 @@ std::string NoDisplayText() {
 
 }  // namespace
 
-std::uint16_t RegisterSignInWindowClass(void* /*moduleInstance*/) {
-    return 0;
+SignInWindowClass RegisterSignInWindowClass(void* /*moduleInstance*/) {
+    return {};
 }
 
-void UnregisterSignInWindowClass(std::uint16_t /*atom*/, void* /*moduleInstance*/) noexcept {}
+void UnregisterSignInWindowClass(SignInWindowClassRegistration /*registration*/) noexcept {}
 
 // The GTK thread and the sign-ins waiting for it.
 struct WindowAuthCodeProvider::Platform {

@@ -1,4 +1,4 @@
-#include "host/log.h"
+#include "base/log.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,9 +1,9 @@
-#include "host/console_sink.h"
+#include "base/console_sink.h"
 
 #include <cstdio>
 #include <memory>
 
-#include "host/log_line_formatter.h"
+#include "base/log_line_formatter.h"
 
 namespace morva::log {
 

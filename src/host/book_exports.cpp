@@ -1,18 +1,16 @@
-#include "books/book_exports.h"
+#include "host/book_exports.h"
 
 #include <limits>
 #include <stdexcept>
 #include <string>
 
+#include "base/morva_error.h"
 #include "host/execute_dll.h"
 #include "host/module.h"
-#include "host/morva_error.h"
 
 namespace morva {
 
 namespace {
-
-constexpr std::size_t kTextCapacity = 180;
 
 BookService& ServiceOf(Module& module, const BookKind& kind) {
     return (module.*kind.service)();
@@ -107,7 +105,7 @@ void BookMetaData(Module& module, const BookKind& kind, std::int32_t ref, double
     const auto converter = module.GetTimeConverter();
     ServiceOf(module, kind)
         .GetBookMetaData(ref, bucketWidth, price, unixTime, size, timeText, instrumentText,
-                         kTextCapacity);
+                         kTerminalTextSize);
     *serverTime = static_cast<std::int32_t>(converter->UtcToServerTime(*unixTime));
 }
 

@@ -1,0 +1,133 @@
+#include "util/pending_result.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using morva::PendingResult;
+using morva::PendingResults;
+using morva::WorkerPool;
+
+// Holds the tasks of a round until the test opens it. Opened and closed by the test thread only,
+// and closed again only while no task runs.
+class Gate {
+  public:
+    Gate() { Close(); }
+
+    void Close() {
+        promise_ = std::promise<void>();
+        const std::lock_guard lock(mutex_);
+        opened_ = promise_.get_future().share();
+    }
+    void Open() { promise_.set_value(); }
+    void Pass() {
+        std::shared_future<void> opened;
+        {
+            const std::lock_guard lock(mutex_);
+            opened = opened_;
+        }
+        opened.wait();
+    }
+
+  private:
+    std::promise<void> promise_;
+    std::mutex mutex_;  // guards opened_
+    std::shared_future<void> opened_;
+};
+
+TEST(PendingResult, StartsOneTaskAtATimeAndHandsEachResultOutOnce) {
+    WorkerPool pool(2);
+    Gate gate;
+    std::atomic<int> started{0};
+    const auto echo = [&](int value) {
+        ++started;
+        gate.Pass();
+        return value;
+    };
+    PendingResult<int> pending;
+
+    EXPECT_EQ(pending.Poll(pool, echo, 1), std::nullopt);
+    EXPECT_EQ(pending.Poll(pool, echo, 2), std::nullopt);  // polls the first, starts nothing
+    gate.Open();
+    pending.Wait();
+    EXPECT_EQ(pending.Poll(pool, echo, 3), 1);
+    EXPECT_EQ(started, 1);
+
+    // Handed out, so the next poll starts a task with its own arguments.
+    gate.Close();
+    EXPECT_EQ(pending.Poll(pool, echo, 4), std::nullopt);
+    gate.Open();
+    pending.Wait();
+    EXPECT_EQ(pending.Poll(pool, echo, 5), 4);
+    EXPECT_EQ(started, 2);
+}
+
+TEST(PendingResult, RethrowsTheTasksFailureOnceThenStartsOver) {
+    WorkerPool pool(1);
+    Gate gate;
+    PendingResult<int> pending;
+    const auto fail = [&]() -> int {
+        gate.Pass();
+        throw std::runtime_error("lookup failed");
+    };
+    const auto succeed = [&] {
+        gate.Pass();
+        return 7;
+    };
+
+    EXPECT_EQ(pending.Poll(pool, fail), std::nullopt);
+    gate.Open();
+    pending.Wait();
+    try {
+        pending.Poll(pool, succeed);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "lookup failed");
+    }
+
+    gate.Close();
+    EXPECT_EQ(pending.Poll(pool, succeed), std::nullopt);
+    gate.Open();
+    pending.Wait();
+    EXPECT_EQ(pending.Poll(pool, succeed), 7);
+}
+
+TEST(PendingResults, RunsOneTaskPerKeyAndHandsEachOutcomeOutOnce) {
+    WorkerPool pool(2);
+    Gate gate;
+    std::atomic<int> started{0};
+    const auto load = [&](const std::string& key) -> std::string {
+        ++started;
+        gate.Pass();
+        if (key == "bad") {
+            throw std::runtime_error("no such key");
+        }
+        return key + " loaded";
+    };
+    PendingResults<std::string, std::string> pending;
+
+    EXPECT_EQ(pending.Poll(pool, "a", load), std::nullopt);
+    EXPECT_EQ(pending.Poll(pool, "bad", load), std::nullopt);
+    EXPECT_EQ(pending.Poll(pool, "a", load), std::nullopt);
+    gate.Open();
+    pending.Wait();
+    EXPECT_EQ(started, 2);
+    EXPECT_THROW(pending.Poll(pool, "bad", load), std::runtime_error);
+    EXPECT_EQ(pending.Poll(pool, "a", load), "a loaded");
+
+    gate.Close();
+    EXPECT_EQ(pending.Poll(pool, "a", load), std::nullopt);
+    gate.Open();
+    pending.Wait();
+    EXPECT_EQ(pending.Poll(pool, "a", load), "a loaded");
+    EXPECT_EQ(started, 3);
+}
+
+}  // namespace
