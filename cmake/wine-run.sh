@@ -14,6 +14,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 export WINELOADER=$loader
+# The 32-bit loader runs the MetaTrader 4 library in a 32-bit prefix of its own.
+if [ "$(basename "$loader")" = wine ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
 server=$(dirname "$loader")/wineserver
 [ -x "$server" ] || server=wineserver
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo's part inside scripts/sandbox (scripts/demo.sh starts it): installs the built library in
 # a terminal-like data folder, signs in and runs the indicator simulator against it.
-#   DEMO_SEEDED=0|1 DEMO_WINDOWS=0|1 DEMO_INSTRUMENTS=LIST DEMO_SVG=FILE inside.sh [SIM_ARGS...]
+#   DEMO_SEEDED=0|1 DEMO_WINDOWS=0|1 DEMO_BITNESS="64 32" DEMO_INSTRUMENTS=LIST DEMO_SVG=FILE
+#   inside.sh [SIM_ARGS...]
 # (scripts/demo.sh sets them from its own options).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,6 +11,7 @@ target=MORVA_Orderbook  # the production deployment's credential target
 
 seeded=${DEMO_SEEDED:-0}
 windows=${DEMO_WINDOWS:-0}
+bitness=${DEMO_BITNESS:-64 32}
 instruments=${DEMO_INSTRUMENTS:-EUR_USD}
 svg=${DEMO_SVG:-}
 sim_args=("$@")
@@ -37,14 +39,14 @@ refresh_token() {  # a refresh token as a sign-in would have issued it
     curl -fsS -X POST --data "{\"clientId\":\"$client_id\"}" "$control/tokens/refresh" |
         sed -n 's/.*"refresh_token":"\([^"]*\)".*/\1/p'
 }
-simulate=(--server MORVA-Live-3 --account 1000042 --platform mt5 --language EN
+simulate=(--server MORVA-Live-3 --account 1000042 --language EN
           --instruments "$instruments" --timeout 180)
 
 echo "=== the native library: $root/build/linux/bin/libmorva_orderbook.so"
 native=$work/native/MQL5/Libraries
 mkdir -p "$native"
 cp "$root/build/linux/bin/libmorva_orderbook.so" "$native/"
-native_args=("${simulate[@]}")
+native_args=("${simulate[@]}" --platform mt5)
 [ -n "$svg" ] && native_args+=(--svg "$svg")
 if [ "$seeded" -eq 1 ]; then
     refresh_token | "$root/build/linux/bin/credential-seed" "$target"
@@ -61,17 +63,32 @@ else
 fi
 echo "(the library's log: build/demo/run/native/MQL5/Logs/MORVA_Orderbook.log)"
 
-if [ "$windows" -eq 1 ]; then
+# The Windows libraries as MetaTrader 5 (64-bit) and MetaTrader 4 (32-bit) load them, each under
+# the Wine of its bitness in a prefix of its own.
+windows_run() {  # windows_run BITS
+    local bits=$1 loader platform mql
+    if [ "$bits" = 64 ]; then
+        loader=/usr/lib/wine/wine64 platform=mt5 mql=MQL5
+    else
+        loader=/usr/lib/wine/wine platform=mt4 mql=MQL4
+    fi
+    local dll=MORVA_Orderbook$bits.dll bin=$root/build/win$bits/bin
     echo
-    echo "=== the Windows library under Wine: $root/build/win64/bin/MORVA_Orderbook64.dll"
-    prefix=$root/build/demo/wineprefix
+    echo "=== the Windows library under $bits-bit Wine: $bin/$dll"
+    local prefix=$root/build/demo/wineprefix$bits
     [ -f "$prefix/system.reg" ] || echo "(preparing a Wine prefix for the demo: the first run takes a minute)"
-    wine=("$root/cmake/wine-run.sh" /usr/lib/wine/wine64 "$prefix")
-    windows_libraries=$work/windows/MQL5/Libraries
-    mkdir -p "$windows_libraries"
-    cp "$root/build/win64/bin/MORVA_Orderbook64.dll" "$windows_libraries/"
-    refresh_token | "${wine[@]}" "$root/build/win64/bin/credential-seed.exe" "$target"
-    show "${wine[@]}" "$root/build/win64/bin/indicator-sim.exe" \
-        --library "Z:${windows_libraries//\//\\}\\MORVA_Orderbook64.dll" \
-        "${simulate[@]}" "${sim_args[@]}"
+    local wine=("$root/cmake/wine-run.sh" "$loader" "$prefix")
+    local libraries=$work/windows/$mql/Libraries
+    mkdir -p "$libraries"
+    cp "$bin/$dll" "$libraries/"
+    refresh_token | "${wine[@]}" "$bin/credential-seed.exe" "$target"
+    local args=("${simulate[@]}" --platform "$platform")
+    show "${wine[@]}" "$bin/indicator-sim.exe" --library "Z:${libraries//\//\\}\\$dll" \
+        "${args[@]}" "${sim_args[@]}"
+}
+
+if [ "$windows" -eq 1 ]; then
+    for bits in $bitness; do
+        windows_run "$bits"
+    done
 fi

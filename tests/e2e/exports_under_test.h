@@ -36,6 +36,11 @@ inline ExportsUnderTest& Lib() {
     return exports;
 }
 
+// The terminal that loads a library of this program's bitness: MetaTrader 4 is 32-bit only.
+inline const char* TerminalPlatform() {
+    return sizeof(void*) == 4 ? "mt4" : "mt5";
+}
+
 // A wide text as the terminal passes it.
 struct Text {
     explicit Text(std::string_view utf8) : wide(Utf8ToUtf16(std::string(utf8))) {}

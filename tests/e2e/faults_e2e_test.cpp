@@ -58,7 +58,7 @@ void PutScenario(const std::string& scenario) {
 
 std::string InitDll(const std::string& account) {
     ErrorBuffer error;
-    Lib().InitDLL(Text("MORVA-Live-3").get(), Text(account).get(), Text("mt5").get(),
+    Lib().InitDLL(Text("MORVA-Live-3").get(), Text(account).get(), Text(TerminalPlatform()).get(),
                   Text("en").get(), error.get());
     return error.text();
 }

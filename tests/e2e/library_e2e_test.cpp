@@ -45,8 +45,8 @@ std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
 
 std::string InitDll(const char* server, const char* account = "1001") {
     ErrorBuffer error;
-    Lib().InitDLL(Text(server).get(), Text(account).get(), Text("mt5").get(), Text("en").get(),
-                  error.get());
+    Lib().InitDLL(Text(server).get(), Text(account).get(), Text(TerminalPlatform()).get(),
+                  Text("en").get(), error.get());
     return error.text();
 }
 
