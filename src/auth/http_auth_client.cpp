@@ -1,8 +1,12 @@
 #include "auth/http_auth_client.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "auth/jwt.h"
 #include "base/morva_error.h"
@@ -16,13 +20,66 @@ namespace auth_detail {
 
 using Json = nlohmann::json;
 
+namespace {
+
+constexpr std::string_view kTokenMembers[] = {"access_token", "refresh_token", "id_token"};
+
+bool NamesAToken(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return std::any_of(std::begin(kTokenMembers), std::end(kTokenMembers),
+                       [&](std::string_view name) { return text.find(name) != text.npos; });
+}
+
+// The raw text catches what is not JSON; the decoded names and texts catch escapes such as
+// "access\u005ftoken". Walked without recursion: the server decides how deep the body nests.
+bool HoldsTokenMember(const std::string& text, const Json& body) {
+    if (NamesAToken(text)) {
+        return true;
+    }
+    std::vector<const Json*> pending{&body};
+    while (!pending.empty()) {
+        const Json& value = *pending.back();
+        pending.pop_back();
+        if (value.is_object()) {
+            for (auto member = value.begin(); member != value.end(); ++member) {
+                if (NamesAToken(member.key())) {
+                    return true;
+                }
+                pending.push_back(&member.value());
+            }
+        } else if (value.is_array()) {
+            for (const Json& element : value) {
+                pending.push_back(&element);
+            }
+        } else if (value.is_string() && NamesAToken(value.get_ref<const std::string&>())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 void CheckTokenResponse(const char* operation, const HttpResponse& response) {
     if (response.status == 200) {
         return;
     }
+    Json body;
+    try {
+        body = Json::parse(response.body);
+    } catch (const std::exception&) {
+        // Not JSON: the text alone is searched, and quoted as it stands.
+    }
+    if (HoldsTokenMember(response.body, body)) {
+        // The reason is logged on every poll and shown to the user: no token may ride along.
+        throw MorvaError("%s failed (HTTP %d)", operation, response.status);
+    }
     std::string reason = response.body;
     try {
-        const Json body = Json::parse(response.body);
         if (body.is_object() && body.contains("error")) {
             reason = body.at("error").get<std::string>();
             if (body.contains("error_description")) {
@@ -30,7 +87,7 @@ void CheckTokenResponse(const char* operation, const HttpResponse& response) {
             }
         }
     } catch (const std::exception&) {
-        // Not JSON, or members that are not text: the body says it best as it stands.
+        // Members that are not text: the body says it best as it stands.
         reason = response.body;
     }
     throw MorvaError("%s failed (HTTP %d): %s", operation, response.status, reason);
@@ -125,6 +182,8 @@ AuthTokens HttpAuthClient::RequestTokens(const Grant& grant, std::string body) c
     request.path = u"/oauth/token";
     request.headers = JsonExchangingHeaders();
     request.body = std::move(body);
+    // A token response is a few kilobytes; nothing bigger is one.
+    request.maxResponseBytes = 1024 * 1024;
 
     // Read before sending: the exchange's own duration counts against the token's lifetime.
     const auto requestInstant = clock_->SteadyNow();

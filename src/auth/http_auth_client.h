@@ -15,7 +15,9 @@ namespace morva {
 namespace auth_detail {
 
 // Returns for status 200; otherwise throws "<operation> failed (HTTP <status>): <reason>", the
-// reason being the body's "error" (with " (<error_description>)") or else the whole body.
+// reason being the body's "error" (with " (<error_description>)") or else the whole body. A body
+// that names access_token, refresh_token or id_token anywhere is never quoted: the text ends
+// after the status.
 void CheckTokenResponse(const char* operation, const HttpResponse& response);
 
 // Reads a 200 token response. expiresAt counts from `requestInstant`; a response without

@@ -214,6 +214,9 @@ void DrainPending() {
 void WindowAuthCodeProvider::Platform::Run(WindowAuthCodeProvider& provider,
                                            std::promise<GMainLoop*> started) {
     Platform& platform = *provider.platform_;
+    // The process's locale is the host's: left to itself GTK sets it from the environment, and a
+    // decimal comma would then change how every other module of the host reads numbers.
+    gtk_disable_setlocale();
     if (!gtk_init_check(nullptr, nullptr)) {
         started.set_value(nullptr);
         return;

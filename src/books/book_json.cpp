@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "util/number_text.h"
+
 namespace morva {
 namespace {
 
@@ -60,7 +62,7 @@ std::string TakeText(Json& value) {
 }
 
 double Number(const Json& value) {
-    return std::stod(Text(value));
+    return ParseDouble(Text(value));
 }
 
 }  // namespace

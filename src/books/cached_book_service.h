@@ -84,6 +84,10 @@ class CachedBookService : public BookService {
 
     AuthService& auth() const noexcept { return *auth_; }
     const std::shared_ptr<BookSource>& source() const noexcept { return source_; }
+    const Clock& clock() const noexcept { return *clock_; }
+    std::chrono::seconds cacheLifetime() const noexcept {
+        return std::chrono::seconds(cacheLifetime_);
+    }
 
     mutable std::mutex
         storeMutex_;  // guards lastRef_, refsByKey_, booksByRef_, firstExpiry_ (and subclass state)

@@ -183,6 +183,9 @@ HttpResponse HttpStrataClient::SendBookRequest(std::u16string_view kind, const A
     request.port = 443;
     request.path = strata_detail::BuildBookPath(kind, instrument, time);
     request.headers = BuildRequestHeaders(token);
+    // The largest real book, some thousands of buckets, is well under a megabyte; a book of
+    // 130,000 buckets is 10 MB and still fits.
+    request.maxResponseBytes = 32 * 1024 * 1024;
     return http_->Send(u"GET", request);
 }
 

@@ -1,18 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <regex>
 #include <string>
 
 #include "config/auth_config.h"
+#include "util/name_pattern.h"
 
 namespace morva {
 
 // Everything that differs between the broker's production and staging environments.
 struct EnvironmentProfile {
-    std::wregex
-        serverNamePattern;     // ECMAScript, letter case significant, must match the whole name
-    bool asynchronous = true;  // true: the module builds the non-blocking services
+    NamePattern serverNamePattern;       // letter case significant, must match the whole name
+    bool asynchronous = true;            // true: the module builds the non-blocking services
     std::int32_t bookCacheLifetime = 0;  // seconds
     std::u16string bookApiHost;
     AuthConfig auth;

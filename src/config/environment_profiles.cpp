@@ -2,10 +2,10 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "config/deployment_settings.h"
 #include "util/no_destructor.h"
-#include "util/utf.h"
 
 namespace morva {
 
@@ -21,10 +21,10 @@ AuthConfig MakeAuth(std::u16string credentialTarget, std::u16string authHost,
                       std::move(redirectUri)};
 }
 
-EnvironmentProfile MakeProfile(const wchar_t* pattern, std::u16string bookApiHost, AuthConfig auth,
-                               std::u16string metadataPath) {
+EnvironmentProfile MakeProfile(std::u16string_view pattern, std::u16string bookApiHost,
+                               AuthConfig auth, std::u16string metadataPath) {
     return EnvironmentProfile{
-        .serverNamePattern = std::wregex(pattern, std::regex::ECMAScript),
+        .serverNamePattern = NamePattern(pattern),
         .asynchronous = true,
         .bookCacheLifetime = kBookCacheLifetime,
         .bookApiHost = std::move(bookApiHost),
@@ -41,11 +41,11 @@ std::span<const EnvironmentProfile> EnvironmentProfiles() {
     // Never destroyed: InitDLL on a terminal thread may still select one while the process exits.
     static NoDestructor<const std::array<EnvironmentProfile, 2>> profiles(
         std::array<EnvironmentProfile, 2>{
-            MakeProfile(L"MORVATest.*", deployment::kStagingBookApiHost,
+            MakeProfile(u"MORVATest.*", deployment::kStagingBookApiHost,
                         MakeAuth(u"MORVA_Orderbook_Staging", deployment::kStagingAuthHost,
                                  deployment::kStagingClientId),
                         u"/media/documents/OrderbookMetadataTest.json"),
-            MakeProfile(L"MORVA.*", deployment::kProductionBookApiHost,
+            MakeProfile(u"MORVA.*", deployment::kProductionBookApiHost,
                         MakeAuth(u"MORVA_Orderbook", deployment::kProductionAuthHost,
                                  deployment::kProductionClientId),
                         u"/media/documents/OrderbookMetadata.json"),
@@ -54,9 +54,8 @@ std::span<const EnvironmentProfile> EnvironmentProfiles() {
 }
 
 const EnvironmentProfile* SelectProfile(std::u16string_view serverName) {
-    const std::wstring name = ToRegexText(serverName);
     for (const EnvironmentProfile& profile : EnvironmentProfiles()) {
-        if (std::regex_match(name, profile.serverNamePattern)) {
+        if (profile.serverNamePattern.Matches(serverName)) {
             return &profile;
         }
     }

@@ -15,6 +15,11 @@ namespace morva {
 
 namespace {
 
+// The metadata document is a few kilobytes. A library is about 3 MB and an indicator about 1 MB;
+// the update files' limit leaves them room to grow twentyfold.
+constexpr std::uint64_t kMaxDocumentBytes = 1024 * 1024;
+constexpr std::uint64_t kMaxUpdateFileBytes = 64 * 1024 * 1024;
+
 // Where the update files lie: the document's "source".
 struct FileSource {
     std::u16string hostname;
@@ -32,11 +37,8 @@ FileSource ReadSource(const nlohmann::json& document) {
     const nlohmann::json& source = document.at("source");
     FileSource result;
     result.hostname = ReadText(source, "hostname");
-    // A number: fractions are truncated, true and false count as 1 and 0 (the library's rules).
-    // A fraction beyond any integer is refused: converting it would be undefined behaviour.
-    const nlohmann::json& port = source.at("port");
-    result.port = port.is_number_float() ? static_cast<std::uint16_t>(JsonNumberToInt32(port))
-                                         : port.get<std::uint16_t>();
+    // A number, a fraction truncated; one beyond 0 to 65535 fails rather than wrapping around.
+    result.port = JsonNumberInRange<std::uint16_t>(source.at("port"));
     result.basePath = ReadText(source, "basePath");
     return result;
 }
@@ -114,6 +116,7 @@ HttpConfigurationClient::Document HttpConfigurationClient::GetDocument() {
     request.port = 443;
     request.path = metadataPath_ + u"?time=" + DecimalText(NowSeconds());
     request.headers = JsonAcceptingHeaders();  // the single header "Accept: application/json"
+    request.maxResponseBytes = kMaxDocumentBytes;
     const HttpResponse response = httpClient_->Send(u"GET", request);
     if (response.status != 200) {
         throw MorvaError("Failed to get orderbook metadata [HttpStatus: %d]", response.status);
@@ -141,10 +144,8 @@ std::vector<ServerConfig> HttpConfigurationClient::GetServerConfigs() {
     for (const nlohmann::json& entry : document->at("servers")) {
         ServerConfig config;
         config.namePattern = ReadText(entry, "namePattern");
-        // A number: a fraction is truncated (2.9 gives 2); a string such as "2" fails.
-        const nlohmann::json& offset = entry.at("utcOffset");
-        config.utcOffset =
-            offset.is_number_float() ? JsonNumberToInt32(offset) : offset.get<std::int32_t>();
+        // A number: a fraction is truncated (2.9 gives 2); "2", true and 2^32 + 2 fail.
+        config.utcOffset = JsonNumberInRange<std::int32_t>(entry.at("utcOffset"));
         config.daylightTimeZone = ReadText(entry, "daylightTimeZone");
         configs.push_back(std::move(config));
     }
@@ -179,6 +180,7 @@ FileBytes HttpConfigurationClient::Download(const MakeName& makeName, const char
     request.host = source.hostname;
     request.port = source.port;
     request.path = source.basePath + u"/" + fileName + u"?time=" + DecimalText(seconds);
+    request.maxResponseBytes = kMaxUpdateFileBytes;
     const HttpResponse response = httpClient_->Send(u"GET", request);
     if (response.status != 200) {
         throw MorvaError(failure, response.status);

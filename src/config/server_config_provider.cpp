@@ -1,13 +1,11 @@
 #include "config/server_config_provider.h"
 
-#include <regex>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/morva_error.h"
-#include "util/utf.h"
+#include "util/name_pattern.h"
 
 namespace morva {
 
@@ -17,12 +15,10 @@ ServerConfigProvider::ServerConfigProvider(std::u16string serverName,
 
 ServerConfig ServerConfigProvider::GetServerConfig() {
     const std::vector<ServerConfig> configs = configurationClient_->GetServerConfigs();
-    const std::wstring name = ToRegexText(serverName_);
     // Entries are in order of preference: the first whole match wins, however specific a later
     // one is. Each pattern is compiled only when its turn comes.
     for (const ServerConfig& config : configs) {
-        const std::wregex pattern(ToRegexText(config.namePattern), std::regex::ECMAScript);
-        if (std::regex_match(name, pattern)) {
+        if (NamePattern(config.namePattern).Matches(serverName_)) {
             return config;
         }
     }

@@ -27,8 +27,9 @@ class ServerConfigProvider : public IServerConfigProvider {
                          std::shared_ptr<ConfigurationClient> configurationClient);
 
     // Throws MorvaError "No configuration match for MetaTrader server: %ls" when no entry
-    // matches; a pattern that does not compile throws std::regex_error and ends the call, even
-    // if a later entry would match; the client's failures pass through unchanged.
+    // matches; a pattern NamePattern refuses throws its std::invalid_argument, which names the
+    // pattern, and ends the call even if a later entry would match; the client's failures pass
+    // through unchanged.
     ServerConfig GetServerConfig() override;
 
   private:

@@ -2,8 +2,12 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -108,6 +112,8 @@ using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
 // certificate parsing per request, under load the bulk of the library's CPU time.
 constexpr std::size_t kMaxIdleHandles = 32;
 
+constexpr std::chrono::milliseconds kClockSlack{100};
+
 // Curl's process-wide set-up runs once, on first use, never from a static initialiser. It is
 // never undone: other code in the process may still be using curl.
 void InitialiseCurl() {
@@ -129,6 +135,8 @@ struct Transfer {
     std::string rawHeaders;  // the latest header block only
     bool headersComplete = false;
     std::string body;
+    std::uint64_t maxBodyBytes = 0;
+    bool tooLarge = false;       // the body outgrew maxBodyBytes; the transfer was stopped
     std::exception_ptr failure;  // thrown inside a callback; rethrown after the transfer
 };
 
@@ -162,9 +170,17 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto& transfer = *static_cast<Transfer*>(user);
+    const std::size_t length = size * count;
+    // curl's own size limit sees only a Content-Length; a chunked or unannounced body is caught
+    // here. What came so far is dropped at once: it is of no use any more.
+    if (length > transfer.maxBodyBytes - transfer.body.size()) {
+        transfer.tooLarge = true;
+        std::string().swap(transfer.body);
+        return 0;
+    }
     try {
-        transfer.body.append(data, size * count);
-        return size * count;
+        transfer.body.append(data, length);
+        return length;
     } catch (...) {
         transfer.failure = std::current_exception();
         return 0;
@@ -293,13 +309,16 @@ void CurlHttpClient::ReleaseHandle(EasyHandle handle) noexcept {
 }
 
 HttpResponse CurlHttpClient::Send(const std::u16string& method, const HttpRequest& request) {
+    CheckRequest(request);
     // Everything curl points into is declared before the handle, so it outlives the handle's
     // reset on the way out.
     const std::string url = "https://" + Utf16ToUtf8(request.host) + ":" +
                             std::to_string(request.port) + Utf16ToUtf8(request.path);
     const std::string verb = Utf16ToUtf8(method);
+    const std::chrono::seconds timeLimit = EffectiveTimeLimit(request);
     const HeaderList headers = BuildHeaderList(request.headers);
     Transfer transfer;
+    transfer.maxBodyBytes = request.maxResponseBytes;
     char errorText[CURL_ERROR_SIZE] = {};
 
     EasyHandle handle = AcquireHandle();
@@ -318,16 +337,27 @@ HttpResponse CurlHttpClient::Send(const std::u16string& method, const HttpReques
     // keeps a parsed bundle for the handle's later connections only when no directory is set, and
     // parsing it again costs milliseconds of CPU per connection.
     SetOption(curl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    // The wire behaviour WinInet has: HTTP/1.1, raw body, no redirects, no cookies.
+    // The wire behaviour the WinInet transport is opened with too: HTTP/1.1, raw body, a 3xx
+    // returned like any other status, never followed. curl keeps no cookies and no cache unless
+    // asked to (no cookie file, no HSTS or Alt-Svc cache), so nothing of one answer reaches the
+    // next request.
     SetOption(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     SetOption(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     SetOption(curl, CURLOPT_FOLLOWLOCATION, 0L);
     SetOption(curl, CURLOPT_USERAGENT, "Morva Curl Http Client");
     SetOption(curl, CURLOPT_NOSIGNAL, 1L);  // a timeout signal would hit an arbitrary thread
     SetOption(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    // No overall limit (a large download may take long), but a transfer stuck a minute is dead.
+    // A transfer stuck a minute is dead. One that trickles faster still ends at the time limit.
     SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     SetOption(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    SetOption(curl, CURLOPT_TIMEOUT_MS,
+              static_cast<long>(std::chrono::milliseconds(timeLimit).count()));
+    // Fails before the body when a Content-Length announces too much (0 would mean no limit).
+    if (request.maxResponseBytes > 0) {
+        SetOption(curl, CURLOPT_MAXFILESIZE_LARGE,
+                  static_cast<curl_off_t>(std::min<std::uint64_t>(
+                      request.maxResponseBytes, std::numeric_limits<curl_off_t>::max())));
+    }
     SetOption(curl, CURLOPT_HTTPHEADER, headers.get());
     SetOption(curl, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(&OnConnected));
     SetOption(curl, CURLOPT_PREREQDATA, static_cast<void*>(&transfer));
@@ -348,12 +378,22 @@ HttpResponse CurlHttpClient::Send(const std::u16string& method, const HttpReques
         SetOption(curl, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
 
+    const auto started = std::chrono::steady_clock::now();
     const CURLcode code = curl_easy_perform(curl);
     if (transfer.failure) {
         std::rethrow_exception(transfer.failure);
     }
+    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        ThrowResponseTooLarge(request.maxResponseBytes);
+    }
     if (code != CURLE_OK) {
         const TransferPhase phase = PhaseOf(transfer);
+        // The stall and connection limits time out too; only a call that ran its whole time
+        // limit ran out of it (curl's clock may stop a millisecond or so short of ours).
+        if (code == CURLE_OPERATION_TIMEDOUT &&
+            std::chrono::steady_clock::now() - started >= timeLimit - kClockSlack) {
+            ThrowTimedOut(curl_detail::FailedOperation(code, phase), timeLimit);
+        }
         ThrowCode(curl_detail::FailedOperation(code, phase),
                   curl_detail::FailureText(code, phase, errorText), code);
     }

@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <array>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,7 +33,75 @@ constexpr DWORD kStatusCodeQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMB
 static_assert(kStatusCodeQuery == 0x20000013);
 constexpr DWORD kAddOrReplace = HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE;
 static_assert(kAddOrReplace == 0xA0000000);
-constexpr std::size_t kReadChunk = 512;
+// Nothing of an answer outlives the call and nothing of the user's profile goes into it: a 3xx
+// comes back as it is (WinInet would follow it, bearer token and all, to wherever it points), no
+// cookie is sent or stored, the user's internet cache is neither read nor written, no dialog
+// opens and no automatic authentication answers a server's challenge with the user's Windows
+// credentials.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
+static_assert(kRequestFlags == 0x84AC0300);
+constexpr DWORD kReadChunk = 64 * 1024;
+// WinInet's own limits are per step, so a server that trickles a byte at a time would never meet
+// them. Each step waits at most this long, and never past the request's time limit: no byte for a
+// minute means a dead connection, as for curl.
+constexpr std::chrono::milliseconds kConnectLimit{30'000};
+constexpr std::chrono::milliseconds kStallLimit{60'000};
+
+// The request's time limit, counted from the start of the call.
+class Deadline {
+  public:
+    explicit Deadline(std::chrono::seconds limit)
+        : limit_(limit), end_(std::chrono::steady_clock::now() + limit) {}
+
+    std::chrono::seconds Limit() const noexcept { return limit_; }
+    bool Passed() const noexcept { return std::chrono::steady_clock::now() >= end_; }
+    // Also true just short of the end: a wait cut off there may return a moment early.
+    bool AllButPassed() const noexcept {
+        return std::chrono::steady_clock::now() + std::chrono::milliseconds(100) >= end_;
+    }
+    std::chrono::milliseconds Remaining() const noexcept {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+        return std::max(left, std::chrono::milliseconds(1));
+    }
+
+  private:
+    std::chrono::seconds limit_;
+    std::chrono::steady_clock::time_point end_;
+};
+
+void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds value) {
+    DWORD milliseconds = static_cast<DWORD>(value.count());
+    if (!InternetSetOptionW(handle, option, &milliseconds, sizeof milliseconds)) {
+        ThrowLastError("Set HTTP request timeouts");
+    }
+}
+
+// Sets the limits of the waits to come. Wine reads the receive limit only as the response
+// begins, so there a trickle may outlast the time limit by one stall limit at most.
+void LimitWaits(HINTERNET request, const Deadline& deadline, bool connecting) {
+    const std::chrono::milliseconds remaining = deadline.Remaining();
+    if (connecting) {
+        SetTimeout(request, INTERNET_OPTION_CONNECT_TIMEOUT, std::min(remaining, kConnectLimit));
+        SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, std::min(remaining, kStallLimit));
+    }
+    SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, std::min(remaining, kStallLimit));
+}
+
+// A failed step: the time limit's text when a wait ran into it, else the system's. Wine reports a
+// receive limit met while the headers are awaited as an aborted connection.
+[[noreturn]] void ThrowStepFailure(const char* operation, const Deadline& deadline) {
+    const DWORD error = GetLastError();
+    if ((error == ERROR_INTERNET_TIMEOUT || error == ERROR_INTERNET_CONNECTION_ABORTED) &&
+        deadline.AllButPassed()) {
+        ThrowTimedOut(operation, deadline.Limit());
+    }
+    SetLastError(error);
+    ThrowLastError(operation);
+}
 
 HttpHeaders ReadResponseHeaders(HINTERNET request) {
     DWORD size = 0;
@@ -46,18 +116,43 @@ HttpHeaders ReadResponseHeaders(HINTERNET request) {
     return ParseResponseHeaders(raw);
 }
 
-std::string ReadBody(HINTERNET request) {
+// InternetReadFile waits until its whole buffer is full, however slowly the bytes come; asking
+// how many are there first makes each wait a single receive, bounded by the receive limit.
+std::string ReadBody(HINTERNET request, const Deadline& deadline, std::uint64_t maxBytes,
+                     std::optional<std::uint64_t> declared) {
+    if (declared && *declared > maxBytes) {
+        ThrowResponseTooLarge(maxBytes);
+    }
     std::string body;
-    std::array<char, kReadChunk> chunk;
+    if (declared) {
+        body.reserve(static_cast<std::size_t>(*declared));
+    }
     for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
-            ThrowLastError("Read HTTP response body");
+        if (deadline.Passed()) {
+            ThrowTimedOut("Read HTTP response body", deadline.Limit());
         }
+        LimitWaits(request, deadline, false);
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+            ThrowStepFailure("Read HTTP response body", deadline);
+        }
+        if (available == 0) {
+            return body;
+        }
+        if (available > maxBytes - body.size()) {
+            ThrowResponseTooLarge(maxBytes);
+        }
+        const DWORD wanted = std::min(available, kReadChunk);
+        const std::size_t start = body.size();
+        body.resize(start + wanted);
+        DWORD read = 0;
+        if (!InternetReadFile(request, body.data() + start, wanted, &read)) {
+            ThrowStepFailure("Read HTTP response body", deadline);
+        }
+        body.resize(start + read);
         if (read == 0) {
             return body;
         }
-        body.append(chunk.data(), read);
     }
 }
 
@@ -78,6 +173,8 @@ WinInetHttpClient::WinInetHttpClient() : session_(std::make_unique<Session>()) {
 WinInetHttpClient::~WinInetHttpClient() = default;
 
 HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpRequest& request) {
+    CheckRequest(request);
+    const Deadline deadline(EffectiveTimeLimit(request));
     // Declared first so the request handle (declared later) is closed first on every path.
     const UniqueInternet connection(InternetConnectW(session_->handle.get(), Wide(request.host),
                                                      request.port, L"", L"", INTERNET_SERVICE_HTTP,
@@ -86,8 +183,7 @@ HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpReq
         ThrowLastError("Open HTTP connection");
     }
     const UniqueInternet handle(HttpOpenRequestW(connection.get(), Wide(method), Wide(request.path),
-                                                 nullptr, nullptr, nullptr, INTERNET_FLAG_SECURE,
-                                                 0));
+                                                 nullptr, nullptr, nullptr, kRequestFlags, 0));
     if (!handle) {
         ThrowLastError("Create HTTP request handle");
     }
@@ -103,8 +199,9 @@ HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpReq
     const DWORD bodyLength = ToDWord(request.body.size());
     // WinInet takes the body as a non-const pointer but only reads it.
     void* body = bodyLength > 0 ? const_cast<char*>(request.body.data()) : nullptr;
+    LimitWaits(handle.get(), deadline, true);
     if (!HttpSendRequestW(handle.get(), nullptr, 0, body, bodyLength)) {
-        ThrowLastError("Send HTTP request");
+        ThrowStepFailure("Send HTTP request", deadline);
     }
 
     DWORD status = 0;
@@ -116,11 +213,12 @@ HttpResponse WinInetHttpClient::Send(const std::u16string& method, const HttpReq
     HttpResponse response;
     response.status = static_cast<std::int32_t>(status);
     response.headers = ReadResponseHeaders(handle.get());
-    response.body = ReadBody(handle.get());
+    const bool bodyExpected = method != u"HEAD" && status != 204 && status != 304;
+    const std::optional<std::uint64_t> declared =
+        bodyExpected ? DeclaredBodyLength(response.headers) : std::nullopt;
+    response.body = ReadBody(handle.get(), deadline, request.maxResponseBytes, declared);
     // WinInet ends the body without an error when the server closes the connection early, so a
     // cut-short book or update file would pass as complete.
-    const std::optional<std::uint64_t> declared = DeclaredBodyLength(response.headers);
-    const bool bodyExpected = method != u"HEAD" && status != 204 && status != 304;
     if (bodyExpected && declared && response.body.size() < *declared) {
         throw MorvaError("%s failed. The connection closed after %llu of %llu bytes",
                          "Read HTTP response body",

@@ -16,6 +16,10 @@ using Json = nlohmann::json;
         302, "type must be number, but is " + std::string(value.type_name()), &value);
 }
 
+[[noreturn]] void ThrowOverflow(const Json& value) {
+    throw Json::out_of_range::create(406, "number overflow: " + value.dump(), &value);
+}
+
 // A fraction is cut toward zero; a value the target cannot hold is refused rather than converted
 // with undefined behaviour.
 template <class Int>
@@ -25,7 +29,7 @@ Int TruncateFloat(const Json& value) {
     constexpr double kLower = static_cast<double>(std::numeric_limits<Int>::min());
     constexpr double kUpper = -kLower;
     if (!(whole >= kLower && whole < kUpper)) {
-        throw Json::out_of_range::create(406, "number overflow: " + value.dump(), &value);
+        ThrowOverflow(value);
     }
     return static_cast<Int>(whole);
 }
@@ -43,6 +47,39 @@ std::int64_t JsonNumberToInt64(const Json& value) {
             ThrowNotNumber(value);
     }
 }
+
+namespace json_number_internal {
+
+std::int64_t NumberInRange(const Json& value, std::int64_t least, std::int64_t most) {
+    switch (value.type()) {
+        case Json::value_t::number_integer: {
+            const auto number = value.get<std::int64_t>();
+            if (number < least || number > most) {
+                ThrowOverflow(value);
+            }
+            return number;
+        }
+        case Json::value_t::number_unsigned: {
+            const auto number = value.get<std::uint64_t>();
+            if (number > static_cast<std::uint64_t>(most)) {
+                ThrowOverflow(value);
+            }
+            return static_cast<std::int64_t>(number);
+        }
+        case Json::value_t::number_float: {
+            const double whole = std::trunc(value.get<double>());
+            // `most + 1` as a double is exact, or rounds to 2^63 when `most` is the int64 maximum.
+            if (!(whole >= static_cast<double>(least) && whole < static_cast<double>(most) + 1.0)) {
+                ThrowOverflow(value);
+            }
+            return static_cast<std::int64_t>(whole);
+        }
+        default:
+            ThrowNotNumber(value);
+    }
+}
+
+}  // namespace json_number_internal
 
 std::int32_t JsonNumberToInt32(const Json& value) {
     switch (value.type()) {

@@ -1,15 +1,16 @@
 #include "util/uri.h"
 
-#include <cwctype>
 #include <stdexcept>
 
 namespace morva {
 
 namespace {
 
+// ASCII letters and digits only: iswalnum follows the process's locale (and on Windows all of
+// Unicode), which would let a raw non-ASCII character into a request line.
 bool IsUnreserved(char16_t c) {
-    return std::iswalnum(static_cast<std::wint_t>(c)) != 0 || c == u'-' || c == u'.' || c == u'_' ||
-           c == u'~';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+           c == u'-' || c == u'.' || c == u'_' || c == u'~';
 }
 
 int HexDigit(char16_t c) {
@@ -29,7 +30,9 @@ int HexDigit(char16_t c) {
 // because libstdc++'s stoi says only "stoi" when it fails.
 int ReadHexLikeStoi(std::u16string_view digits) {
     std::size_t i = 0;
-    while (i < digits.size() && std::iswspace(static_cast<std::wint_t>(digits[i])) != 0) {
+    // The "C" locale's white space, whatever locale the process runs in.
+    const auto blank = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    while (i < digits.size() && blank(digits[i])) {
         ++i;
     }
     bool negative = false;

@@ -6,13 +6,13 @@
 
 namespace morva {
 
-// Letters and digits (as iswalnum reports them) and - . _ ~ stay; every other character becomes
+// ASCII letters and digits and - . _ ~ stay, whatever the locale; every other character becomes
 // "%" and two upper-case hex digits of its low 8 bits. Meant for ASCII text.
 std::u16string EncodeUriComponent(std::u16string_view text);
 
-// Byte per character: "%C3%A9" gives U+00C3 U+00A9, and "+" stays "+". Throws MorvaError for a
-// "%" with fewer than two characters after it, std::invalid_argument ("invalid stoi argument")
-// when those two begin with no hex digit.
+// Byte per character: "%C3%A9" gives U+00C3 U+00A9, and "+" stays "+". Throws std::invalid_argument
+// for a "%" with fewer than two characters after it, and ("invalid stoi argument") when those two
+// begin with no hex digit.
 std::u16string DecodeUriComponent(std::u16string_view text);
 
 using QueryMap = std::map<std::u16string, std::u16string>;

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
-#include <string_view>
 
 namespace morva {
 
@@ -17,24 +15,6 @@ inline std::u16string Utf8ToUtf16(const std::string& text) {
 }
 inline std::string Utf16ToUtf8(const std::u16string& text) {
     return Utf16ToUtf8(text.c_str());
-}
-
-// For std::wregex, which speaks wchar_t: UTF-16 units on Windows, code points elsewhere.
-inline std::wstring ToRegexText(std::u16string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = text[i];
-        if constexpr (sizeof(wchar_t) == 4) {
-            const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-                              text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-            if (pair) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
-            }
-        }
-        wide.push_back(static_cast<wchar_t>(unit));
-    }
-    return wide;
 }
 
 }  // namespace morva

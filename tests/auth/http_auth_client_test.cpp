@@ -3,10 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 
+#include "auth/code_auth_service.h"
 #include "base/morva_error.h"
+#include "support/captured_log.h"
+#include "support/fake_auth_collaborators.h"
 #include "support/fake_clock.h"
 #include "support/fake_http_client.h"
 #include "support/jwt_builder.h"
@@ -61,6 +66,8 @@ TEST_F(HttpAuthClientTest, EachGrantPostsItsCompactSortedBody) {
         EXPECT_EQ(request.headers.size(), 2u);
         EXPECT_EQ(request.headers.at(u"Accept"), u"application/json");
         EXPECT_EQ(request.headers.at(u"Content-Type"), u"application/json");
+        EXPECT_EQ(request.maxResponseBytes, 1u << 20);
+        EXPECT_EQ(request.timeLimit, std::chrono::seconds(120));
     }
     EXPECT_EQ(requests[0].request.body,
               R"({"client_id":"CLIENT32","code":"c0de","grant_type":"authorization_code",)"
@@ -149,15 +156,72 @@ TEST_F(HttpAuthClientTest, OnlyStatus200Succeeds) {
     EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
               "Get auth tokens by code failed (HTTP 500): server_error");
 
-    for (const int status : {201, 204}) {
-        http_->Enqueue(MakeResponse(status, TokenBody()));
-        EXPECT_THAT(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
-                    HasSubstr("failed (HTTP " + std::to_string(status) + ")"));
-    }
-
     http_->EnqueueFailure(MorvaError("Send HTTP request failed. [12029]"));
     EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
               "Send HTTP request failed. [12029]");
+}
+
+// An unexpected status may still come with tokens: the failure, logged on every poll and shown
+// to the user, then names the status alone.
+const std::string kTokenMembers = R"(,"refresh_token":"r-secret","id_token":"i-secret")";
+
+TEST_F(HttpAuthClientTest, AFailureQuotesNoBodyThatHoldsATokenMember) {
+    struct Case {
+        int status;
+        std::string body;
+    };
+    const Case cases[] = {
+        {201, TokenBody(kTokenMembers)},
+        {204, TokenBody()},
+        {302, R"({"refresh_token":"r-secret"})"},
+        {400, R"({"error":"invalid_grant","id_token":"i-secret"})"},
+        {401, R"({"error":"x","error_description":"y","access_\u0074oken":"a-secret"})"},
+        {403, R"({"nested":[{"refresh_token":"r-secret"}]})"},
+        {500, "access_token=a-secret&token_type=Bearer"},
+        {502, R"({"id_token":"i-secret" cut short)"},
+    };
+    for (const Case& c : cases) {
+        http_->Enqueue(MakeResponse(c.status, c.body));
+        EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+                  "Get auth tokens by code failed (HTTP " + std::to_string(c.status) + ")")
+            << c.body;
+    }
+}
+
+TEST_F(HttpAuthClientTest, TokensOfAnUnexpectedResponseNeverReachTheLog) {
+    const test::CapturedLog log(spdlog::level::debug);
+    const AuthConfig config{u"MORVA_Orderbook", u"login.morva.example", "CLIENT32",
+                            u"morva://login.morva.example/metatrader/morva/callback"};
+    auto store = std::make_shared<test::FakeCredentialStore>();
+    store->Put(config.credentialTarget, {u"auth0|7", u"r-stored"});
+    auto window = std::make_shared<test::FakeAuthCodeProvider>();
+    window->AnswerCode(u"c0de");
+    http_->SetResponder([](const std::u16string&, const HttpRequest&) {
+        return MakeResponse(201, TokenBody(kTokenMembers));
+    });
+    const auto service = CodeAuthService::Create(
+        config, window,
+        std::make_shared<HttpAuthClient>(config.authHost, "CLIENT32", http_, clock_), store,
+        clock_);
+
+    const auto authorization = service->GetAccessTokenAsync();
+    ASSERT_EQ(authorization.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    service->GetAccessTokenAsync();  // the poll that logs the failure
+    EXPECT_EQ(http_->RequestCount(), 2u) << "the refresh grant, then the code grant";
+    try {
+        authorization.get();
+        ADD_FAILURE() << "no exception";
+    } catch (const MorvaError& e) {
+        EXPECT_STREQ(e.what(), "Get auth tokens by code failed (HTTP 201)");
+    }
+    const std::string lines = log.Lines();
+    EXPECT_THAT(lines, HasSubstr("Failed to get access token by refresh token: Get auth tokens by "
+                                 "refresh token failed (HTTP 201)\n"));
+    EXPECT_THAT(lines,
+                HasSubstr("Authorization failed: Get auth tokens by code failed (HTTP 201)\n"));
+    for (const std::string& token : {kAccessToken, std::string("secret")}) {
+        EXPECT_THAT(lines, Not(HasSubstr(token)));
+    }
 }
 
 }  // namespace

@@ -76,6 +76,11 @@ class GatedSource : public morva::BookSource {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kDeadline, [&] { return started_ >= count; });
     }
+    // True when `count` downloads have left the source within the deadline.
+    bool WaitFinished(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kDeadline, [&] { return finished_ >= count; });
+    }
     int started() const {
         const std::lock_guard lock(mutex_);
         return started_;
@@ -275,6 +280,62 @@ TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     EXPECT_EQ(Collect(u"EURUSD", 100), 2);
     EXPECT_EQ(ErrorText([&] { service->GetBookSize(1); }), "Book #1 not found");
+}
+
+TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDownloadsEnd) {
+    auth->CompleteAsync(Token());
+    constexpr int kMax = static_cast<int>(AsyncBookService::kMaxLoading);
+    for (int time = 0; time < kMax; ++time) {
+        ASSERT_EQ(service->GetBookRef(u"EURUSD", time), kStarted);
+    }
+    {
+        const morva::test::CapturedLog log(spdlog::level::debug);
+        EXPECT_EQ(service->GetBookRef(u"GBPUSD", 0), kStill);
+        EXPECT_EQ(log.Lines(),
+                  "debug|morva::AsyncBookService::GetBookRef|"
+                  "Book(GBPUSD, 0) waits for room in the download queue\n");
+    }
+    EXPECT_EQ(service->PendingCount(), AsyncBookService::kMaxLoading);
+    source->Open();
+    ASSERT_TRUE(source->WaitFinished(kMax));
+    EXPECT_EQ(Collect(u"GBPUSD", 0), kStarted);  // polls until a place is free
+    EXPECT_EQ(Collect(u"GBPUSD", 0), 1);
+    EXPECT_EQ(source->started(), kMax + 1);
+}
+
+TEST_F(AsyncBookServiceTest, AbandonedDownloadsAreDroppedOnceOlderThanTheLifetime) {
+    auth->CompleteAsync(Token());
+    source->Open();
+    // A new time on every call, none asked for again. Each batch leaves room for the downloads
+    // that have left the source but not yet ended.
+    constexpr int kAbandoned = 5000;
+    constexpr int kBatch =
+        static_cast<int>(AsyncBookService::kMaxLoading - AsyncBookService::kDownloadThreads);
+    for (int time = 0; time < kAbandoned; ++time) {
+        if (time % kBatch == 0) {
+            ASSERT_TRUE(source->WaitFinished(time));
+        }
+        ASSERT_EQ(service->GetBookRef(u"EURUSD", time), kStarted);
+    }
+    ASSERT_TRUE(source->WaitFinished(kAbandoned));
+    EXPECT_EQ(service->PendingCount(), static_cast<std::size_t>(kAbandoned));
+    clock->Advance(11s);
+    EXPECT_EQ(service->GetBookRef(u"EURUSD", kAbandoned), kStarted);
+    // Left: the new one and those whose threads had not yet handed their result over.
+    EXPECT_LE(service->PendingCount(), AsyncBookService::kDownloadThreads + 1);
+}
+
+TEST_F(AsyncBookServiceTest, DownloadPolledPastTheLifetimeIsKeptUntilCollected) {
+    auth->CompleteAsync(Token());
+    ASSERT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
+    ASSERT_TRUE(source->WaitStarted(1));
+    clock->Advance(11s);
+    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStill);  // running: never dropped
+    source->Open();
+    ASSERT_TRUE(source->WaitFinished(1));
+    clock->Advance(9s);
+    EXPECT_EQ(Collect(u"EURUSD", 100), 1);  // last asked 9 s ago
+    EXPECT_EQ(source->started(), 1);
 }
 
 TEST_F(AsyncBookServiceTest, DestructionWaitsForARunningDownload) {

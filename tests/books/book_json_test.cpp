@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include "support/decimal_comma_locale.h"
+
 namespace morva {
 namespace {
 
@@ -190,6 +192,23 @@ TEST(BookJsonNumbers, ExponentNotationIsAccepted) {
     EXPECT_DOUBLE_EQ(book.price, 0.001);
     EXPECT_DOUBLE_EQ(book.bucketWidth, 0.0005);
     EXPECT_DOUBLE_EQ(book.buckets[0].shortCountPercent, -25.0);
+}
+
+// A host with a decimal-comma locale (or GTK setting one) must not cut prices to whole numbers.
+TEST(BookJsonNumbers, ReadTheSameWhateverTheProcesssLocale) {
+    const DecimalCommaLocale locale;
+    if (!locale) {
+        GTEST_SKIP() << "no decimal-comma locale installed";
+    }
+    Json json = ValidBook();
+    json["bucketWidth"] = " +0.00050";
+
+    const StrataBook book = ParseOrderBook(json);
+
+    EXPECT_EQ(book.price, 1.08350);
+    EXPECT_EQ(book.bucketWidth, 0.00050);
+    EXPECT_EQ(book.buckets[0].longCountPercent, 0.0123);
+    EXPECT_EQ(book.buckets[1].shortCountPercent, 0.25);
 }
 
 TEST(BookJsonNumbers, LettersOnlyAreInvalidArgumentInEveryNumericMember) {

@@ -356,6 +356,8 @@ TEST_F(HttpStrataClientTest, PremiumAsksForTheOrderBookAtNow) {
     EXPECT_EQ(requests[0].request.headers.at(u"Authorization"), u"Bearer t");
     EXPECT_EQ(requests[0].request.headers.size(), 8u);
     EXPECT_TRUE(requests[0].request.body.empty());
+    EXPECT_EQ(requests[0].request.maxResponseBytes, 32u << 20);
+    EXPECT_EQ(requests[0].request.timeLimit, std::chrono::seconds(120));
 }
 
 TEST_F(HttpStrataClientTest, PremiumTransportFailurePropagates) {

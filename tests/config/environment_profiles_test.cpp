@@ -23,6 +23,9 @@ TEST(EnvironmentProfiles, ServerNameSelectsTheEnvironmentByFullMatch) {
     EXPECT_EQ(Target(u"Broker-MORVA"), u"<none>") << "must match from the first character";
     EXPECT_EQ(Target(u"MORV"), u"<none>");
     EXPECT_EQ(Target(u""), u"<none>");
+    // std::wregex recursed once per character here and overflowed the stack.
+    EXPECT_EQ(Target(u"MORVA-" + std::u16string(1'000'000, u'x')), u"<none>")
+        << "longer than any server name";
 }
 
 TEST(EnvironmentProfiles, EnvironmentsShareOnlyTheConfigurationHost) {

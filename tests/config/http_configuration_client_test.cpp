@@ -82,6 +82,8 @@ TEST_F(HttpConfigurationClientTest, FetchesTheDocumentWithTheTimeAndOneAcceptHea
     EXPECT_EQ(requests[0].request.path, u"/media/documents/Metadata.json?time=1765000000");
     EXPECT_EQ(requests[0].request.headers, (HttpHeaders{{u"Accept", u"application/json"}}));
     EXPECT_TRUE(requests[0].request.body.empty());
+    EXPECT_EQ(requests[0].request.maxResponseBytes, 1u << 20);
+    EXPECT_EQ(requests[0].request.timeLimit, std::chrono::seconds(120));
 }
 
 TEST_F(HttpConfigurationClientTest, TimeQueryIsWholeSystemSecondsNotTheSteadyClock) {
@@ -233,6 +235,23 @@ TEST_F(HttpConfigurationClientTest, ServerConfigsComeInDocumentOrderAsUtf16) {
                                          {u"A-\u00FC\U0001F600.*", -5, u"Eastern Standard Time"}}));
 }
 
+struct NumberCase {
+    nlohmann::json value;
+    std::string outcome;  // the number read, or the failure's text
+};
+
+constexpr const char* kNotANumber = "[json.exception.type_error.302] type must be number, but is ";
+constexpr const char* kOverflow = "[json.exception.out_of_range.406] number overflow: ";
+
+template <class Read>
+std::string OutcomeOf(const Read& read) {
+    try {
+        return std::to_string(read());
+    } catch (const nlohmann::json::exception& error) {
+        return error.what();
+    }
+}
+
 TEST_F(HttpConfigurationClientTest, ServerOffsetsAreNumbersTruncatedToWholeHours) {
     const auto offsetOf = [&](const nlohmann::json& offset) {
         http_->Enqueue(MakeResponse(
@@ -242,21 +261,54 @@ TEST_F(HttpConfigurationClientTest, ServerOffsetsAreNumbersTruncatedToWholeHours
         clock_->Advance(61s);
         return client_.GetServerConfigs().at(0).utcOffset;
     };
-    EXPECT_EQ(offsetOf(2.9), 2);
-    EXPECT_EQ(offsetOf(-2.9), -2);
-    EXPECT_EQ(offsetOf(-5), -5);
-    try {
-        offsetOf("2");
-        FAIL() << "no exception";
-    } catch (const nlohmann::json::type_error& error) {
-        EXPECT_THAT(error.what(), HasSubstr("type must be number, but is string"));
+    const NumberCase cases[] = {
+        {2.9, "2"},
+        {-2.9, "-2"},
+        {-5, "-5"},
+        {2147483647, "2147483647"},
+        {-2147483648LL, "-2147483648"},
+        {"2", std::string(kNotANumber) + "string"},
+        {true, std::string(kNotANumber) + "boolean"},
+        {nullptr, std::string(kNotANumber) + "null"},
+        // A remote document must not wrap around nor reach undefined behaviour.
+        {4294967298LL, std::string(kOverflow) + "4294967298"},
+        {-2147483649LL, std::string(kOverflow) + "-2147483649"},
+        {1e300, std::string(kOverflow) + "1e+300"},
+    };
+    for (const NumberCase& c : cases) {
+        EXPECT_EQ(OutcomeOf([&] { return offsetOf(c.value); }), c.outcome) << c.value.dump();
     }
-    // A remote document must not reach undefined behaviour through a huge fraction.
-    try {
-        offsetOf(1e300);
-        FAIL() << "no exception";
-    } catch (const nlohmann::json::out_of_range& error) {
-        EXPECT_THAT(error.what(), HasSubstr("number overflow"));
+}
+
+TEST_F(HttpConfigurationClientTest, TheFilePortIsANumberThatFitsAPort) {
+    nlohmann::json port;
+    http_->SetResponder([&](const std::u16string&, const HttpRequest& request) {
+        if (request.host != u"config.example.test") {
+            return MakeResponse(200, "DLL");
+        }
+        return MakeResponse(
+            200, DocumentWith("source", {{"hostname", "h"}, {"port", port}, {"basePath", "/d"}}));
+    });
+    const auto portOf = [&](const nlohmann::json& value) {
+        port = value;
+        clock_->Advance(61s);
+        client_.DownloadDll(u"mt5");
+        return http_->Requests().back().request.port;
+    };
+    const NumberCase cases[] = {
+        {8443, "8443"},
+        {443.9, "443"},
+        {1, "1"},
+        {65535, "65535"},
+        {70000, std::string(kOverflow) + "70000"},
+        {65536, std::string(kOverflow) + "65536"},
+        {-1, std::string(kOverflow) + "-1"},
+        {1e300, std::string(kOverflow) + "1e+300"},
+        {true, std::string(kNotANumber) + "boolean"},
+        {"443", std::string(kNotANumber) + "string"},
+    };
+    for (const NumberCase& c : cases) {
+        EXPECT_EQ(OutcomeOf([&] { return portOf(c.value); }), c.outcome) << c.value.dump();
     }
 }
 
@@ -333,6 +385,8 @@ TEST_F(HttpConfigurationClientTest, DownloadsTheCurrentLibraryFromTheFileServer)
               u"/downloads/MORVA_Orderbook64_1.16.5.0.dll?time=1765000007");
     EXPECT_TRUE(requests[1].request.headers.empty());
     EXPECT_TRUE(requests[1].request.body.empty());
+    EXPECT_EQ(requests[1].request.maxResponseBytes, 64u << 20);
+    EXPECT_EQ(requests[1].request.timeLimit, std::chrono::seconds(120));
 }
 
 TEST_F(HttpConfigurationClientTest, DownloadsTheIndicatorForPlatformAndLanguage) {
@@ -346,6 +400,7 @@ TEST_F(HttpConfigurationClientTest, DownloadsTheIndicatorForPlatformAndLanguage)
     EXPECT_TRUE(client_.DownloadIndicator(u"mt5", u"en").empty());
     EXPECT_EQ(http_->Requests().at(2).request.path,
               u"/downloads/MORVA_Order_Book_EN_1.16.5.0.ex5?time=1765000000");
+    EXPECT_EQ(http_->Requests().at(2).request.maxResponseBytes, 64u << 20);
     EXPECT_EQ(http_->RequestCount(), 3u) << "the document is reused";
 }
 

@@ -6,7 +6,6 @@
 #include <exception>
 #include <future>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,11 +93,44 @@ TEST_F(ServerConfigProviderTest, NoMatchAndAnEmptyListNameTheServer) {
 TEST_F(ServerConfigProviderTest, AnInvalidPatternEndsTheCallEvenBeforeAMatch) {
     client_->SetServerConfigs({{u"Broker-(Live", 1, u"UTC"}, kAny});
     ServerConfigProvider provider(u"Broker-Live", client_);
-    EXPECT_THROW(provider.GetServerConfig(), std::regex_error);
+    EXPECT_EQ(ErrorText(provider),
+              "Malformed server name pattern (unmatched '(' at offset 7): Broker-(Live");
 
     // A bad pattern after the match is never compiled.
     client_->SetServerConfigs({kAny, {u"Broker-(Live", 1, u"UTC"}});
     EXPECT_EQ(provider.GetServerConfig(), kAny);
+}
+
+// The document is remote: no pattern in it may hang or crash the lookup.
+TEST_F(ServerConfigProviderTest, HostilePatternsCannotHoldUpTheLookup) {
+    const std::u16string nested = std::u16string(30'000, u'(') + std::u16string(30'000, u')');
+    const std::u16string backtracking = u"(.|.|.|.)*Z";
+    struct Case {
+        std::u16string pattern;
+        std::u16string name;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {backtracking, u"Broker-Live-Server-03", "<ok> Broker.*"},
+        {backtracking, u"Broker-Live-Server-0Z", "<ok> (.|.|.|.)*Z"},
+        {u"(a*)*b", u"Broker-" + std::u16string(240, u'a'), "<ok> Broker.*"},
+        {nested, u"Broker-Live",
+         "Unsupported server name pattern (longer than 1024 units): " + std::string(120, '(') +
+             "..."},
+        {u"Broker-(?=Live).*", u"Broker-Live",
+         "Unsupported server name pattern (lookahead at offset 7): Broker-(?=Live).*"},
+    };
+    for (const Case& c : cases) {
+        client_->SetServerConfigs({{c.pattern, 1, u"UTC"}, kAny});
+        std::string outcome;
+        try {
+            const ServerConfig config = ServerConfigProvider(c.name, client_).GetServerConfig();
+            outcome = "<ok> " + std::string(config.namePattern.begin(), config.namePattern.end());
+        } catch (const std::exception& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, c.outcome) << std::string(c.pattern.begin(), c.pattern.end());
+    }
 }
 
 TEST_F(ServerConfigProviderTest, NonAsciiNamesMatch) {

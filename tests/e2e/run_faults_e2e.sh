@@ -39,6 +39,9 @@ logs=("$logs_dir"/MORVA_Orderbook*.log)
 [ -f "${logs[0]}" ] || fail "no log file in $logs_dir"
 grep -qa 'Failed to get access token by refresh token: Get auth tokens by refresh token failed (HTTP 500): server_error (The token endpoint is failing on purpose)' "${logs[@]}" ||
     fail "the token endpoint's failure is not in the log"
+# The token endpoint that trickled: the renewal ended at the time limit, not with a token.
+grep -qa 'Failed to get access token by refresh token: Read HTTP response body timed out after 120 s' "${logs[@]}" ||
+    fail "the trickling token endpoint's failure is not in the log"
 check_no_token "${logs[@]}"
 
 # Only the library copy, the log files, the credential store (and the lock its writers take

@@ -3,18 +3,27 @@
 // libcurl. The broker's test CA must be trusted and the deployment host names must lead to it:
 // run inside scripts/sandbox.
 
+#ifdef _WIN32
+#include <windows.h>
+#include <wininet.h>
+#endif
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/morva_error.h"
+#include "config/deployment_settings.h"
+#include "e2e/broker_control.h"
 #include "http/http_client.h"
 #include "http/http_headers.h"
 #include "util/utf.h"
@@ -23,6 +32,7 @@ namespace morva {
 namespace {
 
 using testing::StartsWith;
+using namespace std::chrono_literals;
 
 std::string Environment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
@@ -95,6 +105,29 @@ std::string FailureOf(const std::u16string& method, const HttpRequest& request) 
         return error.what();
     }
     return "(no failure)";
+}
+
+// What the broker was asked, oldest first.
+BrokerControl& Broker() {
+    static BrokerControl control;
+    return control;
+}
+void ForgetRequests() {
+    Broker().Send("DELETE", "/requests");
+}
+nlohmann::json LoggedRequests() {
+    return nlohmann::json::parse(Broker().Send("GET", "/requests"));
+}
+bool HasHeader(const nlohmann::json& logged, std::u16string_view name) {
+    HttpHeaders sent;
+    for (const auto& [sentName, value] : logged.at("headers").items()) {
+        SetHeader(sent, Utf8ToUtf16(sentName), u"");
+    }
+    return sent.contains(name);
+}
+
+std::string PortSuffix() {
+    return TestPort() == 443 ? "" : ":" + std::to_string(TestPort());
 }
 
 TEST(HttpClientContract, ErrorStatusIsAnOrdinaryResponseWithItsBody) {
@@ -215,6 +248,111 @@ TEST(HttpClientContract, UntrustedCertificateFailsWithConnectionStep) {
     HttpRequest request = Request(u"/test/empty");
     request.port = static_cast<std::uint16_t>(std::stoi(port));
     EXPECT_THAT(FailureOf(u"GET", request), StartsWith(kConnectFailure));
+}
+
+// A book request carries a bearer token: a redirect elsewhere must not take it along.
+TEST(HttpClientContract, ARedirectIsReturnedAsItsStatusAndNotFollowed) {
+    const std::string elsewhere = Utf16ToUtf8(deployment::kProductionAuthHost);
+    ForgetRequests();
+    HttpHeaders headers;
+    SetHeader(headers, u"Authorization", u"Bearer not-for-elsewhere");
+    const HttpResponse response =
+        Client().Send(u"GET", Request(u"/test/redirect?host=" + Utf8ToUtf16(elsewhere), headers));
+
+    EXPECT_EQ(response.status, 302);
+    EXPECT_EQ(response.body, "moved");
+    const auto location = response.headers.find(std::u16string_view(u"Location"));
+    ASSERT_NE(location, response.headers.end());
+    EXPECT_EQ(Utf16ToUtf8(location->second),
+              "https://" + elsewhere + PortSuffix() + "/test/headers");
+    const nlohmann::json logged = LoggedRequests();
+    ASSERT_EQ(logged.size(), 1u) << logged.dump();
+    EXPECT_EQ(logged[0].at("host"), Utf16ToUtf8(TestHost()) + PortSuffix());
+}
+
+// Neither a cookie jar nor a cache: a server learns nothing from an earlier call, and nothing of
+// an answer stays in the user's profile.
+TEST(HttpClientContract, NothingOfAnAnswerIsKeptForLaterCalls) {
+    const std::u16string query =
+        u"?run=" +
+        Utf8ToUtf16(std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    ForgetRequests();
+    const HttpResponse cookie = Get(u"/test/cookie" + query);
+    EXPECT_EQ(cookie.status, 200);
+    EXPECT_TRUE(cookie.headers.contains(std::u16string_view(u"Set-Cookie")));
+    EXPECT_EQ(Get(u"/test/cookie" + query).status, 200);
+    EXPECT_EQ(Get(u"/test/headers" + query).status, 200);
+
+    const nlohmann::json logged = LoggedRequests();
+    ASSERT_EQ(logged.size(), 3u) << "every call reaches the server";
+    for (const auto& request : logged) {
+        EXPECT_FALSE(HasHeader(request, u"Cookie")) << request.dump();
+    }
+#ifdef _WIN32
+    const std::u16string url =
+        u"https://" + TestHost() + Utf8ToUtf16(PortSuffix()) + u"/test/headers" + query;
+    DWORD size = 0;
+    EXPECT_FALSE(
+        GetUrlCacheEntryInfoW(reinterpret_cast<const wchar_t*>(url.c_str()), nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "in the URL cache";
+#endif
+}
+
+// Texts from the terminal (account, server name) and from the network (a token type) end up in
+// headers: a line break there would add header lines of its own.
+TEST(HttpClientContract, ControlCharactersInAHeaderStopTheCallBeforeAnythingIsSent) {
+    ForgetRequests();
+    HttpHeaders injected;
+    SetHeader(injected, u"X-Indicator-Account", u"1001\r\nX-Injected: yes");
+    EXPECT_EQ(FailureOf(u"GET", Request(u"/test/headers", injected)),
+              "Invalid header value for X-Indicator-Account");
+    HttpHeaders badName;
+    SetHeader(badName, u"X-Bad\nName", u"1");
+    EXPECT_EQ(FailureOf(u"GET", Request(u"/test/headers", badName)),
+              "Invalid header name: X-Bad?Name");
+    EXPECT_TRUE(LoggedRequests().empty()) << LoggedRequests().dump();
+}
+
+HttpRequest Limited(std::u16string path, std::uint64_t maxResponseBytes) {
+    HttpRequest request = Request(std::move(path));
+    request.maxResponseBytes = maxResponseBytes;
+    return request;
+}
+
+TEST(HttpClientContract, ABodyAboveTheRequestsLimitFailsWhetherItsLengthWasAnnouncedOrNot) {
+    constexpr std::uint64_t kLimit = 1024 * 1024;
+    for (const char16_t* chunked : {u"", u"&chunked=1"}) {
+        SCOPED_TRACE(Utf16ToUtf8(chunked));
+        const HttpResponse atLimit = Client().Send(
+            u"GET", Limited(u"/test/bytes?size=1048576" + std::u16string(chunked), kLimit));
+        EXPECT_TRUE(SameBytes(atLimit.body, PatternBytes(kLimit)));
+        EXPECT_EQ(FailureOf(u"GET",
+                            Limited(u"/test/bytes?size=1048577" + std::u16string(chunked), kLimit)),
+                  "Read HTTP response body failed. Response too large: more than 1048576 bytes");
+    }
+    EXPECT_EQ(Get(u"/test/headers").body, "ok") << "the next call is not disturbed";
+}
+
+TEST(HttpClientContract, ABodyThatNeverEndsFailsAtTheLimit) {
+    EXPECT_EQ(FailureOf(u"GET", Limited(u"/test/endless", 4 * 1024 * 1024)),
+              "Read HTTP response body failed. Response too large: more than 4194304 bytes");
+}
+
+// Both servers stay under any stall detector: one answers late, the other sends a byte every
+// 200 ms. Only the time limit of the whole call ends them.
+TEST(HttpClientContract, TheTimeLimitCoversTheWaitForTheAnswerAndEveryRead) {
+    const std::pair<const char16_t*, const char*> cases[] = {
+        {u"/test/slow?ms=6000", "Send HTTP request timed out after 2 s"},
+        {u"/test/trickle?size=40&ms=8000", "Read HTTP response body timed out after 2 s"},
+    };
+    for (const auto& [path, failure] : cases) {
+        SCOPED_TRACE(failure);
+        HttpRequest request = Request(path);
+        request.timeLimit = 2s;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(FailureOf(u"GET", request), failure);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    }
 }
 
 // Runs kThreads threads of calls to /test/bytes on the one client; returns what went wrong, by

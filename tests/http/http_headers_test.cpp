@@ -1,6 +1,10 @@
 #include "http/http_headers.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "base/morva_error.h"
+#include "http/http_client.h"
 
 namespace morva {
 namespace {
@@ -63,6 +67,43 @@ TEST(HttpHeaders, DeclaredBodyLengthIsAPlainContentLengthOnly) {
     for (const char16_t* odd :
          {u"", u"-1", u"+5", u"12a", u"1 2", u"0x10", u"184467440737095516160"}) {
         EXPECT_EQ(DeclaredBodyLength({{u"Content-Length", odd}}), std::nullopt);
+    }
+}
+
+// Whatever the caller passes, the transport refuses it before it connects: nothing listens on
+// port 1, so a transport that went ahead would fail with its connection step instead.
+TEST(RequestChecks, ControlCharactersNeverReachTheWire) {
+    const auto client = CreatePlatformHttpClient();
+    const auto failure = [&](std::u16string name, std::u16string value, std::u16string path = u"/",
+                             std::u16string host = u"127.0.0.1") {
+        HttpRequest request;
+        request.host = std::move(host);
+        request.port = 1;
+        request.path = std::move(path);
+        request.headers.emplace(std::move(name), std::move(value));
+        try {
+            client->Send(u"GET", request);
+        } catch (const MorvaError& e) {
+            return std::string(e.what());
+        }
+        return std::string("(sent)");
+    };
+    for (const std::u16string& value :
+         {std::u16string(u"1001\r\nX-Injected: yes"), std::u16string(u"1\n"), std::u16string(u"\r"),
+          std::u16string(u"a\0b", 3), std::u16string(u"\x01"), std::u16string(u"\x7f")}) {
+        EXPECT_EQ(failure(u"X-Indicator-Account", value),
+                  "Invalid header value for X-Indicator-Account");
+    }
+    EXPECT_EQ(failure(u"X-A\r\nB", u"1"), "Invalid header name: X-A??B");
+    EXPECT_EQ(failure(u"X A:", u"1"), "Invalid header name: X?A:");
+    EXPECT_EQ(failure(u"", u"1"), "Invalid header name: ");
+    EXPECT_EQ(failure(u"X-A", u"1", u"/a\r\nX-Injected: yes"), "Invalid request path");
+    EXPECT_EQ(failure(u"X-A", u"1", u"/a b"), "Invalid request path");
+    EXPECT_EQ(failure(u"X-A", u"1", u"/", u"127.0.0.1\r\n"), "Invalid host name");
+    // A tab, non-ASCII text and an empty value are fine: the connection step is what fails.
+    for (const std::u16string& value :
+         {std::u16string(u"a\tb"), std::u16string(u"Gr\u00fc\u00dfe"), std::u16string()}) {
+        EXPECT_THAT(failure(u"X-A", value), testing::Not(testing::StartsWith("Invalid ")));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/decimal_comma_locale.h"
 namespace morva {
 namespace {
 
@@ -28,8 +29,10 @@ TEST(UriEncode, EncodesEverythingElseWithTwoUpperCaseHexDigits) {
               u"morva%3A%2F%2Flogin.morva.example%2Fcb");
 }
 
-TEST(UriEncode, NonAlphanumericWideCharactersKeepOnlyTheirLowByte) {
+TEST(UriEncode, NonAsciiCharactersKeepOnlyTheirLowByteWhateverTheLocale) {
     EXPECT_EQ(EncodeUriComponent(u"a\u2028b"), u"a%28b");
+    const DecimalCommaLocale locale;  // where one is installed: its letters are not ASCII's
+    EXPECT_EQ(EncodeUriComponent(u"Caf\u00e9"), u"Caf%E9");
 }
 
 TEST(UriEncode, EveryAsciiCharacterSurvivesARoundTrip) {

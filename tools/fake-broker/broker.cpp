@@ -147,11 +147,67 @@ void Broker::ReleaseHolds(bool closing) {
     holdReleased_.notify_all();
 }
 
-void Broker::Hold(int milliseconds) {
+bool Broker::Hold(int milliseconds) {
     std::unique_lock lock(holdMutex_);
     const std::uint64_t generation = holdGeneration_;
-    holdReleased_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [&] { return closing_ || holdGeneration_ != generation; });
+    return holdReleased_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                  [&] { return closing_ || holdGeneration_ != generation; });
+}
+
+void Broker::SendTrickle(httplib::Response& response, std::string body, const char* contentType,
+                         int totalMs) {
+    using Clock = std::chrono::steady_clock;
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    const auto start = std::make_shared<const Clock::time_point>(Clock::now());
+    const auto total = std::chrono::milliseconds(std::max(totalMs, 1));
+    response.set_content_provider(
+        shared->size(), contentType,
+        [this, shared, start, total](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            const auto size = static_cast<long double>(shared->size());
+            for (;;) {
+                const auto elapsed = Clock::now() - *start;
+                const auto due = static_cast<std::size_t>(std::min<long double>(
+                    size, size * static_cast<long double>(elapsed.count()) /
+                              static_cast<long double>(
+                                  std::chrono::duration_cast<Clock::duration>(total).count())));
+                if (due > offset) {
+                    return sink.write(shared->data() + offset, due - offset);
+                }
+                // Wakes a little after the next byte falls due; never busy.
+                const auto next = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    total * static_cast<long double>(offset + 1) / size - elapsed);
+                if (Hold(static_cast<int>(std::clamp<long long>(next.count() + 1, 1, 1000)))) {
+                    return false;
+                }
+            }
+        });
+}
+
+void Broker::SendEndless(httplib::Response& response, std::string head, std::string repeated) {
+    auto block = std::make_shared<std::string>();
+    while (block->size() < 64 * 1024) {
+        *block += repeated;
+    }
+    auto first = std::make_shared<const std::string>(std::move(head));
+    std::uint64_t generation = 0;
+    {
+        const std::lock_guard lock(holdMutex_);
+        generation = holdGeneration_;
+    }
+    response.set_chunked_content_provider(
+        kJson, [this, block, first, generation](std::size_t offset, httplib::DataSink& sink) {
+            {
+                // Ends like a held connection when the holds are released.
+                const std::lock_guard lock(holdMutex_);
+                if (closing_ || holdGeneration_ != generation) {
+                    return false;
+                }
+            }
+            if (offset == 0 && !sink.write(first->data(), first->size())) {
+                return false;
+            }
+            return sink.write(block->data(), block->size());
+        });
 }
 
 Broker::Fate Broker::DrawFate(const BooksScenario& books) {
@@ -309,11 +365,55 @@ void Broker::RegisterService(httplib::Server& server) {
                        SendErrorMessage(rs, 400, "size must be a count of bytes up to 256 MiB");
                        return;
                    }
-                   std::string body(static_cast<std::size_t>(*size), '\0');
-                   for (std::size_t i = 0; i < body.size(); ++i) {
-                       body[i] = static_cast<char>((i * 31 + 7) % 251);
+                   auto body = std::make_shared<std::string>(static_cast<std::size_t>(*size), '\0');
+                   for (std::size_t i = 0; i < body->size(); ++i) {
+                       (*body)[i] = static_cast<char>((i * 31 + 7) % 251);
                    }
-                   rs.set_content(body, kOctets);
+                   if (rq.get_param_value("chunked") != "1") {
+                       rs.set_content(*body, kOctets);
+                       return;
+                   }
+                   // No Content-Length: the client learns the size only at the end.
+                   rs.set_chunked_content_provider(
+                       kOctets, [body](std::size_t offset, httplib::DataSink& sink) {
+                           const std::size_t piece =
+                               std::min<std::size_t>(body->size() - offset, 64 * 1024);
+                           if (piece > 0 && !sink.write(body->data() + offset, piece)) {
+                               return false;
+                           }
+                           if (offset + piece == body->size()) {
+                               sink.done();
+                           }
+                           return true;
+                       });
+               }));
+    server.Get("/test/endless", Recorded([this](const httplib::Request&, httplib::Response& rs) {
+                   SendEndless(rs, "", "0123456789abcdef");
+               }));
+    server.Get("/test/trickle", Recorded([this](const httplib::Request& rq, httplib::Response& rs) {
+                   const auto size = ParseCount(rq.get_param_value("size"));
+                   const auto ms = ParseCount(rq.get_param_value("ms"));
+                   if (!size || *size == 0 || *size > kMaxBytes || !ms || *ms > kMaxSlowMs) {
+                       SendErrorMessage(rs, 400, "size must be 1 to 256 MiB, ms up to 60000");
+                       return;
+                   }
+                   SendTrickle(rs, std::string(static_cast<std::size_t>(*size), 't'), kOctets,
+                               static_cast<int>(*ms));
+               }));
+    server.Get("/test/redirect", Recorded([](const httplib::Request& rq, httplib::Response& rs) {
+                   const std::string host = rq.get_param_value("host");
+                   if (host.empty()) {
+                       SendErrorMessage(rs, 400, "host must name where to send the client");
+                       return;
+                   }
+                   const std::string port =
+                       rq.local_port == 443 ? "" : ":" + std::to_string(rq.local_port);
+                   rs.set_redirect("https://" + host + port + "/test/headers", 302);
+                   rs.set_content("moved", "text/plain");
+               }));
+    server.Get("/test/cookie", Recorded([](const httplib::Request&, httplib::Response& rs) {
+                   rs.set_header("Set-Cookie", "morva_probe=1; Path=/; Max-Age=600; Secure");
+                   rs.set_content("ok", "text/plain");
                }));
     server.Post("/test/echo", Recorded([](const httplib::Request& rq, httplib::Response& rs) {
                     rs.set_header("X-Received-Content-Type", rq.get_header_value("Content-Type"));
@@ -470,6 +570,16 @@ void Broker::ServeBook(const httplib::Request& request, httplib::Response& respo
         Dump(GenerateBook(*profile, kind, SnapshotTime(requested, Now()), entry.buckets));
     if (!fault) {
         response.set_content(body, kJson);
+        return;
+    }
+    if (fault == Fault::Trickle) {
+        SendTrickle(response, std::move(body), kJson, entry.trickleMs.value_or(kDefaultTrickleMs));
+        return;
+    }
+    if (fault == Fault::Endless) {
+        SendEndless(
+            response, body.substr(0, body.find("\"buckets\":[") + 11),
+            R"({"price":"1.00000","longCountPercent":"0.0000","shortCountPercent":"0.0000"},)");
         return;
     }
     if (fault == Fault::InvalidUtf8) {
@@ -731,6 +841,10 @@ void Broker::ServeToken(const httplib::Request& request, httplib::Response& resp
     }
     response.set_header("Cache-Control", "no-store");
     response.set_header("Pragma", "no-cache");
+    if (scenario.auth.tokenTrickleMs > 0) {
+        SendTrickle(response, Dump(tokens), kJson, scenario.auth.tokenTrickleMs);
+        return;
+    }
     SendJson(response, 200, tokens);
 }
 

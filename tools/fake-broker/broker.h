@@ -74,9 +74,15 @@ class Broker {
         std::optional<int> status;
     };
     Fate DrawFate(const BooksScenario& books);
-    void Hold(int milliseconds);
+    // Waits, unless the holds are released first; true when they were.
+    bool Hold(int milliseconds);
     void SendFaultyBody(const httplib::Request& request, httplib::Response& response,
                         std::string body, Fault fault, int holdMs);
+    // The whole body promised by Content-Length, sent evenly over `totalMs`.
+    void SendTrickle(httplib::Response& response, std::string body, const char* contentType,
+                     int totalMs);
+    // `head`, then `repeated` again and again until the client or the broker hangs up.
+    void SendEndless(httplib::Response& response, std::string head, std::string repeated);
 
     void ServeBook(const httplib::Request& request, httplib::Response& response);
     void ServeAuthorize(const httplib::Request& request, httplib::Response& response);

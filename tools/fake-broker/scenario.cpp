@@ -121,7 +121,7 @@ void ReadStatus(const ObjectReader& reader, std::string_view name, std::optional
 InstrumentScenario ParseInstrument(const json& value, const std::string& path) {
     const ObjectReader reader(value, path);
     reader.AllowOnly({"missing", "missingStatus", "status", "body", "latencyMs", "premium", "price",
-                      "bucketWidth", "decimals", "fault", "holdMs", "buckets"});
+                      "bucketWidth", "decimals", "fault", "holdMs", "trickleMs", "buckets"});
     InstrumentScenario out;
     reader.Read("missing", out.missing);
     ReadStatus(reader, "missingStatus", out.missingStatus);
@@ -138,11 +138,12 @@ InstrumentScenario ParseInstrument(const json& value, const std::string& path) {
         out.fault = ParseFault(*fault);
         if (!out.fault) {
             ObjectReader::Fail(reader.Path("fault"),
-                               "must be \"reset\", \"stall\", \"noAnswer\", \"truncate\" or "
-                               "\"invalidUtf8\"");
+                               "must be \"reset\", \"stall\", \"noAnswer\", \"truncate\", "
+                               "\"invalidUtf8\", \"trickle\" or \"endless\"");
         }
     }
     reader.Read("holdMs", out.holdMs, 0, kMaxHoldMs);
+    reader.Read("trickleMs", out.trickleMs, 1, kMaxHoldMs);
     reader.Read("buckets", out.buckets, 1, kMaxBuckets);
     if (out.price && *out.price <= 0.0) {
         ObjectReader::Fail(reader.Path("price"), "must be positive");
@@ -202,7 +203,7 @@ AuthScenario ParseAuth(const json& value) {
     const ObjectReader reader(value, "auth");
     reader.AllowOnly({"checkTokens", "authorizeMode", "authorizeError", "authorizeErrorDescription",
                       "tokenFailure", "tokenLifetime", "rotateRefreshTokens", "algorithm",
-                      "subject", "privileges", "latencyMs"});
+                      "subject", "privileges", "latencyMs", "tokenTrickleMs"});
     AuthScenario out;
     reader.Read("checkTokens", out.checkTokens);
     std::string mode(AuthorizeModeName(out.authorizeMode));
@@ -238,6 +239,7 @@ AuthScenario ParseAuth(const json& value) {
         out.privileges = *privileges;
     }
     reader.Read("latencyMs", out.latencyMs, 0, kMaxLatencyMs);
+    reader.Read("tokenTrickleMs", out.tokenTrickleMs, 0, kMaxHoldMs);
     return out;
 }
 
@@ -306,6 +308,8 @@ constexpr std::pair<Fault, std::string_view> kFaultNames[] = {
     {Fault::NoAnswer, "noAnswer"},
     {Fault::Truncate, "truncate"},
     {Fault::InvalidUtf8, "invalidUtf8"},
+    {Fault::Trickle, "trickle"},
+    {Fault::Endless, "endless"},
 };
 
 }  // namespace
@@ -377,6 +381,7 @@ json ScenarioToJson(const Scenario& scenario) {
             item["fault"] = FaultName(*entry.fault);
         }
         put("holdMs", entry.holdMs);
+        put("trickleMs", entry.trickleMs);
         put("buckets", entry.buckets);
         instruments[name] = std::move(item);
     }
@@ -446,7 +451,8 @@ json ScenarioToJson(const Scenario& scenario) {
           {"algorithm", JwtAlgorithmName(auth.algorithm)},
           {"subject", auth.subject},
           {"privileges", auth.privileges},
-          {"latencyMs", auth.latencyMs}}},
+          {"latencyMs", auth.latencyMs},
+          {"tokenTrickleMs", auth.tokenTrickleMs}}},
         {"metadata", std::move(metadataJson)},
     };
 }

@@ -19,11 +19,13 @@ class ScenarioError : public std::runtime_error {
 };
 
 // What goes wrong on the wire for a book request: the connection reset mid-body, the body held
-// back mid-way, no answer at all, a body shorter than its Content-Length, or texts that are not
-// UTF-8.
-enum class Fault { Reset, Stall, NoAnswer, Truncate, InvalidUtf8 };
+// back mid-way, no answer at all, a body shorter than its Content-Length, texts that are not
+// UTF-8, a body that trickles out too slowly to end in time, or one that never ends.
+enum class Fault { Reset, Stall, NoAnswer, Truncate, InvalidUtf8, Trickle, Endless };
 
 inline constexpr int kDefaultHoldMs = 90'000;
+// Longer than a client's two-minute limit, yet short enough that a client without one still ends.
+inline constexpr int kDefaultTrickleMs = 135'000;
 
 struct InstrumentScenario {
     bool missing = false;
@@ -37,8 +39,9 @@ struct InstrumentScenario {
     std::optional<double> bucketWidth;
     std::optional<int> decimals;
     std::optional<Fault> fault;
-    std::optional<int> holdMs;   // how long "stall" and "noAnswer" keep the connection silent
-    std::optional<int> buckets;  // bucket count of both kinds of book, for very large books
+    std::optional<int> holdMs;     // how long "stall" and "noAnswer" keep the connection silent
+    std::optional<int> trickleMs;  // how long "trickle" takes over the whole body
+    std::optional<int> buckets;    // bucket count of both kinds of book, for very large books
 };
 
 struct BooksScenario {
@@ -74,6 +77,7 @@ struct AuthScenario {
     nlohmann::json privileges = {{"live", {{"canAccessPremium", 0}}},
                                  {"demo", {{"canAccessPremium", 1}}}};
     int latencyMs = 0;
+    int tokenTrickleMs = 0;  // token answers spread over this long; 0 sends them at once
 };
 
 struct FileOverride {

@@ -58,7 +58,9 @@ TEST(ScenarioParsing, ReadsFaultsAndLoadChoices) {
         "books": {"latencyJitterMs": 40, "faultRate": 0.02, "seed": 7, "instruments": {
             "A_B": {"fault": "reset"}, "C_D": {"fault": "stall", "holdMs": 5000},
             "E_F": {"fault": "noAnswer"}, "G_H": {"fault": "truncate"},
-            "I_J": {"fault": "invalidUtf8", "status": 500}, "K_L": {"price": 2, "buckets": 110000}}},
+            "I_J": {"fault": "invalidUtf8", "status": 500}, "K_L": {"price": 2, "buckets": 110000},
+            "M_N": {"fault": "trickle", "trickleMs": 9000}, "O_P": {"fault": "endless"}}},
+        "auth": {"tokenTrickleMs": 4000},
         "metadata": {"rawDocument": {"status": 200, "base64": "eyJ2ZXJzaW9u/w=="}}})"));
     const auto& instruments = scenario.books.instruments;
     EXPECT_EQ(scenario.books.latencyJitterMs, 40);
@@ -71,6 +73,10 @@ TEST(ScenarioParsing, ReadsFaultsAndLoadChoices) {
     EXPECT_EQ(instruments.at("G_H").fault, Fault::Truncate);
     EXPECT_EQ(instruments.at("I_J").fault, Fault::InvalidUtf8);
     EXPECT_EQ(instruments.at("K_L").buckets, 110000);
+    EXPECT_EQ(instruments.at("M_N").fault, Fault::Trickle);
+    EXPECT_EQ(instruments.at("M_N").trickleMs, 9000);
+    EXPECT_EQ(instruments.at("O_P").fault, Fault::Endless);
+    EXPECT_EQ(scenario.auth.tokenTrickleMs, 4000);
     ASSERT_TRUE(scenario.metadata.rawDocument.has_value());
     EXPECT_EQ(scenario.metadata.rawDocument->content, "{\"version\xff");
 }
@@ -103,14 +109,18 @@ TEST(ScenarioParsing, RejectsUnknownMembersAndWrongTypesNamingThePlace) {
               std::string::npos);
     EXPECT_NE(message(R"({"metadata": {"rawDocument": 3}})").find("metadata.rawDocument"),
               std::string::npos);
+    EXPECT_NE(message(R"({"auth": {"tokenTrickleMs": -1}})").find("auth.tokenTrickleMs"),
+              std::string::npos);
 }
 
 TEST(ScenarioParsing, NormalisedFormParsesBackToTheSameScenario) {
     const json original = json::parse(R"({
         "books": {"latencyMs": 10, "faultRate": 0.5, "seed": 3, "latencyJitterMs": 9,
                   "instruments": {"EUR_USD": {"status": 429},
-                                  "GBP_USD": {"fault": "stall", "holdMs": 10, "buckets": 3}}},
-        "auth": {"tokenFailure": {"status": 500, "body": "<html>"}, "subject": "s"},
+                                  "GBP_USD": {"fault": "stall", "holdMs": 10, "buckets": 3},
+                                  "NZD_USD": {"fault": "trickle", "trickleMs": 20}}},
+        "auth": {"tokenFailure": {"status": 500, "body": "<html>"}, "subject": "s",
+                 "tokenTrickleMs": 5},
         "metadata": {"files": {"x.ex5": {"base64": "AAEC"}}, "servers": [],
                      "rawDocument": "not json"}})");
     const json normalised = ScenarioToJson(ParseScenario(original));
