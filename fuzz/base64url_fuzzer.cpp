@@ -1,4 +1,4 @@
-// One Base64url segment of a token.
+// One Base64url segment of a token; and the input's bytes encoded, which decode back to them.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     } catch (const morva::MorvaError&) {
+    }
+    if (size > 0 && morva::DecodeBase64Url(morva::EncodeBase64Url(encoded)) != encoded) {
+        __builtin_trap();
     }
     return 0;
 }

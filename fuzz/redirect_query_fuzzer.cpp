@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::invalid_argument&) {
     }
     try {
-        morva::ReadAuthorizationCode(url);
-    } catch (const morva::MorvaError&) {  // the server's error, or a malformed escape
+        morva::ReadAuthorizationCode(url, "state");
+    } catch (const morva::MorvaError&) {  // a wrong state, the server's error, a malformed escape
     } catch (const std::invalid_argument&) {
     }
     return 0;

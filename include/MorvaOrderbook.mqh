@@ -13,8 +13,15 @@
 //| Nothing blocks: InitDLL, InitCreds, the book requests,            |
 //| CheckPremium, CheckForUpdates and UpdateIndicator start their     |
 //| work in the background and are called again (from OnTimer or the |
-//| next OnCalculate) until they answer. See the README section       |
-//| "Using the library from an indicator".                            |
+//| next OnCalculate) until they answer. Call InitDLL only until its  |
+//| buffer comes back empty (again after OnInit, when the account     |
+//| changes), then the other functions: a repeated InitDLL fetches    |
+//| the server list again and answers "Waiting for server             |
+//| configuration" meanwhile. A failed sign-in ends in "(next         |
+//| sign-in attempt in N s)": the next call after that opens the      |
+//| window again (5 minutes after it was closed, 30 s after other     |
+//| failures).                                                        |
+//| See the README section "Using the library from an indicator".     |
 //+------------------------------------------------------------------+
 #define MORVA_TEXT_SIZE 180
 

@@ -65,6 +65,27 @@ void Decode(std::string_view text, std::string& out) {
 
 }  // namespace
 
+std::string EncodeBase64Url(std::string_view bytes) {
+    constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    out.reserve((bytes.size() * 4 + 2) / 3);
+    std::uint32_t bits = 0;
+    int bitCount = 0;
+    for (const char c : bytes) {
+        bits = (bits << 8) | static_cast<unsigned char>(c);
+        bitCount += 8;
+        while (bitCount >= 6) {
+            bitCount -= 6;
+            out += kAlphabet[(bits >> bitCount) & 0x3F];
+        }
+    }
+    if (bitCount > 0) {
+        out += kAlphabet[(bits << (6 - bitCount)) & 0x3F];
+    }
+    return out;
+}
+
 std::string DecodeBase64Url(std::string_view encoded) {
     std::string standard(encoded);
     for (char& c : standard) {

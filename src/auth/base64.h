@@ -10,4 +10,7 @@ namespace morva {
 // for an empty segment.
 std::string DecodeBase64Url(std::string_view encoded);
 
+// Base64url without padding (RFC 4648, section 5), as token segments and PKCE write it.
+std::string EncodeBase64Url(std::string_view bytes);
+
 }  // namespace morva

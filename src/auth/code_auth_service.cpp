@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -16,6 +17,41 @@ namespace {
 
 // A token this close to its expiry is renewed rather than handed out.
 constexpr std::chrono::seconds kExpiryMargin{30};
+
+class WindowClosedError : public MorvaError {
+  public:
+    using MorvaError::MorvaError;
+};
+
+// A failed authorization as it is kept: its text and when the next one may start.
+class AuthorizationFailedError : public MorvaError {
+  public:
+    AuthorizationFailedError(const char* text, std::chrono::steady_clock::time_point retryAt)
+        : MorvaError("%s", text), retryAt_(retryAt) {}
+
+    std::chrono::steady_clock::time_point retryAt() const noexcept { return retryAt_; }
+
+  private:
+    std::chrono::steady_clock::time_point retryAt_;
+};
+
+std::exception_ptr KeptFailure(const std::exception& failure,
+                               std::chrono::steady_clock::time_point now) {
+    const bool closed = dynamic_cast<const WindowClosedError*>(&failure) != nullptr;
+    const auto pause =
+        closed ? CodeAuthService::kPauseAfterClosedWindow : CodeAuthService::kPauseAfterFailure;
+    return std::make_exception_ptr(AuthorizationFailedError(failure.what(), now + pause));
+}
+
+// What the callers get while the pause lasts: the failure, and when it ends.
+std::shared_future<AccessToken> PausedFailure(const MorvaError& failure,
+                                              std::chrono::steady_clock::duration left) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+    std::promise<AccessToken> result;
+    result.set_exception(std::make_exception_ptr(MorvaError(
+        "%s (next sign-in attempt in %lld s)", failure.what(), static_cast<long long>(seconds))));
+    return result.get_future().share();
+}
 
 }  // namespace
 
@@ -55,30 +91,39 @@ std::shared_future<AccessToken> CodeAuthService::GetAccessTokenAsync() {
                 MORVA_LOG_DEBUG("Cached access token expired, reauthorizing...");
                 StartAuthorization();
             }
-        } catch (const std::exception& e) {
-            // Kept for the life of the service: a failed sign-in is not retried on its own.
+        } catch (const AuthorizationFailedError& e) {
             MORVA_LOG_ERROR("Authorization failed: {}", e.what());
+            const auto now = clock_->SteadyNow();
+            if (now < e.retryAt()) {
+                return PausedFailure(e, e.retryAt() - now);
+            }
+            MORVA_LOG_INFO("Starting authorization again");
+            StartAuthorization();
         }
     }
     return authorization_;
 }
 
 void CodeAuthService::StartAuthorization() {
-    std::promise<AccessToken> result;
-    authorization_ = result.get_future().share();
+    // Shared with the thread, so that a thread that never starts can still fail it.
+    const auto result = std::make_shared<std::promise<AccessToken>>();
+    authorization_ = result->get_future().share();
     // Detached: the thread owns its share of the service and nobody ever waits to join it.
     try {
-        std::thread([self = shared_from_this(), result = std::move(result)]() mutable {
+        std::thread([self = shared_from_this(), result] {
             try {
-                result.set_value(self->GetAccessToken());
+                result->set_value(self->GetAccessToken());
+            } catch (const std::exception& e) {
+                result->set_exception(KeptFailure(e, self->clock_->SteadyNow()));
             } catch (...) {
-                result.set_exception(std::current_exception());
+                result->set_exception(
+                    KeptFailure(MorvaError("Unknown error"), self->clock_->SteadyNow()));
             }
         }).detach();
     } catch (const std::system_error& e) {
-        // The promise went down with the thread that never started: the future reports a broken
-        // promise, which is kept like any other failed authorization.
         MORVA_LOG_ERROR("Could not start authorization: {}", e.what());
+        result->set_exception(KeptFailure(MorvaError("Could not start authorization: %s", e.what()),
+                                          clock_->SteadyNow()));
     }
 }
 
@@ -114,21 +159,27 @@ std::optional<AccessToken> CodeAuthService::TryGetAccessTokenFromRefreshToken(
         MORVA_LOG_INFO("Successfully received access token using refresh token");
         TrySaveRefreshToken(tokens);
         return tokens.accessToken;
-    } catch (const std::exception& e) {
+    } catch (const GrantRefusedError& e) {
         MORVA_LOG_WARN("Failed to get access token by refresh token: {}", e.what());
         return std::nullopt;
+    } catch (const std::exception& e) {
+        // Nothing says the token is bad: kept, and tried again after the pause.
+        MORVA_LOG_WARN("Failed to get access token by refresh token: {}", e.what());
+        throw;
     }
 }
 
 AccessToken CodeAuthService::GetAccessTokenByCode() {
     MORVA_LOG_DEBUG("Starting code authorization");
-    const std::u16string code = codeProvider_->GetAuthCode(config_);
+    // Fresh for every sign-in: a state or verifier used twice would prove nothing.
+    const AuthorizationRequest request = AuthorizationRequest::Create();
+    const std::u16string code = codeProvider_->GetAuthCode(config_, request);
     if (code.empty()) {
-        throw MorvaError(
+        throw WindowClosedError(
             "Authorization code not received. Window closed without successful sign-in.");
     }
-    const AuthTokens tokens =
-        authClient_->GetAuthTokensByCode(Utf16ToUtf8(config_.redirectUri), Utf16ToUtf8(code));
+    const AuthTokens tokens = authClient_->GetAuthTokensByCode(
+        Utf16ToUtf8(config_.redirectUri), Utf16ToUtf8(code), request.codeVerifier);
     MORVA_LOG_INFO("Successfully received access token using auth code");
     TrySaveRefreshToken(tokens);
     return tokens.accessToken;

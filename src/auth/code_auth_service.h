@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,12 @@ namespace morva {
 // Hands out access tokens: the cached one while it is valid, else one from the stored refresh
 // token, else one from an interactive sign-in. Every refresh token received is stored, so the
 // next run of the terminal signs in silently.
+//
+// A failed authorization is handed out, with the time left until the next attempt, for a pause;
+// the first call after it starts a new one. The pause is long after the user closed the window
+// (the window does not chase someone who dismissed it) and short after any other failure (a
+// network drop, a 5xx, a timeout). Only the endpoint's refusal of the stored refresh token, or no
+// stored token, opens the window: a renewal that merely failed keeps the token for the next try.
 //
 // An authorization runs on a thread of its own that keeps the service alive until it ends, so
 // destroying the service never waits for a sign-in window: the library may be unloaded (under the
@@ -39,11 +46,15 @@ class CodeAuthService final : public AuthService,
                     std::shared_ptr<CredentialStore> credentials,
                     std::shared_ptr<const Clock> clock);
 
+    static constexpr std::chrono::seconds kPauseAfterFailure{30};
+    static constexpr std::chrono::seconds kPauseAfterClosedWindow{300};
+
     AccessToken GetAccessToken() override;
     std::shared_future<AccessToken> GetAccessTokenAsync() override;
 
   private:
     std::optional<std::u16string> TryLoadRefreshToken();
+    // Empty when the endpoint refused the token; any other failure throws.
     std::optional<AccessToken> TryGetAccessTokenFromRefreshToken(
         const std::u16string& refreshToken);
     AccessToken GetAccessTokenByCode();

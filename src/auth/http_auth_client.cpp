@@ -62,6 +62,10 @@ bool HoldsTokenMember(const std::string& text, const Json& body) {
     return false;
 }
 
+bool IsRefusal(std::int32_t status) {
+    return status == 400 || status == 401 || status == 403;
+}
+
 }  // namespace
 
 void CheckTokenResponse(const char* operation, const HttpResponse& response) {
@@ -76,6 +80,9 @@ void CheckTokenResponse(const char* operation, const HttpResponse& response) {
     }
     if (HoldsTokenMember(response.body, body)) {
         // The reason is logged on every poll and shown to the user: no token may ride along.
+        if (IsRefusal(response.status)) {
+            throw GrantRefusedError("%s failed (HTTP %d)", operation, response.status);
+        }
         throw MorvaError("%s failed (HTTP %d)", operation, response.status);
     }
     std::string reason = response.body;
@@ -89,6 +96,9 @@ void CheckTokenResponse(const char* operation, const HttpResponse& response) {
     } catch (const std::exception&) {
         // Members that are not text: the body says it best as it stands.
         reason = response.body;
+    }
+    if (IsRefusal(response.status)) {
+        throw GrantRefusedError("%s failed (HTTP %d): %s", operation, response.status, reason);
     }
     throw MorvaError("%s failed (HTTP %d): %s", operation, response.status, reason);
 }
@@ -148,11 +158,13 @@ std::string SerializeBody(const nlohmann::json& body) {
 }  // namespace
 
 AuthTokens HttpAuthClient::GetAuthTokensByCode(const std::string& redirectUri,
-                                               const std::string& code) {
+                                               const std::string& code,
+                                               const std::string& codeVerifier) {
     const Grant grant{"Get auth tokens by code", "Failed to parse auth tokens received by code: %s",
                       std::nullopt};
     return RequestTokens(grant, SerializeBody({{"client_id", clientId_},
                                                {"code", code},
+                                               {"code_verifier", codeVerifier},
                                                {"grant_type", "authorization_code"},
                                                {"redirect_uri", redirectUri}}));
 }

@@ -17,7 +17,7 @@ namespace auth_detail {
 // Returns for status 200; otherwise throws "<operation> failed (HTTP <status>): <reason>", the
 // reason being the body's "error" (with " (<error_description>)") or else the whole body. A body
 // that names access_token, refresh_token or id_token anywhere is never quoted: the text ends
-// after the status.
+// after the status. 400, 401 and 403 throw GrantRefusedError, every other status MorvaError.
 void CheckTokenResponse(const char* operation, const HttpResponse& response);
 
 // Reads a 200 token response. expiresAt counts from `requestInstant`; a response without
@@ -36,8 +36,8 @@ class HttpAuthClient final : public AuthClient {
     HttpAuthClient(std::u16string host, std::string clientId, std::shared_ptr<HttpClient> http,
                    std::shared_ptr<const Clock> clock = RealClock());
 
-    AuthTokens GetAuthTokensByCode(const std::string& redirectUri,
-                                   const std::string& code) override;
+    AuthTokens GetAuthTokensByCode(const std::string& redirectUri, const std::string& code,
+                                   const std::string& codeVerifier) override;
     AuthTokens GetAuthTokensByRefreshToken(const std::string& refreshToken) override;
     AuthTokens GetAuthTokensBySecret(const std::string& audience,
                                      const std::string& clientSecret) override;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,17 @@ class SignInNavigation {
     ~SignInNavigation() = default;
 };
 
+// A page's request for a window of its own: a link with target=_blank, window.open.
+class SignInNewWindow {
+  public:
+    virtual SignInStatus GetUri(std::u16string& uri) = 0;
+    // No window is opened for it.
+    virtual SignInStatus Refuse() = 0;
+
+  protected:
+    ~SignInNewWindow() = default;
+};
+
 // The browser control, once it exists.
 class SignInBrowser {
   public:
@@ -47,6 +59,9 @@ class SignInBrowser {
     // From now on the browser reports source changes and navigation starts to its events.
     virtual SignInStatus SubscribeSourceChanged() = 0;
     virtual SignInStatus SubscribeNavigationStarting() = 0;
+    // From now on the browser reports a page's requests for new windows to its events, and opens
+    // none that is refused there.
+    virtual SignInStatus SubscribeNewWindowRequested() = 0;
     virtual SignInStatus Navigate(const std::u16string& url) = 0;
     virtual SignInStatus NavigateToString(const std::u16string& html) = 0;
     // Tears the control down; no event follows.
@@ -64,6 +79,7 @@ class SignInEvents {
         SignInStatus status, std::unique_ptr<SignInBrowser> browser) = 0;
     virtual SignInStatus OnWebViewSourceChanged() = 0;
     virtual SignInStatus OnNavigationStarting(SignInNavigation& navigation) = 0;
+    virtual SignInStatus OnNewWindowRequested(SignInNewWindow& request) = 0;
     // A failure in a platform's own part of a callback.
     virtual SignInStatus OnCallbackFailed(std::exception_ptr failure) = 0;
     // The window's client area changed size.
@@ -76,9 +92,11 @@ class SignInEvents {
 // Makes browser controls inside a platform window (an HWND, a GtkWindow*).
 class SignInBrowserFactory {
   public:
-    // Starts making a browser control in `window`; OnCreateWebViewControllerCompleted follows
-    // later, from inside the window's loop. Throws MorvaError when it cannot even start.
-    virtual void Start(void* window, SignInEvents& events) = 0;
+    // Starts making a browser control in `window` that keeps its profile in `dataFolder`, the
+    // sign-in's own; OnCreateWebViewControllerCompleted follows later, from inside the window's
+    // loop. Throws MorvaError when it cannot even start.
+    virtual void Start(void* window, const std::filesystem::path& dataFolder,
+                       SignInEvents& events) = 0;
     virtual ~SignInBrowserFactory() = default;
 };
 

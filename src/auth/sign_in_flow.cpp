@@ -6,12 +6,15 @@
 
 namespace morva {
 
-std::u16string BuildAuthorizeUrl(const AuthConfig& config) {
+std::u16string BuildAuthorizeUrl(const AuthConfig& config, const AuthorizationRequest& request) {
     std::u16string url = u"https://" + config.authHost + u"/authorize";
     url += u"?response_type=code";
     url += u"&client_id=" + EncodeUriComponent(Utf8ToUtf16(config.clientId));
     url += u"&redirect_uri=" + EncodeUriComponent(config.redirectUri);
     url += u"&scope=" + EncodeUriComponent(u"openid offline_access");
+    url += u"&state=" + EncodeUriComponent(Utf8ToUtf16(request.state));
+    url += u"&code_challenge=" + EncodeUriComponent(Utf8ToUtf16(request.codeChallenge));
+    url += u"&code_challenge_method=S256";
     return url;
 }
 
@@ -19,8 +22,14 @@ bool IsRedirect(std::u16string_view uri, std::u16string_view redirectUri) {
     return uri.substr(0, redirectUri.size()) == redirectUri;
 }
 
-std::u16string ReadAuthorizationCode(std::u16string_view redirect) {
+std::u16string ReadAuthorizationCode(std::u16string_view redirect,
+                                     const std::string& expectedState) {
     const QueryMap query = ParseQueryParameters(redirect);
+    const auto state = query.find(u"state");
+    if (expectedState.empty() || state == query.end() ||
+        state->second != Utf8ToUtf16(expectedState)) {
+        throw MorvaError("Authorization refused: the sign-in page answered with a wrong state");
+    }
     if (const auto error = query.find(u"error"); error != query.end()) {
         const auto description = query.find(u"error_description");
         throw MorvaError(
@@ -31,11 +40,9 @@ std::u16string ReadAuthorizationCode(std::u16string_view redirect) {
     return code != query.end() ? code->second : std::u16string();
 }
 
-std::filesystem::path SignInDataFolder(std::chrono::system_clock::time_point now) {
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-    return std::filesystem::temp_directory_path() /
-           ("MORVA_Orderbook_WebView_" + std::to_string(seconds));
+bool FollowsNewWindow(std::u16string_view uri, std::u16string_view redirectUri) {
+    return IsRedirect(uri, redirectUri) || uri.starts_with(u"https://") ||
+           uri.starts_with(u"http://");
 }
 
 }  // namespace morva

@@ -27,7 +27,8 @@ WindowAuthCodeProvider::Impl::~Impl() {
     CloseBrowserAndWindow();
 }
 
-std::u16string WindowAuthCodeProvider::Impl::GetAuthCode(const AuthConfig& config) {
+std::u16string WindowAuthCodeProvider::Impl::GetAuthCode(const AuthConfig& config,
+                                                         const AuthorizationRequest& request) {
     if (open_.exchange(true)) {
         throw MorvaError("Auth window already opened");
     }
@@ -39,6 +40,7 @@ std::u16string WindowAuthCodeProvider::Impl::GetAuthCode(const AuthConfig& confi
     code_.clear();
     error_ = nullptr;
     config_ = config;
+    request_ = request;
 
     try {
         window_->Open(*this);
@@ -90,7 +92,9 @@ SignInStatus WindowAuthCodeProvider::Impl::OnCreateWebViewControllerCompleted(
         MORVA_LOG_DEBUG("Successfully configured WebView");
         Check(browser_->SubscribeSourceChanged(), "Subscribe to WebView source change");
         Check(browser_->SubscribeNavigationStarting(), "Subscribe to WebView navigation");
-        Check(browser_->Navigate(BuildAuthorizeUrl(config_)), "Navigate to authorize page");
+        Check(browser_->SubscribeNewWindowRequested(), "Subscribe to WebView new windows");
+        Check(browser_->Navigate(BuildAuthorizeUrl(config_, request_)),
+              "Navigate to authorize page");
     });
 }
 
@@ -116,11 +120,26 @@ SignInStatus WindowAuthCodeProvider::Impl::OnNavigationStarting(SignInNavigation
         }
         MORVA_LOG_INFO("Completed interactive authorization");
         Check(navigation.Cancel(), "Cancel WebView loading the final redirect URL");
+        // Before the completion page: a refused redirect completed nothing.
+        code_ = ReadAuthorizationCode(uri, request_.state);
         Check(browser_->NavigateToString(std::u16string(kCompletionPage)),
               "Navigate WebView to string with completion information");
-        code_ = ReadAuthorizationCode(uri);
         MORVA_LOG_DEBUG("Automatically closing authorization window");
         window_->PostClose();
+    });
+}
+
+SignInStatus WindowAuthCodeProvider::Impl::OnNewWindowRequested(SignInNewWindow& request) {
+    return Guarded([&] {
+        // A window of its own would be a browser whose navigations nobody watches.
+        Check(request.Refuse(), "Refuse WebView new window");
+        std::u16string uri;
+        Check(request.GetUri(uri), "Get WebView new window URI");
+        if (!FollowsNewWindow(uri, config_.redirectUri)) {
+            MORVA_LOG_WARN("Refused a new window for a page that is not on the web");
+            return;
+        }
+        Check(browser_->Navigate(uri), "Navigate WebView to the page of a new window");
     });
 }
 

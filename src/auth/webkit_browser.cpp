@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +50,26 @@ class WebKitNavigation final : public SignInNavigation {
     bool cancelled_ = false;
 };
 
+// A new window WebKit asks "create" for: it makes none unless the handler returns a view, which
+// the browser never does.
+class WebKitNewWindow final : public SignInNewWindow {
+  public:
+    explicit WebKitNewWindow(const char* uri) : uri_(uri != nullptr ? uri : "") {}
+
+    SignInStatus GetUri(std::u16string& uri) override {
+        uri = Utf8ToUtf16(uri_);
+        return kSignInOk;
+    }
+    SignInStatus Refuse() override { return kSignInOk; }
+
+  private:
+    std::string uri_;
+};
+
+const char* RequestedUri(WebKitNavigationAction* action) {
+    return webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+}
+
 class WebKitSignInBrowser final : public SignInBrowser {
   public:
     WebKitSignInBrowser(GObjectPtr<WebKitWebView> view, SignInEvents& events)
@@ -79,6 +100,12 @@ class WebKitSignInBrowser final : public SignInBrowser {
     }
     SignInStatus SubscribeNavigationStarting() override {
         g_signal_connect(view_.get(), "decide-policy", Callback(&OnDecidePolicy), this);
+        return kSignInOk;
+    }
+    // Every new window comes to "create": window.open's at once, a target=_blank link's once its
+    // policy decision is taken.
+    SignInStatus SubscribeNewWindowRequested() override {
+        g_signal_connect(view_.get(), "create", Callback(&OnCreate), this);
         return kSignInOk;
     }
     SignInStatus Navigate(const std::u16string& url) override {
@@ -113,16 +140,19 @@ class WebKitSignInBrowser final : public SignInBrowser {
     }
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer self) {
-        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
-            type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
             return FALSE;
         }
-        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
-            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
-        WebKitNavigation navigation(decision, webkit_uri_request_get_uri(request));
+        WebKitNavigation navigation(
+            decision, RequestedUri(webkit_navigation_policy_decision_get_navigation_action(
+                          WEBKIT_NAVIGATION_POLICY_DECISION(decision))));
         static_cast<WebKitSignInBrowser*>(self)->events_.OnNavigationStarting(navigation);
         return navigation.cancelled() ? TRUE : FALSE;  // FALSE: WebKit goes on as usual
+    }
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+        WebKitNewWindow request(RequestedUri(action));
+        static_cast<WebKitSignInBrowser*>(self)->events_.OnNewWindowRequested(request);
+        return nullptr;
     }
 
     GObjectPtr<WebKitWebView> view_;
@@ -139,15 +169,15 @@ struct PendingBrowser {
 
 class WebKitBrowserFactory final : public SignInBrowserFactory {
   public:
-    explicit WebKitBrowserFactory(std::filesystem::path userDataFolder)
-        : userDataFolder_(std::move(userDataFolder)) {}
+    WebKitBrowserFactory() = default;
     WebKitBrowserFactory(const WebKitBrowserFactory&) = delete;
     WebKitBrowserFactory& operator=(const WebKitBrowserFactory&) = delete;
 
-    void Start(void* window, SignInEvents& events) override {
+    void Start(void* window, const std::filesystem::path& dataFolder,
+               SignInEvents& events) override {
         // Sunk, so that this reference is ours and the window's is its own.
-        GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(
-            g_object_ref_sink(WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(Context())))));
+        GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(g_object_ref_sink(
+            WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(NewContext(dataFolder).get())))));
         gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view.get()));
         gtk_widget_show(GTK_WIDGET(view.get()));
 
@@ -158,17 +188,15 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
     }
 
   private:
-    // One context for the factory's life: cookies of the sign-in site survive between sign-ins.
-    WebKitWebContext* Context() {
-        if (!context_) {
-            const std::string data = (userDataFolder_ / "data").string();
-            const std::string cache = (userDataFolder_ / "cache").string();
-            const GObjectPtr<WebKitWebsiteDataManager> manager(
-                webkit_website_data_manager_new("base-data-directory", data.c_str(),
-                                                "base-cache-directory", cache.c_str(), nullptr));
-            context_.reset(webkit_web_context_new_with_website_data_manager(manager.get()));
-        }
-        return context_.get();
+    // A context of the sign-in's own (the view holds it): nothing of an earlier sign-in's cookies
+    // or caches, and nothing left in the folder once the view is gone.
+    static GObjectPtr<WebKitWebContext> NewContext(const std::filesystem::path& dataFolder) {
+        const std::string data = (dataFolder / "data").string();
+        const std::string cache = (dataFolder / "cache").string();
+        const GObjectPtr<WebKitWebsiteDataManager> manager(webkit_website_data_manager_new(
+            "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr));
+        return GObjectPtr<WebKitWebContext>(
+            webkit_web_context_new_with_website_data_manager(manager.get()));
     }
 
     static gboolean Report(gpointer data) {
@@ -189,16 +217,12 @@ class WebKitBrowserFactory final : public SignInBrowserFactory {
         }
         return G_SOURCE_REMOVE;
     }
-
-    std::filesystem::path userDataFolder_;
-    GObjectPtr<WebKitWebContext> context_;
 };
 
 }  // namespace
 
-std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
-    std::filesystem::path userDataFolder) {
-    return std::make_shared<WebKitBrowserFactory>(std::move(userDataFolder));
+std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory() {
+    return std::make_shared<WebKitBrowserFactory>();
 }
 
 void KeepWebKitLoaded() noexcept {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
 
 #include "auth/sign_in_browser.h"
@@ -9,10 +8,9 @@ namespace morva {
 
 // WebKitGTK browsers for the sign-in window: a WebKitWebView inside the GtkWindow it is given. Its
 // navigation-policy decisions are the navigation starts, its committed loads the source changes.
-// The browser keeps cookies and caches in `userDataFolder`. Everything, the factory's own end
-// included, happens on the GTK thread.
-std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory(
-    std::filesystem::path userDataFolder);
+// Each browser has a web context of its own that keeps cookies and caches in the sign-in's data
+// folder. Everything, the factory's own end included, happens on the GTK thread.
+std::shared_ptr<SignInBrowserFactory> CreateWebKitBrowserFactory();
 
 // Marks WebKitGTK, and with it the libraries it depends on, never to be unloaded. Loading it
 // starts a JavaScriptCore thread (its memory scavenger) that nothing can stop; had a host unloaded

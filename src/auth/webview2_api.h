@@ -53,6 +53,22 @@ struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
                                              ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
+// {34acb11c-fc37-4418-9132-f9c21d1eafb9}
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;  // freed with CoTaskMemFree
+    virtual HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2* newWindow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NewWindow(ICoreWebView2** newWindow) = 0;
+    // TRUE without a NewWindow: no window opens (window.open gets a window that loads nothing).
+    virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
+    static constexpr GUID kIid = {
+        0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
+};
+
 struct ICoreWebView2SourceChangedEventHandler : IUnknown {
     static constexpr GUID kIid = {
         0x3c067f9f, 0x5388, 0x4772, {0x8b, 0x48, 0x79, 0xf7, 0xef, 0x1a, 0xb3, 0x7c}};
@@ -74,6 +90,56 @@ struct ICoreWebView2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken token) = 0;
     virtual HRESULT STDMETHODCALLTYPE add_SourceChanged(
         ICoreWebView2SourceChangedEventHandler* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_HistoryChanged(IUnknown* handler,
+                                                         EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler,
+                                                              EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    add_FrameNavigationStarting(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    remove_FrameNavigationStarting(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    add_FrameNavigationCompleted(IUnknown* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    remove_FrameNavigationCompleted(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown* handler,
+                                                              EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown* handler,
+                                                              EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler,
+                                                        EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(LPCWSTR javaScript,
+                                                                          IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR javaScript, IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CapturePreview(int imageFormat, IUnknown* imageStream,
+                                                     IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reload() = 0;
+    virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR webMessageAsJson) = 0;
+    virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR webMessageAsString) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(IUnknown* handler,
+                                                             EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(LPCWSTR methodName,
+                                                                 LPCWSTR parametersAsJson,
+                                                                 IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* canGoBack) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* canGoForward) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GoBack() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GoForward() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(LPCWSTR eventName,
+                                                                       IUnknown** receiver) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+    // The 42nd method after IUnknown's three: vtable slot 44.
+    virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(
+        ICoreWebView2NewWindowRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
 };
 
 // {4d00c0d1-9434-4eb6-8078-8697a560334f}

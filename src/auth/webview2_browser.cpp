@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <type_traits>
@@ -144,6 +145,41 @@ class NavigationStartingHandler final
     SignInEvents& events_;
 };
 
+class WebView2NewWindow final : public SignInNewWindow {
+  public:
+    explicit WebView2NewWindow(ICoreWebView2NewWindowRequestedEventArgs* args) : args_(args) {}
+
+    SignInStatus GetUri(std::u16string& uri) override {
+        LPWSTR raw = nullptr;
+        const HRESULT result = args_->get_Uri(&raw);
+        if (FAILED(result)) {
+            return result;
+        }
+        uri = raw != nullptr ? std::u16string(reinterpret_cast<const char16_t*>(raw))
+                             : std::u16string();
+        CoTaskMemFree(raw);
+        return S_OK;
+    }
+    SignInStatus Refuse() override { return args_->put_Handled(TRUE); }
+
+  private:
+    ICoreWebView2NewWindowRequestedEventArgs* args_;
+};
+
+class NewWindowRequestedHandler final
+    : public ComObject<ICoreWebView2NewWindowRequestedEventHandler> {
+  public:
+    explicit NewWindowRequestedHandler(SignInEvents& events) : events_(events) {}
+    HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* /*sender*/,
+                                     ICoreWebView2NewWindowRequestedEventArgs* args) override {
+        WebView2NewWindow request(args);
+        return events_.OnNewWindowRequested(request);
+    }
+
+  private:
+    SignInEvents& events_;
+};
+
 class SourceChangedHandler final : public ComObject<ICoreWebView2SourceChangedEventHandler> {
   public:
     explicit SourceChangedHandler(SignInEvents& events) : events_(events) {}
@@ -176,7 +212,7 @@ class WebView2Browser final : public SignInBrowser {
             ThrowStatus("Get WebView", static_cast<std::uint32_t>(result));
         }
         if (!webView_) {
-            throw MorvaError("WebView not available for configuration");
+            throw MorvaError("WebView2 returned no view");
         }
         ComRef<ICoreWebView2Settings> settings;
         result = webView_->get_Settings(settings.Put());
@@ -201,6 +237,11 @@ class WebView2Browser final : public SignInBrowser {
         EventRegistrationToken token{};
         return webView_->add_NavigationStarting(
             MakeHandler<NavigationStartingHandler>(events_).get(), &token);
+    }
+    SignInStatus SubscribeNewWindowRequested() override {
+        EventRegistrationToken token{};
+        return webView_->add_NewWindowRequested(
+            MakeHandler<NewWindowRequestedHandler>(events_).get(), &token);
     }
     SignInStatus Navigate(const std::u16string& url) override {
         return webView_->Navigate(Wide(url));
@@ -227,16 +268,7 @@ class ControllerCompletedHandler final
   public:
     explicit ControllerCompletedHandler(SignInEvents& events) : events_(events) {}
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT status, ICoreWebView2Controller* controller) override {
-        std::unique_ptr<SignInBrowser> browser;
-        if (SUCCEEDED(status) && controller != nullptr) {
-            try {
-                browser = std::make_unique<WebView2Browser>(
-                    ComRef<ICoreWebView2Controller>::Retain(controller), events_);
-            } catch (...) {
-                return events_.OnCallbackFailed(std::current_exception());
-            }
-        }
-        return events_.OnCreateWebViewControllerCompleted(status, std::move(browser));
+        return OnWebView2ControllerCreated(events_, status, controller);
     }
 
   private:
@@ -285,17 +317,17 @@ class EnvironmentCompletedHandler final
 
 class WebView2BrowserFactory final : public SignInBrowserFactory {
   public:
-    WebView2BrowserFactory(HMODULE module, std::filesystem::path userDataFolder)
-        : module_(module), userDataFolder_(std::move(userDataFolder)) {}
+    explicit WebView2BrowserFactory(HMODULE module) : module_(module) {}
 
-    void Start(void* window, SignInEvents& events) override {
+    void Start(void* window, const std::filesystem::path& dataFolder,
+               SignInEvents& events) override {
         const CreateCoreWebView2EnvironmentWithOptionsFn create = CreateEnvironmentFunction();
         if (create == nullptr) {
             ThrowWebViewEnvironmentError(
                 static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
         }
         const HRESULT result = create(
-            nullptr, userDataFolder_.c_str(), nullptr,
+            nullptr, dataFolder.c_str(), nullptr,
             MakeHandler<EnvironmentCompletedHandler>(static_cast<HWND>(window), events).get());
         if (FAILED(result)) {
             ThrowWebViewEnvironmentError(result);
@@ -345,7 +377,6 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
     }
 
     HMODULE module_;
-    std::filesystem::path userDataFolder_;
     std::mutex loaderMutex_;  // guards loader_ and create_
     NativeLibrary loader_;
     CreateCoreWebView2EnvironmentWithOptionsFn create_ = nullptr;
@@ -353,10 +384,25 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
 
 }  // namespace
 
-std::shared_ptr<SignInBrowserFactory> CreateWebView2BrowserFactory(
-    void* moduleInstance, std::filesystem::path userDataFolder) {
-    return std::make_shared<WebView2BrowserFactory>(static_cast<HMODULE>(moduleInstance),
-                                                    std::move(userDataFolder));
+SignInStatus OnWebView2ControllerCreated(SignInEvents& events, SignInStatus status,
+                                         webview2::ICoreWebView2Controller* controller) {
+    std::unique_ptr<SignInBrowser> browser;
+    if (SUCCEEDED(status)) {
+        try {
+            if (controller == nullptr) {
+                throw MorvaError("WebView2 returned no controller");
+            }
+            browser = std::make_unique<WebView2Browser>(
+                ComRef<webview2::ICoreWebView2Controller>::Retain(controller), events);
+        } catch (...) {
+            return events.OnCallbackFailed(std::current_exception());
+        }
+    }
+    return events.OnCreateWebViewControllerCompleted(status, std::move(browser));
+}
+
+std::shared_ptr<SignInBrowserFactory> CreateWebView2BrowserFactory(void* moduleInstance) {
+    return std::make_shared<WebView2BrowserFactory>(static_cast<HMODULE>(moduleInstance));
 }
 
 void ThrowWebViewEnvironmentError(std::int32_t status) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -21,32 +20,31 @@ class SignInBrowserFactory;
 // single-threaded COM apartment. Elsewhere: one GTK thread owned by the provider (started on
 // first use, joined by the destructor) runs every window; GetAuthCode hands its request over and
 // waits, so any thread may call it. Without a display it fails at once.
+//
+// Each sign-in's browser keeps its profile in a BrowserDataFolder of its own, made when the window
+// opens and removed once the window and the browser are gone; leftovers of earlier processes are
+// removed first.
 class WindowAuthCodeProvider : public AuthCodeProvider {
   public:
     // moduleInstance: the library's own module handle (Windows: owner of the window class, and
-    // where WebView2Loader.dll is looked for first). Throws std::filesystem::filesystem_error when
-    // there is no temporary directory for the browser's data.
+    // where WebView2Loader.dll is looked for first).
     explicit WindowAuthCodeProvider(void* moduleInstance);
     // With a browser other than the platform's own: tests drive the real window with a scripted
     // one.
     WindowAuthCodeProvider(void* moduleInstance, std::shared_ptr<SignInBrowserFactory> browsers);
-    // Closes a window still open and removes the browser's data folder; never throws.
+    // Closes a window still open; never throws.
     ~WindowAuthCodeProvider() override;
     WindowAuthCodeProvider(const WindowAuthCodeProvider&) = delete;
     WindowAuthCodeProvider& operator=(const WindowAuthCodeProvider&) = delete;
 
-    std::u16string GetAuthCode(const AuthConfig& config) override;
-
-    // "MORVA_Orderbook_WebView_<seconds>" in the temporary directory; made by the browser on first
-    // use, kept across sign-ins (so are the sign-in site's cookies), removed by the destructor.
-    const std::filesystem::path& userDataFolder() const noexcept { return userDataFolder_; }
+    std::u16string GetAuthCode(const AuthConfig& config,
+                               const AuthorizationRequest& request) override;
 
     class Impl;
 
   private:
     struct Platform;
 
-    std::filesystem::path userDataFolder_;
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,20 +1,18 @@
 #include <gtk/gtk.h>
 
-#include <chrono>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "auth/browser_data_folder.h"
 #include "auth/sign_in_browser.h"
-#include "auth/sign_in_flow.h"
 #include "auth/sign_in_state_machine.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/webkit_browser.h"
@@ -47,11 +45,12 @@ class GtkSignInWindow final : public SignInWindow {
     void Open(SignInEvents& events) override {
         ++generation_;
         quitRequested_ = false;
+        dataFolder_.emplace(BrowserDataFolder::ForSignIn());
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_title(GTK_WINDOW(window_), kWindowTitle);
         gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
         destroyHandler_ = g_signal_connect(window_, "destroy", Callback(&OnDestroyed), this);
-        browsers_->Start(window_, events);
+        browsers_->Start(window_, dataFolder_->path(), events);
     }
 
     void RunLoop() override {
@@ -99,6 +98,8 @@ class GtkSignInWindow final : public SignInWindow {
             g_signal_handler_disconnect(window, destroyHandler_);
             gtk_widget_destroy(window);
         }
+        // Last: the view, and with it the browser's web context, went with the window.
+        dataFolder_.reset();
     }
 
   private:
@@ -122,6 +123,7 @@ class GtkSignInWindow final : public SignInWindow {
     }
 
     std::shared_ptr<SignInBrowserFactory> browsers_;
+    std::optional<BrowserDataFolder> dataFolder_;  // from Open to Destroy
     GtkWidget* window_ = nullptr;
     gulong destroyHandler_ = 0;
     GMainLoop* loop_ = nullptr;
@@ -149,6 +151,7 @@ void UnregisterSignInWindowClass(SignInWindowClassRegistration /*registration*/)
 struct WindowAuthCodeProvider::Platform {
     struct Request {
         AuthConfig config;
+        AuthorizationRequest authorization;
         std::promise<std::u16string> result;
     };
 
@@ -166,10 +169,9 @@ WindowAuthCodeProvider::WindowAuthCodeProvider(void* moduleInstance)
 
 WindowAuthCodeProvider::WindowAuthCodeProvider(void* /*moduleInstance*/,
                                                std::shared_ptr<SignInBrowserFactory> browsers)
-    : userDataFolder_(SignInDataFolder(std::chrono::system_clock::now())),
-      platform_(std::make_unique<Platform>()) {
+    : platform_(std::make_unique<Platform>()) {
     if (browsers == nullptr) {
-        browsers = CreateWebKitBrowserFactory(userDataFolder_);
+        browsers = CreateWebKitBrowserFactory();
     }
     impl_ = std::make_unique<Impl>(std::make_unique<GtkSignInWindow>(std::move(browsers)));
 }
@@ -196,8 +198,6 @@ WindowAuthCodeProvider::~WindowAuthCodeProvider() {
         thread.join();
     }
     impl_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(userDataFolder_, ignored);
 }
 
 namespace {
@@ -215,8 +215,10 @@ void WindowAuthCodeProvider::Platform::Run(WindowAuthCodeProvider& provider,
                                            std::promise<GMainLoop*> started) {
     Platform& platform = *provider.platform_;
     // The process's locale is the host's: left to itself GTK sets it from the environment, and a
-    // decimal comma would then change how every other module of the host reads numbers.
-    gtk_disable_setlocale();
+    // decimal comma would then change how every other module of the host reads numbers. Once per
+    // process: GTK warns when asked after its initialisation.
+    static std::once_flag localeKept;
+    std::call_once(localeKept, gtk_disable_setlocale);
     if (!gtk_init_check(nullptr, nullptr)) {
         started.set_value(nullptr);
         return;
@@ -240,8 +242,10 @@ void WindowAuthCodeProvider::Platform::Run(WindowAuthCodeProvider& provider,
     g_main_loop_unref(loop);
 }
 
-std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config) {
-    auto request = std::make_shared<Platform::Request>(Platform::Request{config, {}});
+std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config,
+                                                   const AuthorizationRequest& authorization) {
+    auto request =
+        std::make_shared<Platform::Request>(Platform::Request{config, authorization, {}});
     std::future<std::u16string> result = request->result.get_future();
     {
         const std::lock_guard lock(platform_->mutex);
@@ -272,7 +276,8 @@ std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config) {
                     self->platform_->requests.pop_front();
                 }
                 try {
-                    next->result.set_value(self->impl_->GetAuthCode(next->config));
+                    next->result.set_value(
+                        self->impl_->GetAuthCode(next->config, next->authorization));
                 } catch (...) {
                     next->result.set_exception(std::current_exception());
                 }

@@ -1,14 +1,12 @@
 #include <windows.h>
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
-#include <system_error>
+#include <optional>
 #include <utility>
 
+#include "auth/browser_data_folder.h"
 #include "auth/sign_in_browser.h"
-#include "auth/sign_in_flow.h"
 #include "auth/sign_in_state_machine.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/webview2_browser.h"
@@ -60,6 +58,7 @@ class Win32SignInWindow final : public SignInWindow {
 
     void Open(SignInEvents& events) override {
         events_ = &events;
+        dataFolder_.emplace(BrowserDataFolder::ForSignIn());
         window_ =
             CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                             CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance_, nullptr);
@@ -72,7 +71,7 @@ class Win32SignInWindow final : public SignInWindow {
             throw MorvaError("%s failed", "Update auth window");
         }
         apartment_ = EnterComApartment();
-        browsers_->Start(window_, events);
+        browsers_->Start(window_, dataFolder_->path(), events);
     }
 
     void RunLoop() override {
@@ -114,8 +113,11 @@ class Win32SignInWindow final : public SignInWindow {
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             DestroyWindow(window);
         }
-        // Last: the browser (closed before this) and the window lived in the apartment.
+        // After the browser (closed before this) and the window: both lived in the apartment.
         apartment_.reset();
+        // The browser's process may hold files a moment after it closed; the removal waits that
+        // out here, on the sign-in's thread.
+        dataFolder_.reset();
     }
 
     LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -144,6 +146,7 @@ class Win32SignInWindow final : public SignInWindow {
     SignInEvents* events_ = nullptr;
     HWND window_ = nullptr;
     UniqueComApartment apartment_;  // from Open to Destroy, both on the sign-in's thread
+    std::optional<BrowserDataFolder> dataFolder_;  // likewise
 };
 
 LRESULT CALLBACK SignInWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -187,23 +190,19 @@ WindowAuthCodeProvider::WindowAuthCodeProvider(void* moduleInstance)
     : WindowAuthCodeProvider(moduleInstance, nullptr) {}
 
 WindowAuthCodeProvider::WindowAuthCodeProvider(void* moduleInstance,
-                                               std::shared_ptr<SignInBrowserFactory> browsers)
-    : userDataFolder_(SignInDataFolder(std::chrono::system_clock::now())) {
+                                               std::shared_ptr<SignInBrowserFactory> browsers) {
     if (browsers == nullptr) {
-        browsers = CreateWebView2BrowserFactory(moduleInstance, userDataFolder_);
+        browsers = CreateWebView2BrowserFactory(moduleInstance);
     }
     impl_ = std::make_unique<Impl>(std::make_unique<Win32SignInWindow>(
         static_cast<HINSTANCE>(moduleInstance), std::move(browsers)));
 }
 
-WindowAuthCodeProvider::~WindowAuthCodeProvider() {
-    impl_.reset();  // browser and window first: they may hold files in the folder
-    std::error_code ignored;
-    std::filesystem::remove_all(userDataFolder_, ignored);
-}
+WindowAuthCodeProvider::~WindowAuthCodeProvider() = default;
 
-std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config) {
-    return impl_->GetAuthCode(config);
+std::u16string WindowAuthCodeProvider::GetAuthCode(const AuthConfig& config,
+                                                   const AuthorizationRequest& request) {
+    return impl_->GetAuthCode(config, request);
 }
 
 std::shared_ptr<AuthCodeProvider> CreatePlatformAuthCodeProvider(void* moduleInstance) {

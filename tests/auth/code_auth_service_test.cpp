@@ -159,10 +159,10 @@ TEST_F(CodeAuthServiceTest, ShortLivedTokensAreRenewedOnEveryCall) {
     EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-3");
 }
 
-TEST_F(CodeAuthServiceTest, RejectedRefreshTokenFallsBackToSignIn) {
+TEST_F(CodeAuthServiceTest, OnlyARefusedRefreshTokenOpensTheWindow) {
     store_->Put(kTarget, {u"auth0|user", u"r-revoked"});
     endpoint_->Refuse(
-        MorvaError("Get auth tokens by refresh token failed (HTTP 400): invalid_grant"));
+        GrantRefusedError("Get auth tokens by refresh token failed (HTTP 400): invalid_grant"));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-fresh"));
     window_->AnswerCode(u"c0de");
 
@@ -175,24 +175,52 @@ TEST_F(CodeAuthServiceTest, RejectedRefreshTokenFallsBackToSignIn) {
                           "token failed (HTTP 400): invalid_grant\n"));
 }
 
-TEST_F(CodeAuthServiceTest, ClosedWindowFailsForTheLifeOfTheService) {
+// A renewal that fails for the network or the server's sake says nothing about the stored token:
+// no window, the token kept, and the next attempt after the short pause uses it again.
+TEST_F(CodeAuthServiceTest, AFailedRenewalKeepsTheTokenAndRetriesAfterThePause) {
+    store_->Put(kTarget, {u"auth0|user", u"r-stored"});
+    endpoint_->Refuse(MorvaError("Get auth tokens by refresh token failed (HTTP 503): busy"));
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-next"));
+
+    const std::string failure = FailureOf(service_->GetAccessTokenAsync());
+    EXPECT_EQ(failure, "Get auth tokens by refresh token failed (HTTP 503): busy");
+    EXPECT_EQ(FailureOf(service_->GetAccessTokenAsync()),
+              failure + " (next sign-in attempt in 30 s)");
+    EXPECT_EQ(store_->Get(kTarget)->secret, u"r-stored");
+
+    clock_->Advance(29s);
+    EXPECT_EQ(FailureOf(service_->GetAccessTokenAsync()),
+              failure + " (next sign-in attempt in 1 s)");
+    clock_->Advance(1s);
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-2");
+    EXPECT_EQ(window_->calls(), 0);
+    const auto calls = endpoint_->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].first, "r-stored");
+    EXPECT_EQ(store_->Get(kTarget)->secret, u"r-next");
+}
+
+// The window does not chase a user who closed it, but comes back after the long pause.
+TEST_F(CodeAuthServiceTest, AClosedWindowIsReopenedAfterThePause) {
     window_->AnswerCode(u"");
-    const auto first = service_->GetAccessTokenAsync();
-    const std::string failure = FailureOf(first);
+    const std::string failure = FailureOf(service_->GetAccessTokenAsync());
     EXPECT_EQ(failure,
               "Authorization code not received. Window closed without successful sign-in.");
 
-    const auto again = service_->GetAccessTokenAsync();
-    EXPECT_EQ(FailureOf(again), failure);
+    clock_->Advance(CodeAuthService::kPauseAfterClosedWindow - 1s);
+    EXPECT_EQ(FailureOf(service_->GetAccessTokenAsync()),
+              failure + " (next sign-in attempt in 1 s)");
     EXPECT_EQ(window_->calls(), 1);
     EXPECT_TRUE(endpoint_->Calls().empty());
     EXPECT_THAT(log_.Lines(), HasSubstr("error|morva::CodeAuthService::GetAccessTokenAsync|"
                                         "Authorization failed: " +
                                         failure + "\n"));
-    // The blocking path is not bound by the stored failure.
+
+    clock_->Advance(1s);
     window_->AnswerCode(u"c0de");
     endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
-    EXPECT_EQ(service_->GetAccessToken().token, "access-1");
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
+    EXPECT_EQ(window_->calls(), 2);
 }
 
 TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
@@ -212,7 +240,7 @@ TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
 
 TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
     store_->Put(kTarget, {u"auth0|user", u"r-secret-stored"});
-    endpoint_->Refuse(MorvaError("refused"));
+    endpoint_->Refuse(GrantRefusedError("refused"));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-new", 30));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-newer", 30));
     window_->AnswerCode(u"code-secret");
@@ -240,6 +268,20 @@ TEST_F(CodeAuthServiceTest, ReleasingTheServiceNeverWaitsForTheWindow) {
     EXPECT_FALSE(watcher.expired());  // the sign-in keeps what it needs
     window_->Release();
     EXPECT_EQ(Await(pending).token, "access-1");
+}
+
+TEST_F(CodeAuthServiceTest, TheCodeExchangeRevealsTheVerifierOfTheSignInsChallenge) {
+    window_->AnswerCode(u"c0de");
+    endpoint_->Grant(test::FakeAuthClient::Tokens("r-1"));
+    service_->GetAccessToken();
+
+    const auto requests = window_->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(requests[0].state.empty());
+    EXPECT_EQ(requests[0].codeChallenge, CodeChallengeOf(requests[0].codeVerifier));
+    const auto calls = endpoint_->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].codeVerifier, requests[0].codeVerifier);
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST_F(HttpAuthClientTest, EachGrantPostsItsCompactSortedBody) {
     for (int i = 0; i < 3; ++i) {
         http_->Enqueue(MakeResponse(200, TokenBody()));
     }
-    client_.GetAuthTokensByCode("morva://login.morva.example/metatrader/morva/callback", "c0de");
+    client_.GetAuthTokensByCode("morva://login.morva.example/metatrader/morva/callback", "c0de",
+                                "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
     client_.GetAuthTokensByRefreshToken("r-old");
     client_.GetAuthTokensBySecret("https://api/", "s3cret");
 
@@ -70,7 +71,9 @@ TEST_F(HttpAuthClientTest, EachGrantPostsItsCompactSortedBody) {
         EXPECT_EQ(request.timeLimit, std::chrono::seconds(120));
     }
     EXPECT_EQ(requests[0].request.body,
-              R"({"client_id":"CLIENT32","code":"c0de","grant_type":"authorization_code",)"
+              R"({"client_id":"CLIENT32","code":"c0de",)"
+              R"("code_verifier":"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk",)"
+              R"("grant_type":"authorization_code",)"
               R"("redirect_uri":"morva://login.morva.example/metatrader/morva/callback"})");
     EXPECT_EQ(requests[1].request.body,
               R"({"client_id":"CLIENT32","grant_type":"refresh_token","refresh_token":"r-old"})");
@@ -85,7 +88,7 @@ TEST_F(HttpAuthClientTest, ReadsTheTokensAndCountsLifetimeFromBeforeTheRequest) 
         clock_->Advance(std::chrono::seconds(5));  // the exchange itself takes time
         return MakeResponse(200, TokenBody());
     });
-    const AuthTokens tokens = client_.GetAuthTokensByCode("uri", "code");
+    const AuthTokens tokens = client_.GetAuthTokensByCode("uri", "code", "verifier");
     EXPECT_EQ(tokens.refreshToken, "r-new");
     EXPECT_EQ(tokens.accessToken.tokenType, "Bearer");
     EXPECT_EQ(tokens.accessToken.token, kAccessToken);
@@ -99,15 +102,15 @@ TEST_F(HttpAuthClientTest, MissingRefreshTokenFallsBackOnlyForTheRefreshGrant) {
     http_->Enqueue(MakeResponse(200, TokenBody("")));
     http_->Enqueue(MakeResponse(200, TokenBody("")));
     EXPECT_EQ(client_.GetAuthTokensByRefreshToken("r-sent").refreshToken, "r-sent");
-    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").refreshToken, "");
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code", "verifier").refreshToken, "");
     EXPECT_EQ(client_.GetAuthTokensBySecret("aud", "secret").refreshToken, "");
 }
 
 TEST_F(HttpAuthClientTest, ExpiresInIsTruncatedAndMustBeANumber) {
     http_->Enqueue(MakeResponse(200, TokenBody("", "3600.9")));
     http_->Enqueue(MakeResponse(200, TokenBody("", "true")));
-    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").accessToken.expiresIn, 3600);
-    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code").accessToken.expiresIn, 1);
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code", "verifier").accessToken.expiresIn, 3600);
+    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code", "verifier").accessToken.expiresIn, 1);
 
     http_->Enqueue(MakeResponse(200, TokenBody("", "\"3600\"")));
     EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByRefreshToken("r"); }),
@@ -118,7 +121,7 @@ TEST_F(HttpAuthClientTest, ExpiresInIsTruncatedAndMustBeANumber) {
 TEST_F(HttpAuthClientTest, ParseFailuresCarryTheGrantsMessage) {
     http_->Enqueue(MakeResponse(200, R"({"token_type":"Bearer","access_token":"opaque",)"
                                      R"("expires_in":60})"));
-    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); }),
               "Failed to parse auth tokens received by code: Failed to parse JWT token: header end "
               "not found");
 
@@ -129,7 +132,8 @@ TEST_F(HttpAuthClientTest, ParseFailuresCarryTheGrantsMessage) {
 
     // A body cut short inside a token: the error names the place, never the token's text.
     http_->Enqueue(MakeResponse(200, R"({"token_type":"Bearer","refresh_token":"v1.SECRET-PART)"));
-    const std::string error = ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); });
+    const std::string error =
+        ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); });
     EXPECT_THAT(error, HasSubstr("Failed to parse auth tokens received by code: syntax error"));
     EXPECT_THAT(error, Not(HasSubstr("SECRET")));
 }
@@ -144,7 +148,7 @@ TEST_F(HttpAuthClientTest, OnlyStatus200Succeeds) {
         "refresh token.)");
 
     http_->Enqueue(MakeResponse(401, "<html><body>Unauthorized</body></html>"));
-    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); }),
               "Get auth tokens by code failed (HTTP 401): <html><body>Unauthorized</body></html>");
 
     http_->Enqueue(MakeResponse(403, R"({"error_description":"no error member"})"));
@@ -153,11 +157,11 @@ TEST_F(HttpAuthClientTest, OnlyStatus200Succeeds) {
         R"(Get auth tokens by M2M secret failed (HTTP 403): {"error_description":"no error member"})");
 
     http_->Enqueue(MakeResponse(500, R"({"error":"server_error"})"));
-    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); }),
               "Get auth tokens by code failed (HTTP 500): server_error");
 
     http_->EnqueueFailure(MorvaError("Send HTTP request failed. [12029]"));
-    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+    EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); }),
               "Send HTTP request failed. [12029]");
 }
 
@@ -182,7 +186,7 @@ TEST_F(HttpAuthClientTest, AFailureQuotesNoBodyThatHoldsATokenMember) {
     };
     for (const Case& c : cases) {
         http_->Enqueue(MakeResponse(c.status, c.body));
-        EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code"); }),
+        EXPECT_EQ(ErrorOf([&] { client_.GetAuthTokensByCode("uri", "code", "verifier"); }),
                   "Get auth tokens by code failed (HTTP " + std::to_string(c.status) + ")")
             << c.body;
     }
@@ -193,7 +197,6 @@ TEST_F(HttpAuthClientTest, TokensOfAnUnexpectedResponseNeverReachTheLog) {
     const AuthConfig config{u"MORVA_Orderbook", u"login.morva.example", "CLIENT32",
                             u"morva://login.morva.example/metatrader/morva/callback"};
     auto store = std::make_shared<test::FakeCredentialStore>();
-    store->Put(config.credentialTarget, {u"auth0|7", u"r-stored"});
     auto window = std::make_shared<test::FakeAuthCodeProvider>();
     window->AnswerCode(u"c0de");
     http_->SetResponder([](const std::u16string&, const HttpRequest&) {
@@ -207,7 +210,7 @@ TEST_F(HttpAuthClientTest, TokensOfAnUnexpectedResponseNeverReachTheLog) {
     const auto authorization = service->GetAccessTokenAsync();
     ASSERT_EQ(authorization.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     service->GetAccessTokenAsync();  // the poll that logs the failure
-    EXPECT_EQ(http_->RequestCount(), 2u) << "the refresh grant, then the code grant";
+    EXPECT_EQ(http_->RequestCount(), 1u) << "the code grant";
     try {
         authorization.get();
         ADD_FAILURE() << "no exception";
@@ -215,8 +218,6 @@ TEST_F(HttpAuthClientTest, TokensOfAnUnexpectedResponseNeverReachTheLog) {
         EXPECT_STREQ(e.what(), "Get auth tokens by code failed (HTTP 201)");
     }
     const std::string lines = log.Lines();
-    EXPECT_THAT(lines, HasSubstr("Failed to get access token by refresh token: Get auth tokens by "
-                                 "refresh token failed (HTTP 201)\n"));
     EXPECT_THAT(lines,
                 HasSubstr("Authorization failed: Get auth tokens by code failed (HTTP 201)\n"));
     for (const std::string& token : {kAccessToken, std::string("secret")}) {

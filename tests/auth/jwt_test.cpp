@@ -13,7 +13,6 @@
 namespace morva {
 namespace {
 
-using test::EncodeBase64Url;
 using test::MakeJwt;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -43,6 +42,15 @@ TEST(Base64Url, DecodesBothAlphabetsWithOrWithoutPadding) {
     EXPECT_EQ(DecodeBase64Url("TQ"), "M");
     EXPECT_EQ(DecodeBase64Url("TQ=="), "M");
     EXPECT_EQ(DecodeBase64Url("TWFu"), "Man");
+}
+
+TEST(Base64Url, EncodesTheUrlAlphabetWithoutPadding) {
+    // RFC 4648's examples, then the two characters the URL alphabet replaces.
+    const char* const encoded[] = {"", "Zg", "Zm8", "Zm9v", "Zm9vYg", "Zm9vYmE", "Zm9vYmFy"};
+    for (std::size_t size = 0; size < std::size(encoded); ++size) {
+        EXPECT_EQ(EncodeBase64Url(std::string("foobar").substr(0, size)), encoded[size]);
+    }
+    EXPECT_EQ(EncodeBase64Url("\xFB\xFF\xBF"), "-_-_");
 }
 
 TEST(Base64Url, RefusesWhatIsNotBase64) {

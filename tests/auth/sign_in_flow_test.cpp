@@ -3,11 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <string>
 
 #include "base/morva_error.h"
+#include "util/utf.h"
 
 namespace morva {
 namespace {
@@ -19,19 +18,26 @@ AuthConfig Config(std::string clientId = "ABC") {
             u"morva://login.morva.example/metatrader/morva/callback"};
 }
 
-TEST(SignInAuthorizeUrl, IsThePlainCodeFlowWithEncodedRedirectAndScope) {
-    EXPECT_EQ(BuildAuthorizeUrl(Config()),
+AuthorizationRequest Request() {
+    return {"st+te", "verifier", "ch/llenge"};
+}
+
+TEST(SignInAuthorizeUrl, IsTheCodeFlowWithStateAndS256Challenge) {
+    EXPECT_EQ(BuildAuthorizeUrl(Config(), Request()),
               u"https://login.morva.example/authorize?response_type=code&client_id=ABC"
               u"&redirect_uri=morva%3A%2F%2Flogin.morva.example%2Fmetatrader%2Fmorva%2Fcallback"
-              u"&scope=openid%20offline_access");
+              u"&scope=openid%20offline_access&state=st%2Bte&code_challenge=ch%2Fllenge"
+              u"&code_challenge_method=S256");
 }
 
 TEST(SignInAuthorizeUrl, EncodesTheClientIdAndKeepsTheHostAsStored) {
     AuthConfig config = Config("a b/c");
     config.authHost = u"Login.Example:8443";
-    EXPECT_TRUE(BuildAuthorizeUrl(config).starts_with(
-        u"https://Login.Example:8443/authorize?response_type=code&client_id="));
-    EXPECT_NE(BuildAuthorizeUrl(config).find(u"&client_id=a%20b%2Fc&"), std::u16string::npos);
+    EXPECT_TRUE(
+        BuildAuthorizeUrl(config, Request())
+            .starts_with(u"https://Login.Example:8443/authorize?response_type=code&client_id="));
+    EXPECT_NE(BuildAuthorizeUrl(config, Request()).find(u"&client_id=a%20b%2Fc&"),
+              std::u16string::npos);
 }
 
 TEST(SignInRedirect, IsRecognisedByItsPrefixAlone) {
@@ -50,54 +56,82 @@ TEST(SignInRedirect, ComparesCaseSensitively) {
                             Config().redirectUri));
 }
 
+// What the state machine makes of a redirect that carries the state it sent.
+std::u16string CodeOf(std::u16string_view redirect) {
+    return ReadAuthorizationCode(redirect, "s1");
+}
+
 TEST(SignInRedirectCode, IsTakenFromTheQuery) {
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb?code=abc"), u"abc");
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb?state=1&code=abc&x"), u"abc");
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb?code=first&code=last"), u"last");
+    EXPECT_EQ(CodeOf(u"morva://h/cb?code=abc&state=s1"), u"abc");
+    EXPECT_EQ(CodeOf(u"morva://h/cb?state=s1&code=abc&x"), u"abc");
+    EXPECT_EQ(CodeOf(u"morva://h/cb?code=first&code=last&state=s1"), u"last");
 }
 
 TEST(SignInRedirectCode, IsPercentDecoded) {
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb?code=a%2Fb%2Bc%3D%3D"), u"a/b+c==");
+    EXPECT_EQ(CodeOf(u"morva://h/cb?code=a%2Fb%2Bc%3D%3D&state=s%31"), u"a/b+c==");
 }
 
-TEST(SignInRedirectCode, IsEmptyWithoutCodeOrQuery) {
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb"), u"");
-    EXPECT_EQ(ReadAuthorizationCode(u"morva://h/cb?state=1"), u"");
+TEST(SignInRedirectCode, IsEmptyWithoutCode) {
+    EXPECT_EQ(CodeOf(u"morva://h/cb?state=s1"), u"");
 }
 
 TEST(SignInRedirectError, WithoutDescriptionSaysSo) {
-    EXPECT_THAT([] { ReadAuthorizationCode(u"morva://h/cb?error=access_denied"); },
+    EXPECT_THAT([] { CodeOf(u"morva://h/cb?error=access_denied&state=s1"); },
                 ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
 }
 
 TEST(SignInRedirectError, CarriesTheDecodedDescription) {
     EXPECT_THAT(
         [] {
-            ReadAuthorizationCode(
-                u"morva://h/cb?error=access_denied&error_description=The%20user%20denied%20access");
+            CodeOf(
+                u"morva://h/cb?error=access_denied&error_description=The%20user%20denied%20access"
+                u"&state=s1");
         },
         ThrowsMessage<MorvaError>("Authorization error: access_denied (The user denied access)"));
 }
 
 TEST(SignInRedirectError, WinsOverACode) {
-    EXPECT_THAT([] { ReadAuthorizationCode(u"morva://h/cb?code=abc&error=server_error"); },
+    EXPECT_THAT([] { CodeOf(u"morva://h/cb?code=abc&error=server_error&state=s1"); },
                 ThrowsMessage<MorvaError>("Authorization error: server_error (no description)"));
-    EXPECT_THAT([] { ReadAuthorizationCode(u"morva://h/cb?error=server_error&code=abc"); },
+    EXPECT_THAT([] { CodeOf(u"morva://h/cb?state=s1&error=server_error&code=abc"); },
                 ThrowsMessage<MorvaError>("Authorization error: server_error (no description)"));
+}
+
+// Someone else's redirect: its code is not taken, and its error and description are not shown.
+TEST(SignInRedirectState, ThatIsWrongOrMissingRefusesTheRedirect) {
+    for (const char16_t* redirect : {
+             u"morva://h/cb?code=abc",
+             u"morva://h/cb?code=abc&state=s2",
+             u"morva://h/cb?code=abc&state=S1",
+             u"morva://h/cb?code=abc&state=s1x",
+             u"morva://h/cb?code=abc&state=",
+             u"morva://h/cb?error=access_denied&error_description=Call%20555-0100&state=x",
+             u"morva://h/cb",
+         }) {
+        EXPECT_THAT([&] { CodeOf(redirect); },
+                    ThrowsMessage<MorvaError>(
+                        "Authorization refused: the sign-in page answered with a wrong state"))
+            << Utf16ToUtf8(redirect);
+    }
+    EXPECT_THAT([] { ReadAuthorizationCode(u"morva://h/cb?code=abc&state=", ""); },
+                ThrowsMessage<MorvaError>(testing::StartsWith("Authorization refused")));
+}
+
+TEST(SignInNewWindow, IsFollowedToWebPagesAndTheRedirectOnly) {
+    const std::u16string redirect = Config().redirectUri;
+    EXPECT_TRUE(FollowsNewWindow(redirect + u"?code=abc&state=s1", redirect));
+    EXPECT_TRUE(FollowsNewWindow(u"https://login.morva.example/help", redirect));
+    EXPECT_TRUE(FollowsNewWindow(u"http://example.org/", redirect));
+    for (const char16_t* uri : {u"", u"about:blank", u"javascript:alert(1)", u"data:text/html,x",
+                                u"file:///etc/passwd", u"morva://elsewhere/callback"}) {
+        EXPECT_FALSE(FollowsNewWindow(uri, redirect)) << Utf16ToUtf8(uri);
+    }
 }
 
 TEST(SignInCompletionPage, IsOneFragmentWithoutWhitespaceBetweenElements) {
     EXPECT_EQ(kCompletionPage,
               u"<div style=\"text-align:center;margin-top:50px;\"><h1>Completed authorization</h1>"
               u"<p>Please close the window.</p></div>");
-}
-
-TEST(SignInDataFolder, IsNamedAfterTheSecondsInTheTemporaryDirectory) {
-    const auto now =
-        std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000999));
-    const std::filesystem::path folder = SignInDataFolder(now);
-    EXPECT_EQ(folder.parent_path() / "x", std::filesystem::temp_directory_path() / "x");
-    EXPECT_EQ(folder.filename().string(), "MORVA_Orderbook_WebView_1700000000");
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ AuthConfig Config() {
     return {u"MORVA_Orderbook", u"login.morva.example", "ABC", kRedirect};
 }
 
+// Redirects of this sign-in carry state=s1.
+const AuthorizationRequest kRequest = {"s1", "verifier", "challenge"};
+
 // What the scripted browser was asked, in order, and how it answers.
 struct BrowserLog {
     std::vector<std::string> calls;
@@ -68,6 +71,9 @@ class ScriptedBrowser final : public SignInBrowser {
     SignInStatus SubscribeNavigationStarting() override {
         return log_->Record("SubscribeNavigation");
     }
+    SignInStatus SubscribeNewWindowRequested() override {
+        return log_->Record("SubscribeNewWindow");
+    }
     SignInStatus Navigate(const std::u16string& url) override {
         return log_->Record("Navigate", Utf16ToUtf8(url));
     }
@@ -97,6 +103,22 @@ struct ScriptedNavigation final : SignInNavigation {
     SignInStatus getUriStatus = kSignInOk;
     SignInStatus cancelStatus = kSignInOk;
     bool cancelled = false;
+};
+
+struct ScriptedNewWindow final : SignInNewWindow {
+    explicit ScriptedNewWindow(std::u16string target) : uri(std::move(target)) {}
+    SignInStatus GetUri(std::u16string& out) override {
+        out = uri;
+        return getUriStatus;
+    }
+    SignInStatus Refuse() override {
+        refused = true;
+        return refuseStatus;
+    }
+    std::u16string uri;
+    SignInStatus getUriStatus = kSignInOk;
+    SignInStatus refuseStatus = kSignInOk;
+    bool refused = false;
 };
 
 // A window whose loop runs the steps of a script until something ends it.
@@ -199,7 +221,7 @@ class SignInStateMachineTest : public testing::Test {
 
     std::string ErrorOf() {
         try {
-            impl->GetAuthCode(Config());
+            impl->GetAuthCode(Config(), kRequest);
         } catch (const std::exception& e) {
             return e.what();
         }
@@ -211,22 +233,22 @@ class SignInStateMachineTest : public testing::Test {
     std::unique_ptr<WindowAuthCodeProvider::Impl> impl;
 };
 
-const std::string kAuthorizeUrl = Utf16ToUtf8(BuildAuthorizeUrl(Config()));
+const std::string kAuthorizeUrl = Utf16ToUtf8(BuildAuthorizeUrl(Config(), kRequest));
 const std::string kCompletion = Utf16ToUtf8(std::u16string(kCompletionPage));
 
 TEST_F(SignInStateMachineTest, RedirectWithCodeCancelsItShowsTheCompletionPageAndCloses) {
     const test::CapturedLog log(spdlog::level::debug);
     BrowserReadyAndPageShown();
     NavigateTo(u"https://login.morva.example/authorize/decision");
-    NavigateTo(kRedirect + u"?code=abc", kSignInOk, true);
+    NavigateTo(kRedirect + u"?code=abc&state=s1", kSignInOk, true);
 
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"abc");
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"abc");
 
     EXPECT_THAT(
         browser->calls,
         ElementsAre("SetVisible(false)", "Configure", "SubscribeSource", "SubscribeNavigation",
-                    "Navigate(" + kAuthorizeUrl + ")", "SetVisible(true)", "SetBounds(784x961)",
-                    "NavigateToString(" + kCompletion + ")", "Close"));
+                    "SubscribeNewWindow", "Navigate(" + kAuthorizeUrl + ")", "SetVisible(true)",
+                    "SetBounds(784x961)", "NavigateToString(" + kCompletion + ")", "Close"));
     EXPECT_EQ(window->postedCloses, 1);
     EXPECT_THAT(window->exitCodes, ElementsAre(0));
     EXPECT_EQ(window->destroyed, 1);
@@ -262,22 +284,22 @@ TEST_F(SignInStateMachineTest, WindowStaysHiddenUntilTheFirstSourceChangeAndIsSh
         events.OnWebViewSourceChanged();
         EXPECT_EQ(window->shown, 1);
     });
-    NavigateTo(kRedirect + u"?code=abc", kSignInOk, true);
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"abc");
+    NavigateTo(kRedirect + u"?code=abc&state=s1", kSignInOk, true);
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"abc");
     EXPECT_EQ(std::count(browser->calls.begin(), browser->calls.end(), "SetVisible(true)"), 1);
 }
 
 TEST_F(SignInStateMachineTest, PercentEncodedCodeIsDecoded) {
     BrowserReadyAndPageShown();
-    NavigateTo(kRedirect + u"?code=a%2Fb%3D&state=x", kSignInOk, true);
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"a/b=");
+    NavigateTo(kRedirect + u"?code=a%2Fb%3D&state=s1", kSignInOk, true);
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"a/b=");
 }
 
 TEST_F(SignInStateMachineTest, UriHoldingTheRedirectLaterIsNotTheRedirect) {
     BrowserReadyAndPageShown();
     NavigateTo(u"https://login.morva.example/authorize?redirect_uri=" + kRedirect + u"?code=evil");
     Then([this](SignInEvents&) { window->UserCloses(); });
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"");
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"");
     EXPECT_THAT(browser->calls, Not(testing::Contains(HasSubstr("NavigateToString"))));
 }
 
@@ -287,7 +309,7 @@ TEST_F(SignInStateMachineTest, ClosingBeforeTheBrowserIsReadyGivesAnEmptyCodeAnd
         window->UserCloses();
         EXPECT_EQ(events.OnCreateWebViewControllerCompleted(kSignInAborted, nullptr), kSignInOk);
     });
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"");
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"");
     EXPECT_THAT(log.Lines(), HasSubstr("warning|morva::WindowAuthCodeProvider::Impl::"
                                        "OnCreateWebViewControllerCompleted|The authorization has "
                                        "been aborted because the window was closed\n"));
@@ -300,7 +322,7 @@ TEST_F(SignInStateMachineTest, ClosingDuringTheSignInGivesAnEmptyCodeAndNoError)
     BrowserReadyAndPageShown();
     NavigateTo(u"https://login.morva.example/authorize/decision");
     Then([this](SignInEvents&) { window->UserCloses(); });
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"");
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"");
     EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
                                        "Auth window message loop has finished successfully\n"));
     EXPECT_TRUE(browser->closed);
@@ -309,7 +331,7 @@ TEST_F(SignInStateMachineTest, ClosingDuringTheSignInGivesAnEmptyCodeAndNoError)
 TEST_F(SignInStateMachineTest, ServerErrorOnTheRedirectEndsTheLoopAndIsRethrown) {
     const test::CapturedLog log(spdlog::level::debug);
     BrowserReadyAndPageShown();
-    NavigateTo(kRedirect + u"?error=access_denied", kSignInFailed, true);
+    NavigateTo(kRedirect + u"?error=access_denied&state=s1", kSignInFailed, true);
     EXPECT_EQ(ErrorOf(), "Authorization error: access_denied (no description)");
     EXPECT_THAT(window->exitCodes, ElementsAre(1));
     EXPECT_EQ(window->postedCloses, 0);
@@ -319,9 +341,25 @@ TEST_F(SignInStateMachineTest, ServerErrorOnTheRedirectEndsTheLoopAndIsRethrown)
                                        "Auth window message loop has finished with an error\n"));
 }
 
+// Someone else's redirect: neither its code nor its error is taken, and nothing is completed.
+TEST_F(SignInStateMachineTest, RedirectWithoutOurStateIsRefusedAndItsTextNeverShown) {
+    for (const char16_t* query :
+         {u"?code=evil", u"?code=evil&state=s2",
+          u"?error=access_denied&error_description=Call%20555-0100%20to%20restore%20access"}) {
+        BrowserReadyAndPageShown();
+        NavigateTo(kRedirect + query, kSignInFailed, true);
+        EXPECT_EQ(ErrorOf(), "Authorization refused: the sign-in page answered with a wrong state");
+        EXPECT_THAT(browser->calls, Not(testing::Contains(HasSubstr("NavigateToString"))));
+        EXPECT_TRUE(browser->closed);
+        EXPECT_EQ(window->postedCloses, 0);
+        browser->calls.clear();
+        browser->closed = false;
+    }
+}
+
 TEST_F(SignInStateMachineTest, ErrorWinsOverACodeInTheSameRedirect) {
     BrowserReadyAndPageShown();
-    NavigateTo(kRedirect + u"?code=abc&error=access_denied&error_description=No%20way",
+    NavigateTo(kRedirect + u"?code=abc&error=access_denied&error_description=No%20way&state=s1",
                kSignInFailed, true);
     EXPECT_EQ(ErrorOf(), "Authorization error: access_denied (No way)");
 }
@@ -358,7 +396,7 @@ TEST_P(SignInFailurePointTest, EndsTheLoopWithItsText) {
                                                   std::make_unique<ScriptedBrowser>(browser));
     });
     Then([](SignInEvents& events) { events.OnWebViewSourceChanged(); });
-    NavigateTo(kRedirect + u"?code=abc", kSignInFailed, true);
+    NavigateTo(kRedirect + u"?code=abc&state=s1", kSignInFailed, true);
     EXPECT_EQ(ErrorOf(), GetParam().text);
     EXPECT_TRUE(browser->closed);
     EXPECT_FALSE(window->scriptRanOut);
@@ -371,6 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailurePoint{"Configure", "WebView not available for configuration"},
         FailurePoint{"SubscribeSource", "Subscribe to WebView source change failed (0x80070057)"},
         FailurePoint{"SubscribeNavigation", "Subscribe to WebView navigation failed (0x80070057)"},
+        FailurePoint{"SubscribeNewWindow", "Subscribe to WebView new windows failed (0x80070057)"},
         FailurePoint{"Navigate", "Navigate to authorize page failed (0x80070057)"},
         FailurePoint{"NavigateToString",
                      "Navigate WebView to string with completion information failed "
@@ -389,7 +428,7 @@ TEST_F(SignInStateMachineTest, ShowingTheBrowserCanFail) {
 TEST_F(SignInStateMachineTest, ReadingOrCancellingTheNavigationCanFail) {
     BrowserReadyAndPageShown();
     Then([](SignInEvents& events) {
-        ScriptedNavigation navigation(kRedirect + u"?code=abc");
+        ScriptedNavigation navigation(kRedirect + u"?code=abc&state=s1");
         navigation.getUriStatus = kInvalidArg;
         EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
     });
@@ -397,11 +436,51 @@ TEST_F(SignInStateMachineTest, ReadingOrCancellingTheNavigationCanFail) {
 
     BrowserReadyAndPageShown();
     Then([](SignInEvents& events) {
-        ScriptedNavigation navigation(kRedirect + u"?code=abc");
+        ScriptedNavigation navigation(kRedirect + u"?code=abc&state=s1");
         navigation.cancelStatus = kInvalidArg;
         EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
     });
     EXPECT_EQ(ErrorOf(), "Cancel WebView loading the final redirect URL failed (0x80070057)");
+}
+
+// No page gets a window of its own; the view goes to web pages and the redirect instead, where
+// navigation is watched as ever.
+TEST_F(SignInStateMachineTest, NewWindowsAreRefusedAndTheViewFollowsOnlyToTheWeb) {
+    BrowserReadyAndPageShown();
+    Then([this](SignInEvents& events) {
+        browser->calls.clear();
+        for (const std::u16string& uri :
+             {std::u16string(u"https://login.morva.example/help"), std::u16string(u"about:blank"),
+              std::u16string(u"javascript:alert(1)"), kRedirect + u"?code=abc&state=s1"}) {
+            ScriptedNewWindow request(uri);
+            EXPECT_EQ(events.OnNewWindowRequested(request), kSignInOk);
+            EXPECT_TRUE(request.refused) << Utf16ToUtf8(uri);
+        }
+        EXPECT_THAT(browser->calls,
+                    ElementsAre("Navigate(https://login.morva.example/help)",
+                                "Navigate(" + Utf16ToUtf8(kRedirect) + "?code=abc&state=s1)"));
+    });
+    NavigateTo(kRedirect + u"?code=abc&state=s1", kSignInOk, true);
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"abc");
+}
+
+TEST_F(SignInStateMachineTest, RefusingOrReadingANewWindowCanFail) {
+    BrowserReadyAndPageShown();
+    Then([](SignInEvents& events) {
+        ScriptedNewWindow request(u"https://login.morva.example/help");
+        request.refuseStatus = kInvalidArg;
+        EXPECT_EQ(events.OnNewWindowRequested(request), kSignInFailed);
+    });
+    EXPECT_EQ(ErrorOf(), "Refuse WebView new window failed (0x80070057)");
+
+    BrowserReadyAndPageShown();
+    Then([](SignInEvents& events) {
+        ScriptedNewWindow request(u"https://login.morva.example/help");
+        request.getUriStatus = kInvalidArg;
+        EXPECT_EQ(events.OnNewWindowRequested(request), kSignInFailed);
+        EXPECT_TRUE(request.refused);  // before anything else can fail
+    });
+    EXPECT_EQ(ErrorOf(), "Get WebView new window URI failed (0x80070057)");
 }
 
 TEST_F(SignInStateMachineTest, ALaterFailureBeforeTheLoopEndsIsTheOneRethrown) {
@@ -415,12 +494,12 @@ TEST_F(SignInStateMachineTest, ALaterFailureBeforeTheLoopEndsIsTheOneRethrown) {
 TEST_F(SignInStateMachineTest, ASecondSignInWhileTheWindowIsOpenIsRefused) {
     BrowserReadyAndPageShown();
     Then([this](SignInEvents&) {
-        EXPECT_THAT([this] { impl->GetAuthCode(Config()); },
+        EXPECT_THAT([this] { impl->GetAuthCode(Config(), kRequest); },
                     ThrowsMessage<MorvaError>("Auth window already opened"));
         EXPECT_EQ(window->opened, 1);
     });
-    NavigateTo(kRedirect + u"?code=abc", kSignInOk, true);
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"abc");
+    NavigateTo(kRedirect + u"?code=abc&state=s1", kSignInOk, true);
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"abc");
 }
 
 TEST_F(SignInStateMachineTest, FailureBeforeTheLoopIsThrownAndLeavesNoWindowBehind) {
@@ -431,17 +510,17 @@ TEST_F(SignInStateMachineTest, FailureBeforeTheLoopIsThrownAndLeavesNoWindowBehi
 
     window->openFailure = nullptr;
     BrowserReadyAndPageShown();
-    NavigateTo(kRedirect + u"?code=again", kSignInOk, true);
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"again");
+    NavigateTo(kRedirect + u"?code=again&state=s1", kSignInOk, true);
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"again");
 }
 
 TEST_F(SignInStateMachineTest, EachSignInStartsClean) {
     BrowserReadyAndPageShown();
-    NavigateTo(kRedirect + u"?error=access_denied", kSignInFailed, true);
+    NavigateTo(kRedirect + u"?error=access_denied&state=s1", kSignInFailed, true);
     EXPECT_EQ(ErrorOf(), "Authorization error: access_denied (no description)");
 
     Then([this](SignInEvents&) { window->UserCloses(); });
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"");  // neither the old error nor an old code
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"");  // neither the old error nor an old code
 }
 
 TEST_F(SignInStateMachineTest, ResizingFitsTheBrowserToTheWindow) {
@@ -452,7 +531,7 @@ TEST_F(SignInStateMachineTest, ResizingFitsTheBrowserToTheWindow) {
         EXPECT_THAT(browser->calls, ElementsAre("SetBounds(784x961)"));
         window->UserCloses();
     });
-    EXPECT_EQ(impl->GetAuthCode(Config()), u"");
+    EXPECT_EQ(impl->GetAuthCode(Config(), kRequest), u"");
 }
 
 }  // namespace

@@ -11,12 +11,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "auth/code_auth_service.h"
 #include "auth/credential_store.h"
@@ -26,6 +28,7 @@
 #include "base/morva_error.h"
 #include "config/environment_profiles.h"
 #include "http/http_client.h"
+#include "support/fake_clock.h"
 #include "support/files.h"
 #include "util/utf.h"
 
@@ -33,6 +36,8 @@ namespace morva {
 namespace {
 
 using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::SizeIs;
 using testing::ThrowsMessage;
 
 // The broker's plain-HTTP control API inside the sandbox.
@@ -135,48 +140,123 @@ class SignInWindowGtkTest : public testing::Test {
             "sign-in", std::make_shared<spdlog::sinks::stderr_sink_mt>());
         logger->set_level(spdlog::level::debug);
         log::Install(logger);
+        // Where the sign-ins keep their browsers' data, watched by the tests; set before any
+        // thread could read it.
+        runtime_ = std::make_unique<test::TempFolder>();
+        std::filesystem::permissions(runtime_->path(), std::filesystem::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", runtime_->path().c_str(), 1);
         provider_ = std::make_shared<WindowAuthCodeProvider>(nullptr);
     }
-    static void TearDownTestSuite() { provider_.reset(); }
+    static void TearDownTestSuite() {
+        provider_.reset();
+        runtime_.reset();
+    }
 
     static WindowAuthCodeProvider& provider() { return *provider_; }
     static std::shared_ptr<WindowAuthCodeProvider> shared() { return provider_; }
 
+    // The names of the browser data folders in the runtime folder.
+    static std::vector<std::string> DataFolders() {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime_->path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("MORVA_Orderbook_WebView_")) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
   private:
+    static inline std::unique_ptr<test::TempFolder> runtime_;
     static inline std::shared_ptr<WindowAuthCodeProvider> provider_;
 };
 
 TEST_F(SignInWindowGtkTest, ImmediateRedirectReturnsTheCode) {
     UseAuthorizeMode("auto");
     const AuthConfig config = ProductionAuth();
-    const std::u16string code = provider().GetAuthCode(config);
+    const AuthorizationRequest request = AuthorizationRequest::Create();
+    const std::u16string code = provider().GetAuthCode(config, request);
     EXPECT_FALSE(code.empty());
+    EXPECT_THAT(DataFolders(), IsEmpty());
 
     const auto requests = nlohmann::json::parse(Control("GET", "/requests"));
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0]["host"], Utf16ToUtf8(config.authHost));
+    const std::string redirect =
+        "morva%3A%2F%2F" + Utf16ToUtf8(config.authHost) + "%2Fmetatrader%2Fmorva%2Fcallback";
     EXPECT_EQ(requests[0]["path"],
-              "/authorize?response_type=code&client_id=" + config.clientId +
-                  "&redirect_uri=morva%3A%2F%2F" + Utf16ToUtf8(config.authHost) +
-                  "%2Fmetatrader%2Fmorva%2Fcallback&scope=openid%20offline_access");
+              "/authorize?response_type=code&client_id=" + config.clientId + "&redirect_uri=" +
+                  redirect + "&scope=openid%20offline_access&state=" + request.state +
+                  "&code_challenge=" + request.codeChallenge + "&code_challenge_method=S256");
     EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
 }
 
 TEST_F(SignInWindowGtkTest, ErrorRedirectGivesTheAuthorizationError) {
     UseAuthorizeMode("error");
     EXPECT_THAT(
-        [] { provider().GetAuthCode(ProductionAuth()); },
+        [] { provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create()); },
         ThrowsMessage<MorvaError>("Authorization error: access_denied (The user denied access)"));
     EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
 }
 
+// The same error and description in a redirect without our state: refused, and none of it shown.
+TEST_F(SignInWindowGtkTest, ForgedRedirectIsRefusedWithoutItsText) {
+    UseAuthorizeMode("forgedState");
+    EXPECT_THAT([] { provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create()); },
+                ThrowsMessage<MorvaError>(
+                    "Authorization refused: the sign-in page answered with a wrong state"));
+    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
+}
+
+// A page that opens a window of its own, by script or by a target=_blank link, gets none; the
+// sign-in's view goes there instead, where the redirect is caught as anywhere else.
+TEST_F(SignInWindowGtkTest, WindowsOpenedByThePageAreFollowedInTheSignInView) {
+    const std::string redirect =
+        "const field = name => document.querySelector(`[name=${name}]`).value;"
+        "const target = `${field('redirect_uri')}?code=from-a-new-window&state=${"
+        "encodeURIComponent(field('state'))}`;";
+    for (const std::string& opening : {
+             std::string("window.open(target);"),
+             std::string("const link = document.createElement('a');"
+                         "link.href = target; link.target = '_blank';"
+                         "document.body.appendChild(link); link.click();"),
+         }) {
+        UseAuthorizeMode("page");
+        auto code = std::async(std::launch::async, [] {
+            return provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
+        });
+        ASSERT_TRUE(WaitForVisibleWindow());
+        const std::string script = redirect + opening;
+        OnGtkThread<bool>([&script] {
+            WebKitWebView* view = WEBKIT_WEB_VIEW(gtk_bin_get_child(GTK_BIN(FindSignInWindow())));
+            // As a user's click would: WebKit blocks the windows a script opens on its own.
+            webkit_settings_set_javascript_can_open_windows_automatically(
+                webkit_web_view_get_settings(view), TRUE);
+            webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr);
+            return true;
+        });
+        if (code.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "no redirect caught after " << opening;
+            OnGtkThread<bool>([] {
+                gtk_window_close(FindSignInWindow());
+                return true;
+            });
+        }
+        EXPECT_EQ(code.get(), u"from-a-new-window") << opening;
+    }
+}
+
 TEST_F(SignInWindowGtkTest, ClosingTheWindowGivesAnEmptyCode) {
     UseAuthorizeMode("page");
-    auto code =
-        std::async(std::launch::async, [] { return provider().GetAuthCode(ProductionAuth()); });
+    auto code = std::async(std::launch::async, [] {
+        return provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
+    });
     ASSERT_TRUE(WaitForVisibleWindow());
+    EXPECT_THAT(DataFolders(), SizeIs(1));
 
-    EXPECT_THAT([] { provider().GetAuthCode(ProductionAuth()); },
+    EXPECT_THAT([] { provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create()); },
                 ThrowsMessage<MorvaError>("Auth window already opened"));
     const auto size = OnGtkThread<std::pair<int, int>>([] {
         int width = 0;
@@ -187,12 +267,14 @@ TEST_F(SignInWindowGtkTest, ClosingTheWindowGivesAnEmptyCode) {
     });
     EXPECT_EQ(size, std::make_pair(800, 1000));
     EXPECT_EQ(code.get(), u"");
+    EXPECT_THAT(DataFolders(), IsEmpty());
 }
 
 TEST_F(SignInWindowGtkTest, SigningInOnThePageReturnsTheCode) {
     UseAuthorizeMode("page");
-    auto code =
-        std::async(std::launch::async, [] { return provider().GetAuthCode(ProductionAuth()); });
+    auto code = std::async(std::launch::async, [] {
+        return provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
+    });
     ASSERT_TRUE(WaitForVisibleWindow());
     OnGtkThread<bool>([] {
         WebKitWebView* view = WEBKIT_WEB_VIEW(gtk_bin_get_child(GTK_BIN(FindSignInWindow())));
@@ -223,14 +305,50 @@ TEST_F(SignInWindowGtkTest, CodeAuthServiceSignsInAndStoresTheRefreshToken) {
     EXPECT_FALSE(stored->secret.empty());
     EXPECT_TRUE(std::filesystem::exists(dataHome.path() / "morva" / "credentials.json"));
 
-    // Nothing was stored before, so the token came through the window and a code.
+    // Nothing was stored before, so the token came through the window and a code, which the
+    // broker exchanges only for the verifier of the challenge the window asked with.
     std::string paths;
     for (const auto& request : nlohmann::json::parse(Control("GET", "/requests"))) {
         const std::string path = request["path"];
         paths += request["method"].get<std::string>() + " " + path.substr(0, path.find('?')) + "\n";
+        if (path == "/oauth/token") {
+            EXPECT_THAT(request["body"].get<std::string>(), HasSubstr("\"code_verifier\":\""));
+        }
     }
     EXPECT_THAT(paths, HasSubstr("GET /authorize"));
     EXPECT_THAT(paths, HasSubstr("POST /oauth/token"));
+    unsetenv("XDG_DATA_HOME");
+}
+
+// A user who closed the window meets it again once the pause is over, and can sign in then.
+TEST_F(SignInWindowGtkTest, AClosedWindowReopensAfterThePauseAndTheSecondSignInSucceeds) {
+    UseAuthorizeMode("page");
+    const test::TempFolder dataHome;  // no stored refresh token: the window it is
+    setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+    const AuthConfig config = ProductionAuth();
+    const auto clock = std::make_shared<test::FakeClock>();
+    auto service =
+        CodeAuthService::Create(config, shared(),
+                                std::make_shared<HttpAuthClient>(config.authHost, config.clientId,
+                                                                 CreatePlatformHttpClient()),
+                                CreatePlatformCredentialStore(), clock);
+
+    const auto closed = service->GetAccessTokenAsync();
+    ASSERT_TRUE(WaitForVisibleWindow());
+    OnGtkThread<bool>([] {
+        gtk_window_close(FindSignInWindow());
+        return true;
+    });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_THAT([&] { service->GetAccessTokenAsync().get(); },
+                ThrowsMessage<MorvaError>(HasSubstr("(next sign-in attempt in 300 s)")));
+    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
+
+    clock->Advance(CodeAuthService::kPauseAfterClosedWindow);
+    UseAuthorizeMode("auto");
+    const auto second = service->GetAccessTokenAsync();
+    ASSERT_EQ(second.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_FALSE(second.get().token.empty());
     unsetenv("XDG_DATA_HOME");
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "auth/window_auth_code_provider.h"
@@ -23,24 +22,13 @@ TEST(WindowAuthCodeProviderWithoutDisplay, FailsAtOnceWithAClearText) {
     WindowAuthCodeProvider provider(nullptr);
     for (int attempt = 0; attempt < 2; ++attempt) {  // a failed start is tried afresh
         try {
-            provider.GetAuthCode(Config());
+            provider.GetAuthCode(Config(), AuthorizationRequest::Create());
             ADD_FAILURE() << "GetAuthCode returned without a display";
         } catch (const MorvaError& e) {
             EXPECT_STREQ(e.what(),
                          "Open display for auth window failed. No display: DISPLAY is not set");
         }
     }
-}
-
-TEST(WindowAuthCodeProviderWithoutDisplay, BrowserDataFolderIsPerProviderAndRemoved) {
-    std::filesystem::path folder;
-    {
-        WindowAuthCodeProvider provider(nullptr);
-        folder = provider.userDataFolder();
-        EXPECT_EQ(folder.filename().string().rfind("MORVA_Orderbook_WebView_", 0), 0u);
-        std::filesystem::create_directories(folder / "data");
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
 }  // namespace

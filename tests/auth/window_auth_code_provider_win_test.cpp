@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -18,16 +19,20 @@
 
 #include "auth/sign_in_browser.h"
 #include "auth/sign_in_window_class.h"
+#include "auth/webview2_api.h"
 #include "auth/webview2_browser.h"
 #include "auth/window_auth_code_provider.h"
 #include "base/morva_error.h"
 #include "support/captured_log.h"
+#include "support/files.h"
 #include "util/utf.h"
 
 namespace morva {
 namespace {
 
+using testing::ElementsAre;
 using testing::HasSubstr;
+using testing::IsEmpty;
 using testing::ThrowsMessage;
 
 const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/callback";
@@ -35,6 +40,9 @@ const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/
 AuthConfig Config() {
     return {u"MORVA_Orderbook", u"login.morva.example", "ABC", kRedirect};
 }
+
+// Redirects of this sign-in carry state=s1.
+const AuthorizationRequest kRequest = {"s1", "verifier", "challenge"};
 
 struct BrowserCalls {
     std::vector<std::string> calls;
@@ -53,6 +61,7 @@ class ScriptedBrowser final : public SignInBrowser {
     void Configure() override { Record("Configure"); }
     SignInStatus SubscribeSourceChanged() override { return Record("SubscribeSource"); }
     SignInStatus SubscribeNavigationStarting() override { return Record("SubscribeNavigation"); }
+    SignInStatus SubscribeNewWindowRequested() override { return Record("SubscribeNewWindow"); }
     SignInStatus Navigate(const std::u16string& url) override {
         return Record("Navigate(" + Utf16ToUtf8(url) + ")");
     }
@@ -90,12 +99,16 @@ class ScriptedBrowserFactory final : public SignInBrowserFactory {
 
     std::deque<Step> script;
     std::vector<HWND> windows;  // every window a browser was started in
+    // The data folder each was given.
+    std::vector<std::filesystem::path> dataFolders;
     std::function<void()> startFailure;
 
     ~ScriptedBrowserFactory() override { StopTimer(); }
 
-    void Start(void* window, SignInEvents& events) override {
+    void Start(void* window, const std::filesystem::path& dataFolder,
+               SignInEvents& events) override {
         windows.push_back(static_cast<HWND>(window));
+        dataFolders.push_back(dataFolder);
         if (startFailure) {
             startFailure();
         }
@@ -138,6 +151,32 @@ class ScriptedBrowserFactory final : public SignInBrowserFactory {
     UINT_PTR timer_ = 0;
 };
 
+// The process's temporary directory, where sign-ins keep their data, moved to a private one for as
+// long as this lives.
+class PrivateTemp {
+  public:
+    PrivateTemp() { _wputenv_s(L"TMP", folder_.path().c_str()); }
+    ~PrivateTemp() { _wputenv_s(L"TMP", old_.c_str()); }
+    PrivateTemp(const PrivateTemp&) = delete;
+    PrivateTemp& operator=(const PrivateTemp&) = delete;
+
+    // The names of the sign-in data folders in it.
+    std::vector<std::string> DataFolders() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("MORVA_Orderbook_WebView_")) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+  private:
+    std::wstring old_ = _wgetenv(L"TMP") != nullptr ? _wgetenv(L"TMP") : L"";
+    test::TempFolder folder_;
+};
+
 class WindowAuthCodeProviderWinTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -166,6 +205,7 @@ class WindowAuthCodeProviderWinTest : public testing::Test {
     }
     void Then(ScriptedBrowserFactory::Step step) { browsers->script.push_back(std::move(step)); }
 
+    PrivateTemp temp;
     std::shared_ptr<BrowserCalls> browser = std::make_shared<BrowserCalls>();
     std::shared_ptr<ScriptedBrowserFactory> browsers = std::make_shared<ScriptedBrowserFactory>();
     WindowAuthCodeProvider provider{GetModuleHandleW(nullptr), browsers};
@@ -191,7 +231,7 @@ TEST_F(WindowAuthCodeProviderWinTest, WindowHasTheClassTitleSizeAndStyleOfTheSig
         EXPECT_FALSE(IsWindowVisible(window));
     });
     UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
 }
 
 TEST_F(WindowAuthCodeProviderWinTest, ClosingBeforeTheBrowserIsReadyGivesAnEmptyCode) {
@@ -201,7 +241,7 @@ TEST_F(WindowAuthCodeProviderWinTest, ClosingBeforeTheBrowserIsReadyGivesAnEmpty
         // WebView2 reports the abandoned controller once its parent window is gone.
         EXPECT_EQ(events.OnCreateWebViewControllerCompleted(kSignInAborted, nullptr), kSignInOk);
     });
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
     EXPECT_THAT(log.Lines(), HasSubstr("warning|morva::WindowAuthCodeProvider::Impl::"
                                        "OnCreateWebViewControllerCompleted|The authorization has "
@@ -213,7 +253,7 @@ TEST_F(WindowAuthCodeProviderWinTest, ClosingDuringTheSignInGivesAnEmptyCode) {
     BrowserReady();
     PageShown();
     UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
     EXPECT_EQ(browser->calls.back(), "Close");
     EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
@@ -224,12 +264,12 @@ TEST_F(WindowAuthCodeProviderWinTest, RedirectCompletesTheSignInAndDestroysTheWi
     BrowserReady();
     PageShown();
     Then([](HWND window, SignInEvents& events) {
-        Navigation navigation(kRedirect + u"?code=abc");
+        Navigation navigation(kRedirect + u"?code=abc&state=s1");
         EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInOk);
         EXPECT_TRUE(navigation.cancelled);
         EXPECT_TRUE(IsWindow(window));  // destroyed after the loop, not by the posted message
     });
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"abc");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"abc");
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
     EXPECT_THAT(browser->calls, testing::Contains("NavigateToString"));
     EXPECT_THAT(browser->calls, testing::Contains(testing::StartsWith("SetBounds(")));
@@ -239,11 +279,11 @@ TEST_F(WindowAuthCodeProviderWinTest, OneThreadSignsInAgainAfterACompletedSignIn
     for (const char16_t* code : {u"first", u"second"}) {
         BrowserReady();
         Then([code](HWND, SignInEvents& events) {
-            Navigation navigation(kRedirect + u"?code=" + code);
+            Navigation navigation(kRedirect + u"?code=" + code + u"&state=s1");
             events.OnNavigationStarting(navigation);
         });
         // Nothing from the first sign-in (no stray quit message) may end the second one early.
-        EXPECT_EQ(provider.GetAuthCode(Config()), code);
+        EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), code);
     }
     EXPECT_EQ(browsers->windows.size(), 2u);
 }
@@ -259,17 +299,17 @@ TEST_F(WindowAuthCodeProviderWinTest, ResizingFitsTheBrowserToTheClientArea) {
                                                       "x" + std::to_string(client.bottom) + ")"));
     });
     UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
 }
 
 TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndIsRethrown) {
     const test::CapturedLog log(spdlog::level::debug);
     BrowserReady();
     Then([](HWND, SignInEvents& events) {
-        Navigation navigation(kRedirect + u"?error=access_denied");
+        Navigation navigation(kRedirect + u"?error=access_denied&state=s1");
         EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
     });
-    EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
                 ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
     EXPECT_THAT(log.Lines(), HasSubstr("error|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
@@ -279,11 +319,11 @@ TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndIsRethrown) {
 TEST_F(WindowAuthCodeProviderWinTest, SecondSignInWhileTheWindowExistsIsRefused) {
     BrowserReady();
     Then([this](HWND, SignInEvents&) {
-        EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+        EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
                     ThrowsMessage<MorvaError>("Auth window already opened"));
     });
     UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
     EXPECT_EQ(browsers->windows.size(), 1u);
 }
 
@@ -291,13 +331,101 @@ TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeaves
     browsers->startFailure = [] {
         ThrowWebViewEnvironmentError(static_cast<std::int32_t>(0x80070005));
     };
-    EXPECT_THAT([this] { provider.GetAuthCode(Config()); },
+    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
                 ThrowsMessage<MorvaError>("Unable to create user data folder"));
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
 
     browsers->startFailure = nullptr;
     UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config()), u"");  // not "Auth window already opened"
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");  // not "Auth window already opened"
+}
+
+// A controller WebView2 reports made whose view is missing all the same.
+class ControllerWithoutView final : public webview2::ICoreWebView2Controller {
+  public:
+    ULONG references = 1;
+    bool closed = false;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Bounds(RECT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Bounds(RECT) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_ZoomFactor(double*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ZoomFactor(double) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown*,
+                                                    webview2::EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(webview2::EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT, double) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveFocus(int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown*,
+                                                     webview2::EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(webview2::EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE add_GotFocus(IUnknown*, webview2::EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_GotFocus(webview2::EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE add_LostFocus(IUnknown*, webview2::EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE remove_LostFocus(webview2::EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE
+    add_AcceleratorKeyPressed(IUnknown*, webview2::EventRegistrationToken*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE
+    remove_AcceleratorKeyPressed(webview2::EventRegistrationToken) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Close() override {
+        closed = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_CoreWebView2(webview2::ICoreWebView2** view) override {
+        *view = nullptr;
+        return S_OK;
+    }
+};
+
+// WebView2's success without a controller, or a controller without a view, ends the sign-in with
+// a text rather than a crash.
+TEST_F(WindowAuthCodeProviderWinTest, SuccessWithoutControllerOrViewFailsTheSignIn) {
+    Then([](HWND, SignInEvents& events) {
+        EXPECT_EQ(OnWebView2ControllerCreated(events, kSignInOk, nullptr), kSignInFailed);
+    });
+    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>("WebView2 returned no controller"));
+    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
+
+    ControllerWithoutView controller;
+    Then([&controller](HWND, SignInEvents& events) {
+        EXPECT_EQ(OnWebView2ControllerCreated(events, kSignInOk, &controller), kSignInFailed);
+    });
+    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>("WebView2 returned no view"));
+    EXPECT_FALSE(IsWindow(browsers->windows.at(1)));
+    EXPECT_TRUE(controller.closed);
+    EXPECT_EQ(controller.references, 1u);  // the browser let go of it
 }
 
 TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) {
@@ -305,11 +433,11 @@ TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) 
     const SignInWindowClass windowClass = RegisterSignInWindowClass(self);
     {
         WindowAuthCodeProvider provider(self);  // WebView2Loader.dll is nowhere under Wine
-        EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
+        EXPECT_THAT([&] { provider.GetAuthCode(Config(), kRequest); },
                     ThrowsMessage<MorvaError>(
                         "WebView runtime not installed. Download from: "
                         "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
-        EXPECT_THAT([&] { provider.GetAuthCode(Config()); },
+        EXPECT_THAT([&] { provider.GetAuthCode(Config(), kRequest); },
                     ThrowsMessage<MorvaError>(HasSubstr("WebView runtime not installed")));
     }
 }
@@ -347,15 +475,27 @@ TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails)
     EXPECT_FALSE(GetClassInfoExW(self, L"Morva_MetaTrader_Orderbook_Auth", &info));
 }
 
-TEST(WindowAuthCodeProviderDataFolder, IsRemovedByTheDestructor) {
-    std::filesystem::path folder;
-    {
-        WindowAuthCodeProvider provider(GetModuleHandleW(nullptr));
-        folder = provider.userDataFolder();
-        EXPECT_EQ(folder.filename().wstring().rfind(L"MORVA_Orderbook_WebView_", 0), 0u);
-        std::filesystem::create_directories(folder / L"EBWebView");
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder));
+TEST_F(WindowAuthCodeProviderWinTest, EachSignInHasADataFolderOfItsOwnThatGoesWithTheWindow) {
+    const auto folderInUse = [this] {
+        Then([this](HWND, SignInEvents&) {
+            EXPECT_THAT(temp.DataFolders(),
+                        ElementsAre(browsers->dataFolders.back().filename().string()));
+        });
+    };
+    BrowserReady();
+    folderInUse();
+    Then([](HWND, SignInEvents& events) {
+        Navigation navigation(kRedirect + u"?code=abc&state=s1");
+        events.OnNavigationStarting(navigation);
+    });
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"abc");
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+
+    folderInUse();
+    UserCloses();
+    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+    EXPECT_NE(browsers->dataFolders.at(0), browsers->dataFolders.at(1));
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ echo "process ended ${lag}s after the library was unloaded"
 
 logs=("$logs_dir"/MORVA_Orderbook*.log)
 [ -f "${logs[0]}" ] || fail "no log file in $logs_dir"
-grep -qa 'Failed to get access token by refresh token: Get auth tokens by refresh token failed (HTTP 500): server_error (The token endpoint is failing on purpose)' "${logs[@]}" ||
+grep -qa 'Failed to get access token by refresh token: Get auth tokens by refresh token failed (HTTP 503): server_error (The token endpoint is failing on purpose)' "${logs[@]}" ||
     fail "the token endpoint's failure is not in the log"
 # The token endpoint that trickled: the renewal ended at the time limit, not with a token.
 grep -qa 'Failed to get access token by refresh token: Read HTTP response body timed out after 120 s' "${logs[@]}" ||

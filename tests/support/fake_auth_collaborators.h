@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -26,11 +27,13 @@ class FakeAuthCodeProvider : public AuthCodeProvider {
   public:
     using Answer = std::function<std::u16string(const AuthConfig&)>;
 
-    std::u16string GetAuthCode(const AuthConfig& config) override {
+    std::u16string GetAuthCode(const AuthConfig& config,
+                               const AuthorizationRequest& request) override {
         Answer answer;
         {
             std::unique_lock lock(mutex_);
             ++calls_;
+            requests_.push_back(request);
             called_.notify_all();
             released_.wait(lock, [this] { return !held_; });
             answer = answer_;
@@ -63,6 +66,11 @@ class FakeAuthCodeProvider : public AuthCodeProvider {
         const std::lock_guard lock(mutex_);
         return calls_;
     }
+    // What each sign-in asked with, in order.
+    std::vector<AuthorizationRequest> requests() const {
+        const std::lock_guard lock(mutex_);
+        return requests_;
+    }
 
   private:
     mutable std::mutex mutex_;  // guards everything below
@@ -71,6 +79,7 @@ class FakeAuthCodeProvider : public AuthCodeProvider {
     Answer answer_;
     bool held_ = false;
     int calls_ = 0;
+    std::vector<AuthorizationRequest> requests_;
 };
 
 // A token endpoint that grants whatever the test enqueued, recording each grant it was asked for.
@@ -81,6 +90,7 @@ class FakeAuthClient : public AuthClient {
         std::string grant;  // "code", "refresh" or "secret"
         std::string first;  // redirect URI, refresh token or audience
         std::string second;
+        std::string codeVerifier;  // with a code
     };
 
     explicit FakeAuthClient(std::shared_ptr<const Clock> clock) : clock_(std::move(clock)) {}
@@ -100,33 +110,35 @@ class FakeAuthClient : public AuthClient {
         const std::lock_guard lock(mutex_);
         answers_.emplace_back(std::move(tokens));
     }
-    void Refuse(MorvaError error) {
+    // A grant that fails with `error` (a MorvaError, or a GrantRefusedError for a refusal).
+    template <class Error>
+    void Refuse(Error error) {
         const std::lock_guard lock(mutex_);
-        answers_.emplace_back(std::move(error));
+        answers_.emplace_back(std::make_exception_ptr(std::move(error)));
     }
     std::vector<Call> Calls() const {
         const std::lock_guard lock(mutex_);
         return calls_;
     }
 
-    AuthTokens GetAuthTokensByCode(const std::string& redirectUri,
-                                   const std::string& code) override {
-        return Answer({"code", redirectUri, code});
+    AuthTokens GetAuthTokensByCode(const std::string& redirectUri, const std::string& code,
+                                   const std::string& codeVerifier) override {
+        return Answer({"code", redirectUri, code, codeVerifier});
     }
     AuthTokens GetAuthTokensByRefreshToken(const std::string& refreshToken) override {
-        return Answer({"refresh", refreshToken, {}});
+        return Answer({"refresh", refreshToken, {}, {}});
     }
     AuthTokens GetAuthTokensBySecret(const std::string& audience,
                                      const std::string& clientSecret) override {
-        return Answer({"secret", audience, clientSecret});
+        return Answer({"secret", audience, clientSecret, {}});
     }
 
   private:
     struct Scripted {
         explicit Scripted(AuthTokens t) : tokens(std::move(t)) {}
-        explicit Scripted(MorvaError e) : error(std::move(e)) {}
+        explicit Scripted(std::exception_ptr e) : error(std::move(e)) {}
         std::optional<AuthTokens> tokens;
-        std::optional<MorvaError> error;
+        std::exception_ptr error;
     };
 
     AuthTokens Answer(Call call) {
@@ -138,7 +150,7 @@ class FakeAuthClient : public AuthClient {
         Scripted next = std::move(answers_.front());
         answers_.pop_front();
         if (next.error) {
-            throw *next.error;
+            std::rethrow_exception(next.error);
         }
         AuthTokens tokens = std::move(*next.tokens);
         tokens.accessToken.token = "access-" + std::to_string(calls_.size());

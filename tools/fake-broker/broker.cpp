@@ -13,6 +13,7 @@
 #include "book.h"
 #include "connection_reset.h"
 #include "jwt.h"
+#include "pkce.h"
 #include "url.h"
 
 namespace fake_broker {
@@ -104,6 +105,25 @@ std::string AuthorizePage(const std::map<std::string, std::string>& fields) {
            "<p><button id=\"sign-in\" type=\"submit\" name=\"decision\" value=\"allow\">Sign in"
            "</button> <button id=\"deny\" type=\"submit\" name=\"decision\" value=\"deny\">Cancel"
            "</button></p>\n</form>\n</body></html>\n";
+}
+
+// The OAuth error a request without an S256 code challenge gets, or none (RFC 7636, 4.4.1).
+QueryParameters ChallengeError(const std::string& challenge, const std::string& method) {
+    if (challenge.empty() || method != "S256") {
+        return {
+            {"error", "invalid_request"},
+            {"error_description", "code_challenge with code_challenge_method=S256 is required"}};
+    }
+    return {};
+}
+
+// An error redirect, carrying the request's state back as OAuth requires.
+void RedirectWithError(const std::string& redirectUri, QueryParameters error,
+                       const std::string& state, httplib::Response& response) {
+    if (!state.empty()) {
+        error.emplace_back("state", state);
+    }
+    response.set_redirect(AppendQuery(redirectUri, error), 302);
 }
 
 }  // namespace
@@ -595,11 +615,12 @@ void Broker::ServeBook(const httplib::Request& request, httplib::Response& respo
 
 void Broker::RedirectWithCode(const std::string& clientId, const std::string& redirectUri,
                               const std::string& scope, const std::string& state,
-                              httplib::Response& response) {
+                              const std::string& codeChallenge, httplib::Response& response) {
     const std::string code = RandomToken(24);
     {
         const std::lock_guard lock(grantsMutex_);
-        codes_[code] = IssuedCode{clientId, redirectUri, scope, Now() + settings_.codeLifetime};
+        codes_[code] =
+            IssuedCode{clientId, redirectUri, scope, codeChallenge, Now() + settings_.codeLifetime};
     }
     QueryParameters query = {{"code", code}};
     if (!state.empty()) {
@@ -614,6 +635,8 @@ void Broker::ServeAuthorize(const httplib::Request& request, httplib::Response& 
     const std::string redirectUri = request.get_param_value("redirect_uri");
     const std::string state = request.get_param_value("state");
     const std::string scope = request.get_param_value("scope");
+    const std::string challenge = request.get_param_value("code_challenge");
+    const std::string challengeMethod = request.get_param_value("code_challenge_method");
     // Without a valid redirect there is nowhere to send an error: tell the user instead.
     if (redirectUri.empty() || clientId.empty()) {
         response.status = 400;
@@ -625,6 +648,16 @@ void Broker::ServeAuthorize(const httplib::Request& request, httplib::Response& 
     }
     Pause(scenario.auth.latencyMs);
 
+    if (scenario.auth.authorizeMode == AuthorizeMode::ForgedState) {
+        // What anyone may send a browser to: the client's redirect with words of their choosing.
+        response.set_redirect(AppendQuery(redirectUri, {{"error", scenario.auth.authorizeError},
+                                                        {"error_description",
+                                                         scenario.auth.authorizeErrorDescription},
+                                                        {"state", "forged-" + RandomToken(12)}}),
+                              302);
+        return;
+    }
+
     QueryParameters error;
     if (request.get_param_value("response_type") != "code") {
         error = {{"error", "unsupported_response_type"},
@@ -632,18 +665,20 @@ void Broker::ServeAuthorize(const httplib::Request& request, httplib::Response& 
     } else if (scenario.auth.authorizeMode == AuthorizeMode::Error) {
         error = {{"error", scenario.auth.authorizeError},
                  {"error_description", scenario.auth.authorizeErrorDescription}};
+    } else {
+        error = ChallengeError(challenge, challengeMethod);
     }
     if (!error.empty()) {
-        if (!state.empty()) {
-            error.emplace_back("state", state);
-        }
-        response.set_redirect(AppendQuery(redirectUri, error), 302);
+        RedirectWithError(redirectUri, std::move(error), state, response);
         return;
     }
 
     if (scenario.auth.authorizeMode == AuthorizeMode::Page) {
-        std::map<std::string, std::string> fields = {
-            {"client_id", clientId}, {"redirect_uri", redirectUri}, {"scope", scope}};
+        std::map<std::string, std::string> fields = {{"client_id", clientId},
+                                                     {"redirect_uri", redirectUri},
+                                                     {"scope", scope},
+                                                     {"code_challenge", challenge},
+                                                     {"code_challenge_method", challengeMethod}};
         if (!state.empty()) {
             fields["state"] = state;
         }
@@ -651,7 +686,7 @@ void Broker::ServeAuthorize(const httplib::Request& request, httplib::Response& 
         response.set_content(AuthorizePage(fields), kHtml);
         return;
     }
-    RedirectWithCode(clientId, redirectUri, scope, state, response);
+    RedirectWithCode(clientId, redirectUri, scope, state, challenge, response);
 }
 
 void Broker::ServeAuthorizeDecision(const httplib::Request& request, httplib::Response& response) {
@@ -665,15 +700,21 @@ void Broker::ServeAuthorizeDecision(const httplib::Request& request, httplib::Re
         return;
     }
     if (request.get_param_value("decision") == "deny") {
-        QueryParameters error = {{"error", "access_denied"},
-                                 {"error_description", "The user cancelled the sign-in"}};
-        if (!state.empty()) {
-            error.emplace_back("state", state);
-        }
-        response.set_redirect(AppendQuery(redirectUri, error), 302);
+        RedirectWithError(
+            redirectUri,
+            {{"error", "access_denied"}, {"error_description", "The user cancelled the sign-in"}},
+            state, response);
         return;
     }
-    RedirectWithCode(clientId, redirectUri, request.get_param_value("scope"), state, response);
+    const std::string challenge = request.get_param_value("code_challenge");
+    if (QueryParameters error =
+            ChallengeError(challenge, request.get_param_value("code_challenge_method"));
+        !error.empty()) {
+        RedirectWithError(redirectUri, std::move(error), state, response);
+        return;
+    }
+    RedirectWithCode(clientId, redirectUri, request.get_param_value("scope"), state, challenge,
+                     response);
 }
 
 json Broker::IssueTokens(const std::string& host, const std::string& clientId,
@@ -805,6 +846,12 @@ void Broker::ServeToken(const httplib::Request& request, httplib::Response& resp
             SendOAuthError(
                 response, 400, "invalid_grant",
                 "The redirect_uri does not match the one used in the authorization request");
+            return;
+        }
+        if (!VerifierMatches(field("code_verifier"), code.codeChallenge)) {
+            SendOAuthError(response, 400, "invalid_grant",
+                           "The code_verifier does not match the code_challenge of the "
+                           "authorization request");
             return;
         }
         tokens = IssueTokens(host, clientId, scenario.auth.subject, code.scope, "",

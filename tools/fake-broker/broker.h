@@ -55,6 +55,7 @@ class Broker {
         std::string clientId;
         std::string redirectUri;
         std::string scope;
+        std::string codeChallenge;  // S256; the exchange must bring its verifier
         std::int64_t expiresAt = 0;
     };
     struct IssuedRefreshToken {
@@ -95,7 +96,7 @@ class Broker {
     // Issues the code and answers with the redirect to the client.
     void RedirectWithCode(const std::string& clientId, const std::string& redirectUri,
                           const std::string& scope, const std::string& state,
-                          httplib::Response& response);
+                          const std::string& codeChallenge, httplib::Response& response);
     nlohmann::json IssueTokens(const std::string& host, const std::string& clientId,
                                const std::string& subject, const std::string& scope,
                                const std::string& audience, bool withRefreshToken,

@@ -214,8 +214,11 @@ AuthScenario ParseAuth(const json& value) {
         out.authorizeMode = AuthorizeMode::Page;
     } else if (mode == "error") {
         out.authorizeMode = AuthorizeMode::Error;
+    } else if (mode == "forgedState") {
+        out.authorizeMode = AuthorizeMode::ForgedState;
     } else {
-        ObjectReader::Fail(reader.Path("authorizeMode"), "must be \"auto\", \"page\" or \"error\"");
+        ObjectReader::Fail(reader.Path("authorizeMode"),
+                           "must be \"auto\", \"page\", \"error\" or \"forgedState\"");
     }
     reader.Read("authorizeError", out.authorizeError);
     reader.Read("authorizeErrorDescription", out.authorizeErrorDescription);
@@ -338,6 +341,8 @@ std::string_view AuthorizeModeName(AuthorizeMode mode) {
             return "page";
         case AuthorizeMode::Error:
             return "error";
+        case AuthorizeMode::ForgedState:
+            return "forgedState";
         case AuthorizeMode::Auto:
             break;
     }

@@ -54,7 +54,9 @@ struct BooksScenario {
     std::map<std::string, InstrumentScenario> instruments;
 };
 
-enum class AuthorizeMode { Auto, Page, Error };
+// How /authorize answers: with a code at once, with a sign-in page, with an error, or with a
+// redirect someone else made up (another state, an error and a description of its own).
+enum class AuthorizeMode { Auto, Page, Error, ForgedState };
 
 struct TokenFailure {
     int status = 500;

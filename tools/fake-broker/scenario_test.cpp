@@ -120,7 +120,7 @@ TEST(ScenarioParsing, NormalisedFormParsesBackToTheSameScenario) {
                                   "GBP_USD": {"fault": "stall", "holdMs": 10, "buckets": 3},
                                   "NZD_USD": {"fault": "trickle", "trickleMs": 20}}},
         "auth": {"tokenFailure": {"status": 500, "body": "<html>"}, "subject": "s",
-                 "tokenTrickleMs": 5},
+                 "tokenTrickleMs": 5, "authorizeMode": "forgedState"},
         "metadata": {"files": {"x.ex5": {"base64": "AAEC"}}, "servers": [],
                      "rawDocument": "not json"}})");
     const json normalised = ScenarioToJson(ParseScenario(original));
@@ -128,6 +128,7 @@ TEST(ScenarioParsing, NormalisedFormParsesBackToTheSameScenario) {
     EXPECT_EQ(normalised.at("books").at("instruments").at("EUR_USD").at("status"), 429);
     EXPECT_EQ(normalised.at("books").at("instruments").at("GBP_USD").at("fault"), "stall");
     EXPECT_EQ(normalised.at("books").at("faultRate"), 0.5);
+    EXPECT_EQ(normalised.at("auth").at("authorizeMode"), "forgedState");
 }
 
 TEST(ScenarioParsing, ShippedExamplesAreValid) {
