@@ -56,7 +56,8 @@ class SizedSource : public morva::BookSource {
 
 void BM_GetBookRefCached(benchmark::State& state) {
     InstallInfoLogger();
-    morva::CachedBookService service(10, std::make_shared<ReadyAuth>(),
+    morva::CachedBookService service(10, morva::BookRefSequence::OrderBooks(),
+                                     std::make_shared<ReadyAuth>(),
                                      std::make_shared<SizedSource>(10));
     const std::u16string instrument = u"EUR_USD";
     // A few neighbours, so that the lookup walks a map of realistic depth.
@@ -73,7 +74,8 @@ BENCHMARK(BM_GetBookRefCached);
 
 void BM_GetBookRefCachedAsync(benchmark::State& state) {
     InstallInfoLogger();
-    morva::AsyncBookService service(10, std::make_shared<ReadyAuth>(),
+    morva::AsyncBookService service(10, morva::BookRefSequence::OrderBooks(),
+                                    std::make_shared<ReadyAuth>(),
                                     std::make_shared<SizedSource>(10));
     const std::u16string instrument = u"EUR_USD";
     std::int32_t ref = service.GetBookRef(instrument, 0);
@@ -91,7 +93,8 @@ BENCHMARK(BM_GetBookRefCachedAsync);
 void BM_GetBookData2000(benchmark::State& state) {
     InstallInfoLogger();
     constexpr std::int32_t kBuckets = 2000;
-    morva::CachedBookService service(10, std::make_shared<ReadyAuth>(),
+    morva::CachedBookService service(10, morva::BookRefSequence::OrderBooks(),
+                                     std::make_shared<ReadyAuth>(),
                                      std::make_shared<SizedSource>(kBuckets));
     const std::int32_t ref = service.GetBookRef(u"EUR_USD", 0);
     std::vector<double> shortCounts(kBuckets), longCounts(kBuckets), prices(kBuckets);

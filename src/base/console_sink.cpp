@@ -1,6 +1,5 @@
 #include "base/console_sink.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "base/log_line_formatter.h"
@@ -8,9 +7,14 @@
 namespace morva::log {
 
 ConsoleSink::ConsoleSink()
-    : base_sink(std::make_unique<LogLineFormatter>("\n")), console_(StandardOutputIsConsole()) {}
+    : base_sink(std::make_unique<LogLineFormatter>("\n")),
+      wanted_(StandardOutputWanted()),
+      console_(StandardOutputIsConsole()) {}
 
 void ConsoleSink::sink_it_(const spdlog::details::log_msg& msg) {
+    if (!wanted_) {
+        return;
+    }
     try {
         spdlog::memory_buf_t line;
         formatter_->format(msg, line);
@@ -21,7 +25,7 @@ void ConsoleSink::sink_it_(const spdlog::details::log_msg& msg) {
 }
 
 void ConsoleSink::flush_() {
-    std::fflush(stdout);
+    // Lines are written unbuffered; stdout's buffer is the host's.
 }
 
 }  // namespace morva::log

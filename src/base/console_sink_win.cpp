@@ -8,6 +8,10 @@
 
 namespace morva::log {
 
+bool ConsoleSink::StandardOutputWanted() noexcept {
+    return true;
+}
+
 bool ConsoleSink::StandardOutputIsConsole() noexcept {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

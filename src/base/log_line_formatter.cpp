@@ -15,6 +15,27 @@ void Append(spdlog::memory_buf_t& dest, std::string_view text) {
     dest.append(text.data(), text.data() + text.size());
 }
 
+// Texts from callers and from the network may hold line breaks or terminal escapes: shown as
+// \r, \n, \t or \xHH, they can neither start a record of their own nor restyle a console.
+void AppendEscaped(spdlog::memory_buf_t& dest, std::string_view text) {
+    constexpr char kHex[] = "0123456789abcdef";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            dest.push_back(c);
+        } else if (c == '\r') {
+            Append(dest, "\\r");
+        } else if (c == '\n') {
+            Append(dest, "\\n");
+        } else if (c == '\t') {
+            Append(dest, "\\t");
+        } else {
+            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+            Append(dest, std::string_view(escaped, sizeof escaped));
+        }
+    }
+}
+
 }  // namespace
 
 std::string_view SeverityName(spdlog::level::level_enum level) noexcept {
@@ -84,7 +105,7 @@ void LogLineFormatter::format(const spdlog::details::log_msg& msg, spdlog::memor
     const fmt::format_int line(msg.source.line);
     Append(dest, std::string_view(line.data(), line.size()));
     Append(dest, "] ");
-    Append(dest, std::string_view(msg.payload.data(), msg.payload.size()));
+    AppendEscaped(dest, std::string_view(msg.payload.data(), msg.payload.size()));
     Append(dest, eol_);
 }
 

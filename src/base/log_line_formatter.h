@@ -16,7 +16,8 @@ std::string_view SeverityName(spdlog::level::level_enum level) noexcept;
 
 // One record per line:
 // "2026-12-06 10:18:54.123 INFO  [4242] [morva::Module::InitCreds@123] Authorized ...<eol>"
-// (UTC time, severity padded to five, thread id, function name and line, message).
+// (UTC time, severity padded to five, thread id, function name and line, message). Control
+// characters in the message are escaped (\r \n \t, others \xHH), so a line is always one record.
 // Not thread-safe: each sink owns its own copy and calls it under its lock.
 class LogLineFormatter final : public spdlog::formatter {
   public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -20,7 +21,9 @@ RollingFileSink::RollingFileSink(std::filesystem::path path, std::uintmax_t maxS
     : base_sink(std::make_unique<LogLineFormatter>("\r\n")),
       path_(std::move(path)),
       maxSize_(maxSize),
-      maxFiles_(std::max<std::size_t>(maxFiles, 1)) {}
+      maxFiles_(std::max<std::size_t>(maxFiles, 1)),
+      retryAfter_(std::max<std::uintmax_t>(maxSize / 16, 1)),
+      sinceFailedRoll_(retryAfter_) {}
 
 std::filesystem::path RollingFileSink::RolledPath(const std::filesystem::path& path,
                                                   std::size_t index) {
@@ -33,19 +36,16 @@ std::filesystem::path RollingFileSink::RolledPath(const std::filesystem::path& p
 
 bool RollingFileSink::Open() {
     std::error_code error;
-    const std::uintmax_t existing = std::filesystem::file_size(path_, error);
-    size_ = error ? 0 : existing;
     // Appending: a roll whose renaming failed keeps the old content rather than truncating it.
-    file_.open(path_, std::ios::binary | std::ios::app);
-    if (!file_.is_open()) {
-        file_.clear();
+    file_ = SharedAppendFile::Open(path_);
+    if (!file_) {
         return false;
     }
+    const std::uintmax_t existing = std::filesystem::file_size(path_, error);
+    size_ = error ? 0 : existing;
     if (size_ == 0) {
-        file_.write(kByteOrderMark, sizeof kByteOrderMark);
-        if (!file_) {
-            file_.close();
-            file_.clear();
+        if (!file_.Append(std::string_view(kByteOrderMark, sizeof kByteOrderMark))) {
+            file_.Close();
             return false;
         }
         size_ = sizeof kByteOrderMark;
@@ -53,41 +53,45 @@ bool RollingFileSink::Open() {
     return true;
 }
 
-void RollingFileSink::Roll() {
-    file_.close();
-    file_.clear();
-    std::error_code ignored;  // a file that cannot move stays where it is; logging goes on
+bool RollingFileSink::Roll() {
+    file_.Close();
+    std::error_code error;  // an older file that cannot move stays where it is; logging goes on
     if (maxFiles_ > 1) {
+        std::error_code ignored;
         std::filesystem::remove(RolledPath(path_, maxFiles_ - 1), ignored);
         for (std::size_t index = maxFiles_ - 2; index >= 1; --index) {
             std::filesystem::rename(RolledPath(path_, index), RolledPath(path_, index + 1),
                                     ignored);
         }
-        std::filesystem::rename(path_, RolledPath(path_, 1), ignored);
+        std::filesystem::rename(path_, RolledPath(path_, 1), error);
     } else {
-        std::filesystem::remove(path_, ignored);
+        std::filesystem::remove(path_, error);
     }
     Open();
+    return !error;
 }
 
 void RollingFileSink::sink_it_(const spdlog::details::log_msg& msg) {
     try {
         spdlog::memory_buf_t line;
         formatter_->format(msg, line);
-        if (!file_.is_open() && !Open()) {
+        if (!file_ && !Open()) {
             return;
         }
-        if (size_ > maxSize_) {
-            Roll();
-            if (!file_.is_open()) {
+        if (size_ > maxSize_ && sinceFailedRoll_ >= retryAfter_) {
+            sinceFailedRoll_ = Roll() ? retryAfter_ : 0;
+            if (!file_) {
                 return;
             }
         }
-        file_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        file_.flush();
-        if (!file_) {
-            file_.close();  // reopened by the next record
-            file_.clear();
+        if (size_ > maxSize_ && sinceFailedRoll_ < retryAfter_) {
+            sinceFailedRoll_ += line.size();
+            if (size_ > 2 * maxSize_) {
+                return;  // dropped: the roll is blocked and the file is full
+            }
+        }
+        if (!file_.Append(std::string_view(line.data(), line.size()))) {
+            file_.Close();  // reopened by the next record
             return;
         }
         size_ += line.size();
@@ -97,9 +101,7 @@ void RollingFileSink::sink_it_(const spdlog::details::log_msg& msg) {
 }
 
 void RollingFileSink::flush_() {
-    if (file_.is_open()) {
-        file_.flush();
-    }
+    // Every record is handed to the system as it comes.
 }
 
 }  // namespace morva::log

@@ -35,10 +35,12 @@ class LoadingPlace {
 
 }  // namespace
 
-AsyncBookService::AsyncBookService(std::int32_t cacheLifetime, std::shared_ptr<AuthService> auth,
+AsyncBookService::AsyncBookService(std::int32_t cacheLifetime, BookRefSequence& refs,
+                                   std::shared_ptr<AuthService> auth,
                                    std::shared_ptr<BookSource> source,
                                    std::shared_ptr<const Clock> clock)
-    : CachedBookService(cacheLifetime, std::move(auth), std::move(source), std::move(clock)) {}
+    : CachedBookService(cacheLifetime, refs, std::move(auth), std::move(source), std::move(clock)) {
+}
 
 std::int32_t AsyncBookService::GetBookRef(const std::u16string& instrument, std::int64_t time) {
     if (instrument.empty()) {

@@ -24,8 +24,8 @@ namespace morva {
 // has asked for within cacheLifetime seconds is dropped.
 class AsyncBookService : public CachedBookService {
   public:
-    AsyncBookService(std::int32_t cacheLifetime, std::shared_ptr<AuthService> auth,
-                     std::shared_ptr<BookSource> source,
+    AsyncBookService(std::int32_t cacheLifetime, BookRefSequence& refs,
+                     std::shared_ptr<AuthService> auth, std::shared_ptr<BookSource> source,
                      std::shared_ptr<const Clock> clock = RealClock());
 
     std::int32_t GetBookRef(const std::u16string& instrument, std::int64_t time) override;

@@ -30,10 +30,12 @@ void CopyText(const std::u16string& text, char16_t* out, std::size_t capacity) {
 
 }  // namespace
 
-CachedBookService::CachedBookService(std::int32_t cacheLifetime, std::shared_ptr<AuthService> auth,
+CachedBookService::CachedBookService(std::int32_t cacheLifetime, BookRefSequence& refs,
+                                     std::shared_ptr<AuthService> auth,
                                      std::shared_ptr<BookSource> source,
                                      std::shared_ptr<const Clock> clock)
     : cacheLifetime_(cacheLifetime),
+      refs_(refs),
       auth_(std::move(auth)),
       source_(std::move(source)),
       clock_(std::move(clock)) {}
@@ -166,7 +168,7 @@ std::int32_t CachedBookService::FindCachedRef(std::u16string_view instrument,
 }
 
 std::int32_t CachedBookService::StoreBook(BookKey key, StrataBook book) {
-    const std::int32_t ref = ++lastRef_;
+    const std::int32_t ref = refs_.Next();
     const auto [entry, inserted] = refsByKey_.try_emplace(key, KeyEntry{ref, kHeld});
     if (!inserted) {
         // A reader still holding the old reference gets "not found" from now on.

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "auth/auth_service.h"
+#include "books/book_ref_sequence.h"
 #include "books/book_service.h"
 #include "books/book_source.h"
 #include "books/strata_book.h"
@@ -57,12 +58,13 @@ struct BookEntry {
 };
 
 // Loads books synchronously (a miss blocks the caller for the token and the download) and keeps
-// them under references that are never reused; a released book stays cached for cacheLifetime
-// seconds. Every operation holds the store's mutex from start to end.
+// them under references drawn from `refs`, which every service of the kind shares, so no two
+// services ever hand out one number; a released book stays cached for cacheLifetime seconds.
+// Every operation holds the store's mutex from start to end.
 class CachedBookService : public BookService {
   public:
-    CachedBookService(std::int32_t cacheLifetime, std::shared_ptr<AuthService> auth,
-                      std::shared_ptr<BookSource> source,
+    CachedBookService(std::int32_t cacheLifetime, BookRefSequence& refs,
+                      std::shared_ptr<AuthService> auth, std::shared_ptr<BookSource> source,
                       std::shared_ptr<const Clock> clock = RealClock());
 
     std::int32_t GetBookRef(const std::u16string& instrument, std::int64_t time) override;
@@ -79,7 +81,8 @@ class CachedBookService : public BookService {
 
     // The reference serving the key while it is held or counting down, else 0.
     std::int32_t FindCachedRef(std::u16string_view instrument, std::int64_t time) const;
-    // Stores the book under a new reference and drops the key's previous reference at once.
+    // Stores the book under a new reference and drops the key's previous reference at once;
+    // stores nothing when the references are used up.
     std::int32_t StoreBook(BookKey key, StrataBook book);
 
     AuthService& auth() const noexcept { return *auth_; }
@@ -90,13 +93,13 @@ class CachedBookService : public BookService {
     }
 
     mutable std::mutex
-        storeMutex_;  // guards lastRef_, refsByKey_, booksByRef_, firstExpiry_ (and subclass state)
+        storeMutex_;  // guards refsByKey_, booksByRef_, firstExpiry_ (and subclass state)
 
   private:
     const BookEntry& FindBook(std::int32_t ref) const;
 
     const std::int32_t cacheLifetime_;  // seconds
-    std::int32_t lastRef_ = 0;
+    BookRefSequence& refs_;
     std::map<BookKey, KeyEntry, BookKeyLess> refsByKey_;
     std::map<std::int32_t, BookEntry> booksByRef_;
     // No countdown ends before this (it may be early: a reloaded key is held again).

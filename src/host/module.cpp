@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "base/morva_error.h"
 #include "books/async_book_service.h"
+#include "books/book_ref_sequence.h"
 #include "books/cached_book_service.h"
 #include "books/order_book_source.h"
 #include "books/position_book_source.h"
@@ -32,9 +33,11 @@ Module::Module(EnvironmentProfile profile, TerminalInfo terminal, std::shared_pt
     if (!profile_.asynchronous) {
         MORVA_LOG_INFO("Configured for synchronous operation");
         orderBookService_ = std::make_unique<CachedBookService>(
-            profile_.bookCacheLifetime, authService_, std::move(orderBooks), clock);
+            profile_.bookCacheLifetime, BookRefSequence::OrderBooks(), authService_,
+            std::move(orderBooks), clock);
         positionBookService_ = std::make_unique<CachedBookService>(
-            profile_.bookCacheLifetime, authService_, std::move(positionBooks), clock);
+            profile_.bookCacheLifetime, BookRefSequence::PositionBooks(), authService_,
+            std::move(positionBooks), clock);
         updatesService_ = std::make_unique<UpdatesService>(configurationClient_);
         userService_ = std::make_unique<UserService>(strataClient_);
         serverConfigProvider_ =
@@ -42,9 +45,11 @@ Module::Module(EnvironmentProfile profile, TerminalInfo terminal, std::shared_pt
     } else {
         MORVA_LOG_INFO("Configured for asynchronous (non-blocking) operation");
         orderBookService_ = std::make_unique<AsyncBookService>(
-            profile_.bookCacheLifetime, authService_, std::move(orderBooks), clock);
+            profile_.bookCacheLifetime, BookRefSequence::OrderBooks(), authService_,
+            std::move(orderBooks), clock);
         positionBookService_ = std::make_unique<AsyncBookService>(
-            profile_.bookCacheLifetime, authService_, std::move(positionBooks), clock);
+            profile_.bookCacheLifetime, BookRefSequence::PositionBooks(), authService_,
+            std::move(positionBooks), clock);
         updatesService_ = std::make_unique<AsyncUpdatesService>(configurationClient_);
         userService_ = std::make_unique<AsyncUserService>(strataClient_);
         serverConfigProvider_ =

@@ -53,7 +53,7 @@ class Module {
 
   private:
     const EnvironmentProfile profile_;
-    const TerminalInfo terminal_;  // our own copy: equal to the holder's while we are current
+    const TerminalInfo terminal_;  // the texts it was built for, which the holder compares
     const std::shared_ptr<AuthService> authService_;
     const std::shared_ptr<StrataClient> strataClient_;
     const std::shared_ptr<ConfigurationClient> configurationClient_;

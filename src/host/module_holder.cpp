@@ -44,7 +44,9 @@ std::shared_ptr<Module> ModuleHolder::ConfigureModule(const TerminalInfo& termin
     const std::lock_guard configuring(configureMutex_);
     {
         const std::lock_guard lock(moduleMutex_);
-        if (module_ && terminal == terminal_) {
+        // The texts a module was built from are its own: a failed build leaves nothing behind
+        // that could match the next call with the current module.
+        if (module_ && module_->terminal() == terminal) {
             return module_;
         }
     }
@@ -52,23 +54,24 @@ std::shared_ptr<Module> ModuleHolder::ConfigureModule(const TerminalInfo& termin
     if (found == nullptr) {
         throw MorvaError("No configuration match for MetaTrader server name: %ls", terminal.server);
     }
-    const EnvironmentProfile& profile = *found;
-    terminal_ = terminal;
-
-    auto authClient =
-        std::make_shared<HttpAuthClient>(profile.auth.authHost, profile.auth.clientId, httpClient_);
-    auto authService = CodeAuthService::Create(profile.auth, authCodeProvider_, authClient);
-    auto strataClient =
-        std::make_shared<HttpStrataClient>(profile.bookApiHost, terminal_, httpClient_);
-    auto configurationClient = std::make_shared<HttpConfigurationClient>(
-        profile.configHost, profile.metadataPath, profile.metadataCacheLifetime, httpClient_);
-    auto built = std::make_unique<Module>(profile, terminal_, std::move(authService),
-                                          std::move(strataClient), std::move(configurationClient));
-    const std::shared_ptr<Module> module(built.release(), RetireInBackground{});
+    const std::shared_ptr<Module> module(Build(*found, terminal).release(), RetireInBackground{});
 
     const std::lock_guard lock(moduleMutex_);
     module_ = module;
     return module;
+}
+
+std::unique_ptr<Module> ModuleHolder::Build(const EnvironmentProfile& profile,
+                                            const TerminalInfo& terminal) {
+    auto authClient =
+        std::make_shared<HttpAuthClient>(profile.auth.authHost, profile.auth.clientId, httpClient_);
+    auto authService = CodeAuthService::Create(profile.auth, authCodeProvider_, authClient);
+    auto strataClient =
+        std::make_shared<HttpStrataClient>(profile.bookApiHost, terminal, httpClient_);
+    auto configurationClient = std::make_shared<HttpConfigurationClient>(
+        profile.configHost, profile.metadataPath, profile.metadataCacheLifetime, httpClient_);
+    return std::make_unique<Module>(profile, terminal, std::move(authService),
+                                    std::move(strataClient), std::move(configurationClient));
 }
 
 std::shared_ptr<Module> ModuleHolder::GetModule() const {

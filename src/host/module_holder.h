@@ -5,6 +5,7 @@
 
 #include "auth/auth_code_provider.h"
 #include "base/terminal_info.h"
+#include "config/environment_profile.h"
 #include "http/http_client.h"
 
 namespace morva {
@@ -19,18 +20,23 @@ class ModuleHolder {
   public:
     ModuleHolder(std::shared_ptr<HttpClient> httpClient,
                  std::shared_ptr<AuthCodeProvider> authCodeProvider);
-    ~ModuleHolder();
+    virtual ~ModuleHolder();
     ModuleHolder(const ModuleHolder&) = delete;
     ModuleHolder& operator=(const ModuleHolder&) = delete;
 
-    // The current module when the four texts equal those of the last configuration; otherwise a
-    // new module for the environment the server name selects, which replaces the current one.
+    // The current module when the four texts equal those it was built for; otherwise a new module
+    // for the environment the server name selects, which replaces the current one once built.
     // Throws MorvaError "No configuration match for MetaTrader server name: %ls" and changes
-    // nothing when no environment matches.
+    // nothing when no environment matches; a build that throws changes nothing either.
     std::shared_ptr<Module> ConfigureModule(const TerminalInfo& terminal);
 
     // The current module; throws MorvaError "Orderbook module not initialized" when there is none.
     std::shared_ptr<Module> GetModule() const;
+
+  protected:
+    // A module for the profile and the texts, with clients of its own; tests make it fail.
+    virtual std::unique_ptr<Module> Build(const EnvironmentProfile& profile,
+                                          const TerminalInfo& terminal);
 
   private:
     const std::shared_ptr<HttpClient> httpClient_;
@@ -39,7 +45,6 @@ class ModuleHolder {
     // Serialises configurations (two indicators of one terminal may call InitDLL at once); held
     // while a module is built, which does no I/O.
     std::mutex configureMutex_;
-    TerminalInfo terminal_;  // guarded by configureMutex_
 
     mutable std::mutex moduleMutex_;  // guards module_; held only to copy or swap the pointer
     std::shared_ptr<Module> module_;

@@ -1,12 +1,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <span>
 
 #include "base/file_descriptor_posix.h"
-#include "base/last_error.h"
-#include "base/log.h"
 #include "base/morva_error.h"
 #include "updates/save_file_to_disk.h"
 #include "util/utf.h"
@@ -15,31 +13,45 @@ namespace morva {
 
 const char16_t kPathSeparator = u'/';
 
-bool FileExists(const std::u16string& path) {
+std::optional<FileHead> ReadFileHead(const std::u16string& path, std::size_t maxBytes) {
     const std::string name = Utf16ToUtf8(path);
-    struct stat status {};
-    if (::stat(name.c_str(), &status) == 0) {
-        return true;
-    }
-    if (errno == ENOENT || errno == ENOTDIR) {
-        return false;
-    }
-    ThrowLastError("exists");
-}
-
-void SaveFileToDisk(const FileBytes& bytes, const std::u16string& path) {
-    const std::string name = Utf16ToUtf8(path);
-    UniqueFd file(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const auto fail = [&name](int code) {
+        return MorvaError("Failed to read: %s [%lu]", name, static_cast<unsigned long>(code));
+    };
+    const UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) {
-        const int code = errno;
-        throw MorvaError("Failed to open ofstream: %s [%lu]", name,
-                         static_cast<unsigned long>(code));
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return std::nullopt;
+        }
+        throw fail(errno);
     }
-    const bool written = WriteAll(file.get(), std::as_bytes(std::span(bytes)));
-    if (file.Close() != 0 || !written) {
-        throw MorvaError("Error occurred while writing to: %s", name);
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        throw fail(errno);
     }
-    MORVA_LOG_INFO("{} saved successfully", name);
+    if (!S_ISREG(status.st_mode)) {
+        throw fail(EISDIR);
+    }
+    FileHead head;
+    head.size = static_cast<std::uint64_t>(status.st_size);
+    head.bytes.resize(std::min<std::uint64_t>(head.size, maxBytes));
+    std::size_t done = 0;
+    while (done < head.bytes.size()) {
+        const ssize_t count =
+            ::read(file.get(), head.bytes.data() + done, head.bytes.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            throw fail(errno);
+        }
+        if (count == 0) {
+            break;  // shorter than it said a moment ago
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    head.bytes.resize(done);
+    return head;
 }
 
 }  // namespace morva

@@ -1,73 +1,56 @@
 #include <windows.h>
 
-#include <cstdint>
+#include <algorithm>
 
-#include "base/last_error.h"
-#include "base/log.h"
+#include "base/file_handle_win.h"
 #include "base/morva_error.h"
-#include "base/unique_any.h"
 #include "updates/save_file_to_disk.h"
-#include "util/size_conversion.h"
 #include "util/utf.h"
 
 namespace morva {
 
 const char16_t kPathSeparator = u'\\';
 
-namespace {
-
-// The wide path as Windows takes it, so that any user name or folder name works.
-const wchar_t* WidePath(const std::u16string& path) noexcept {
-    return reinterpret_cast<const wchar_t*>(path.c_str());
-}
-
-// Tells whether CloseHandle succeeded: a written file can still fail at its close.
-bool CloseFile(HANDLE file) noexcept {
-    return ::CloseHandle(file) != FALSE;
-}
-using UniqueFile = UniqueAny<HANDLE, CloseFile, -1>;  // -1: INVALID_HANDLE_VALUE
-
-bool WriteAll(HANDLE file, const FileBytes& bytes) noexcept {
-    std::uint32_t size = 0;
-    if (SizeTToDWord(bytes.size(), size) != 0) {
-        return false;
-    }
-    if (size == 0) {
-        return true;
-    }
-    DWORD written = 0;
-    return ::WriteFile(file, bytes.data(), size, &written, nullptr) != FALSE && written == size;
-}
-
-}  // namespace
-
-bool FileExists(const std::u16string& path) {
-    if (::GetFileAttributesW(WidePath(path)) != INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
-    const DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-        code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH) {
-        return false;
-    }
-    ThrowLastError("exists");
-}
-
-void SaveFileToDisk(const FileBytes& bytes, const std::u16string& path) {
-    // CREATE_ALWAYS truncates an existing file; full sharing as the C runtime's streams allow.
-    UniqueFile file(::CreateFileW(WidePath(path), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+std::optional<FileHead> ReadFileHead(const std::u16string& path, std::size_t maxBytes) {
+    const auto fail = [&path](DWORD code) {
+        return MorvaError("Failed to read: %s [%lu]", Utf16ToUtf8(path),
+                          static_cast<unsigned long>(code));
+    };
+    // Shared with every writer and deleter: the terminal may hold the library loaded.
+    const UniqueFile file(::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()),
+                                        GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD code = ::GetLastError();
-        throw MorvaError("Failed to open ofstream: %s [%lu]", Utf16ToUtf8(path),
-                         static_cast<unsigned long>(code));
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+            code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH) {
+            return std::nullopt;
+        }
+        throw fail(code);
     }
-    const bool written = WriteAll(file.get(), bytes);
-    if (!file.Close() || !written) {
-        throw MorvaError("Error occurred while writing to: %s", Utf16ToUtf8(path));
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size) == FALSE) {
+        throw fail(::GetLastError());
     }
-    MORVA_LOG_INFO("{} saved successfully", path);
+    FileHead head;
+    head.size = static_cast<std::uint64_t>(size.QuadPart);
+    head.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(head.size, maxBytes)));
+    std::size_t done = 0;
+    while (done < head.bytes.size()) {
+        const auto wanted = static_cast<DWORD>(
+            std::min<std::size_t>(head.bytes.size() - done, std::size_t{1} << 30));
+        DWORD count = 0;
+        if (::ReadFile(file.get(), head.bytes.data() + done, wanted, &count, nullptr) == FALSE) {
+            throw fail(::GetLastError());
+        }
+        if (count == 0) {
+            break;  // shorter than it said a moment ago
+        }
+        done += count;
+    }
+    head.bytes.resize(done);
+    return head;
 }
 
 }  // namespace morva

@@ -46,6 +46,16 @@ TEST(LogLineFormatter, WritesTheWholeLine) {
               "Authorized {} 100%\r\n");
 }
 
+// An account text or a server's message with a line break must not start a record of its own.
+TEST(LogLineFormatter, ControlCharactersInTheMessageAreEscaped) {
+    constexpr char kText[] = "a\r\nX-Injected: yes\t\x1b[31m\x7f\0 C:\\Users\xc3\xa9";
+    LogLineFormatter formatter("\n");
+    EXPECT_EQ(Format(formatter, Record(kTime, spdlog::level::err, "F", 1,
+                                       std::string_view(kText, sizeof kText - 1))),
+              "2026-12-06 10:18:54.123 ERROR [4242] [F@1] "
+              "a\\r\\nX-Injected: yes\\t\\x1b[31m\\x7f\\x00 C:\\Users\xc3\xa9\n");
+}
+
 TEST(LogLineFormatter, EndsLinesWithTheGivenLineEnd) {
     LogLineFormatter formatter("\n");
     EXPECT_EQ(Format(formatter, Record(kTime, spdlog::level::warn, "LoadDll", 7, "text")),

@@ -16,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/files.h"
 
 namespace morva::log {
@@ -151,6 +155,43 @@ TEST_F(RollingFileSinkRoll, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord
     EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")), earlier);
     EXPECT_EQ(ReadFile(Current()), kBom + Line("first"));
 }
+
+// Another copy of the library (a new version loaded beside the pinned old one) logs into the
+// same file: whoever rolls, the other's open file must not stop it.
+TEST_F(RollingFileSinkRoll, AnotherWriterKeepingTheFileOpenDoesNotStopTheRoll) {
+    RollingFileSink other(Current(), 1'048'576, 10);
+    Log(other, "other");
+    RollingFileSink sink(Current(), 1, 10);
+    Log(sink, "one");
+    Log(sink, "two");
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.2.log")), kBom + Line("other"));
+    EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")), kBom + Line("one"));
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("two"));
+}
+
+#ifdef _WIN32
+// A log viewer that opened the file without delete sharing blocks every roll: the file must stay
+// bounded, and rolling resumes once the viewer lets go.
+TEST_F(RollingFileSinkRoll, ABlockedRollKeepsTheFileBoundedAndResumesLater) {
+    RollingFileSink sink(Current(), 1000, 10);
+    Log(sink, "first");
+    HANDLE viewer = CreateFileW(Current().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    for (int i = 0; i < 1000; ++i) {
+        Log(sink, "record " + std::to_string(i));
+    }
+    EXPECT_FALSE(fs::exists(File("MORVA_Orderbook.1.log")));
+    EXPECT_LE(fs::file_size(Current()), 2000u + Line("record 999").size());
+
+    CloseHandle(viewer);
+    for (int i = 0; i < 100; ++i) {
+        Log(sink, "later " + std::to_string(i));
+    }
+    EXPECT_TRUE(fs::exists(File("MORVA_Orderbook.1.log")));
+    EXPECT_LE(fs::file_size(Current()), 2000u);
+}
+#endif
 
 TEST_F(RollingFileSinkRoll, LinesFromManyThreadsStayWhole) {
     constexpr int kThreads = 4;

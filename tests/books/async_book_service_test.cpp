@@ -146,8 +146,9 @@ class AsyncBookServiceTest : public ::testing::Test {
     std::shared_ptr<morva::test::FakeAuthService> auth =
         std::make_shared<morva::test::FakeAuthService>();
     std::shared_ptr<GatedSource> source = std::make_shared<GatedSource>();
+    morva::BookRefSequence bookRefs;
     std::unique_ptr<AsyncBookService> service =
-        std::make_unique<AsyncBookService>(10, auth, source, clock);
+        std::make_unique<AsyncBookService>(10, bookRefs, auth, source, clock);
 };
 
 TEST_F(AsyncBookServiceTest, WaitsForAuthorizationWithoutStartingAnything) {

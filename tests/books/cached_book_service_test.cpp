@@ -99,7 +99,8 @@ class CachedBookServiceTest : public ::testing::Test {
     std::shared_ptr<morva::test::FakeAuthService> auth =
         std::make_shared<morva::test::FakeAuthService>();
     std::shared_ptr<CountingSource> source = std::make_shared<CountingSource>();
-    CachedBookService service{10, auth, source, clock};
+    morva::BookRefSequence refs;  // the process's sequence for the kind, from 0 for each test
+    CachedBookService service{10, refs, auth, source, clock};
 };
 
 TEST_F(CachedBookServiceTest, FirstRefIsOneNextKeyTwoAndAHeldKeyKeepsItsRef) {
@@ -113,10 +114,24 @@ TEST_F(CachedBookServiceTest, FirstRefIsOneNextKeyTwoAndAHeldKeyKeepsItsRef) {
     EXPECT_EQ(source->lastToken(), "fake-token");
 }
 
-TEST_F(CachedBookServiceTest, RefsAreCountedPerService) {
-    CachedBookService other{10, auth, source, clock};
-    EXPECT_EQ(service.GetBookRef(u"EURUSD", 100), 1);
-    EXPECT_EQ(other.GetBookRef(u"EURUSD", 100), 1);
+// A reference kept across InitDLL texts (a new module) must never read another module's book.
+TEST_F(CachedBookServiceTest, ServicesOfOneKindNeverShareAReference) {
+    CachedBookService other{10, refs, auth, source, clock};
+    const std::int32_t mine = service.GetBookRef(u"EURUSD", 100);
+    const std::int32_t theirs = other.GetBookRef(u"GBPUSD", 100);
+    EXPECT_NE(mine, theirs);
+    EXPECT_EQ(ErrorText([&] { other.GetBookSize(mine); }),
+              "Book #" + std::to_string(mine) + " not found");
+    EXPECT_EQ(SizeError(theirs), "Book #" + std::to_string(theirs) + " not found");
+}
+
+TEST(BookRefSequence, RefusesRatherThanWrapsAround) {
+    morva::BookRefSequence refs(INT32_MAX - 1);
+    EXPECT_EQ(refs.Next(), INT32_MAX);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(ErrorText([&] { refs.Next(); }), "Out of book references after #2147483647");
+    }
+    EXPECT_NE(&morva::BookRefSequence::OrderBooks(), &morva::BookRefSequence::PositionBooks());
 }
 
 TEST_F(CachedBookServiceTest, EmptyInstrumentIsRefusedBeforeAnyRequest) {

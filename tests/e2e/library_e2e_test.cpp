@@ -232,6 +232,11 @@ TEST(Library, ANewAccountBuildsANewModule) {
     const BookAnswer answer = PollBook(Lib().OrderBook, "XAU_USD", 0);
     ASSERT_GE(answer.result, 1) << answer.text;
     EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3", "2002"); }).back(), "");
+    // However many books the new module loads, none takes the kept reference's number.
+    for (std::int32_t hour = 1, newest = 0; newest < answer.result && hour <= 64; ++hour) {
+        newest = PollBook(Lib().OrderBook, "XAU_USD", 1765000000 + hour * 3600).result;
+        ASSERT_GE(newest, 1);
+    }
     ErrorBuffer error;
     EXPECT_EQ(Lib().OrderBook_Sz(answer.result, error.get()), -1);
     EXPECT_EQ(error.text(), "Book #" + std::to_string(answer.result) + " not found");

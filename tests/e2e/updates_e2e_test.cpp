@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "auth/credential_store.h"
 #include "exports_under_test.h"
@@ -53,6 +54,13 @@ std::string ReadFile(const fs::path& path) {
 
 void WriteFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// A library as the broker serves it, which run_updates_e2e.sh fetched.
+std::string Served(const char* name) {
+    const std::string bytes = ReadFile(fs::path(Environment("MORVA_E2E_EXPECTED")) / name);
+    EXPECT_EQ(bytes.substr(0, 2), "MZ") << name;
+    return bytes;
 }
 
 std::map<fs::path, std::string> Snapshot(const fs::path& root) {
@@ -183,20 +191,26 @@ TEST(Updates, InstallationPlacesTheLibraryAndOverwritesTheIndicator) {
     WriteFile(indicator, "old indicator");
     const fs::path library = data / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
 
+    const std::string served = Served("MORVA_Orderbook64_1.17.0.0.dll");
+
     const auto [first, last] = Poll(Install(data, indicator), 1);
     EXPECT_EQ(first.result, 1);
     EXPECT_EQ(first.text, "Update in progress...");
     EXPECT_EQ(last.result, 3) << last.text;
     EXPECT_EQ(last.text, "");
-    EXPECT_EQ(ReadFile(library), "library 64");
+    EXPECT_TRUE(ReadFile(library) == served);
     EXPECT_EQ(ReadFile(indicator), "indicator 5");
 
-    // A library of that name is left as it is; the indicator is written again.
-    WriteFile(library, "earlier installation");
-    WriteFile(indicator, "old indicator");
-    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
-    EXPECT_EQ(ReadFile(library), "earlier installation");
-    EXPECT_EQ(ReadFile(indicator), "indicator 5");
+    // A complete library of that name is left as it is (the terminal may have loaded it); what
+    // is no library is replaced. The indicator is written again each time.
+    for (const auto& [earlier, kept] : {std::pair{served + "earlier installation", true},
+                                        std::pair{std::string("earlier installation"), false}}) {
+        WriteFile(library, earlier);
+        WriteFile(indicator, "old indicator");
+        EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
+        EXPECT_TRUE(ReadFile(library) == (kept ? earlier : served)) << kept;
+        EXPECT_EQ(ReadFile(indicator), "indicator 5");
+    }
 }
 
 TEST(Updates, InstallationsForDifferentPathsRunSideBySide) {
@@ -219,8 +233,8 @@ TEST(Updates, Mt4InstallsIntoMql4WithThe32BitName) {
     const fs::path data = DataFolder();
     const fs::path indicator = data / "MQL4" / "book.ex4";
     EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
-    EXPECT_EQ(ReadFile(data / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"),
-              "library 32");
+    EXPECT_TRUE(ReadFile(data / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll") ==
+                Served("MORVA_Orderbook32_1.17.0.0.dll"));
     EXPECT_EQ(ReadFile(indicator), "indicator 4");
 }
 
@@ -245,8 +259,9 @@ TEST(Updates, FailedInstallationsReportAnErrorAndLeaveTheIndicator) {
     EXPECT_EQ(ReadFile(indicator), "old indicator");
 }
 
-// Run with a scenario that publishes a version no file name may carry.
-TEST(RefusedVersion, NothingIsWrittenAnywhere) {
+// Run with a scenario that publishes what must never be installed: a version no file name may
+// carry, or a library that is no DLL for MetaTrader 5.
+TEST(Refused, NothingIsWrittenAnywhere) {
     ASSERT_EQ(InitDll(u"mt5"), "");
     const fs::path work = Environment("MORVA_E2E_WORK");
     const fs::path data = DataFolder();

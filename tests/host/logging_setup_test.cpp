@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -195,10 +196,17 @@ TEST_F(LoggingSetup, WritesIntoLogsBesideTheLibraryFolderAndToStandardOutput) {
         folder_.path() / fs::path(u"\u0422\u0435\u0440\u043C\u0438\u043D\u0430\u043B");
     const fs::path library = terminal / "MQL5" / "Libraries" / "MORVA_Orderbook64.dll";
 
+#ifndef _WIN32
+    // Captured output is no terminal: lines go there only when asked for.
+    setenv("MORVA_LOG_STDOUT", "1", 1);
+#endif
     ::testing::internal::CaptureStdout();
     SetUpLogging(library);
     MORVA_LOG_INFO("set up {}", 1);
     const std::string console = ::testing::internal::GetCapturedStdout();
+#ifndef _WIN32
+    unsetenv("MORVA_LOG_STDOUT");
+#endif
     log::Install(nullptr);  // closes the file before it is read and removed
 
     const std::string text = ReadFile(terminal / "MQL5" / "Logs" / "MORVA_Orderbook.log");

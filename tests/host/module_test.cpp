@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/morva_error.h"
 #include "config/environment_profiles.h"
@@ -71,6 +72,37 @@ TEST_F(ModuleHolderTest, EqualTextsReuseTheModuleAndOthersReplaceIt) {
     const auto third = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
     EXPECT_EQ(holder_.GetModule(), third);
     EXPECT_NE(third, first) << "texts equal to an older module still rebuild";
+}
+
+// A holder whose next build fails, as a thread or an allocation that cannot be had would make it.
+class FailingModuleHolder : public ModuleHolder {
+  public:
+    using ModuleHolder::ModuleHolder;
+    bool failNext = false;
+
+  protected:
+    std::unique_ptr<Module> Build(const EnvironmentProfile& profile,
+                                  const TerminalInfo& terminal) override {
+        if (std::exchange(failNext, false)) {
+            throw MorvaError("no module");
+        }
+        return ModuleHolder::Build(profile, terminal);
+    }
+};
+
+TEST(ModuleHolder, FailedBuildNeverHandsOutThePreviousAccountsModule) {
+    FailingModuleHolder holder(std::make_shared<test::FakeHttpClient>(),
+                               std::make_shared<test::FakeAuthCodeProvider>());
+    const auto first = holder.ConfigureModule(Terminal(u"MORVA-Live"));
+    holder.failNext = true;
+    EXPECT_EQ(ErrorOf([&] { holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002")); }),
+              "no module");
+    EXPECT_EQ(holder.GetModule(), first) << "the current module stays current";
+
+    const auto second = holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002"));
+    EXPECT_NE(second.get(), first.get());
+    EXPECT_EQ(second->terminal().account, u"1002");
+    EXPECT_EQ(holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002")), second);
 }
 
 class ModuleTest : public ::testing::Test {

@@ -17,6 +17,8 @@
 #include "support/fake_configuration_client.h"
 #include "support/fake_http_client.h"
 #include "support/files.h"
+#include "support/minimal_dll.h"
+#include "updates/pe_image_check.h"
 
 namespace morva {
 namespace {
@@ -115,7 +117,7 @@ TEST_F(UpdateExportsTest, InstallationUsesTheTerminalsPlatformAndLanguage) {
     fs::create_directories(folder.path() / "MQL4" / "Libraries");
     const fs::path indicator = folder.path() / "book.ex4";
     config_->SetVersions(u"1.17.0.0", u"1.0");
-    config_->SetFiles({'d'}, {'i'});
+    config_->SetFiles(test::MinimalDll(kMachineI386), {'i'});
     auto module = MakeModule(false);
     EXPECT_EQ(UpdateIndicator(*module, folder.path().u16string().c_str(),
                               indicator.u16string().c_str(), error_),

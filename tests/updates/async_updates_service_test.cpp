@@ -12,6 +12,8 @@
 #include "base/morva_error.h"
 #include "support/fake_configuration_client.h"
 #include "support/files.h"
+#include "support/minimal_dll.h"
+#include "updates/pe_image_check.h"
 
 namespace morva {
 namespace {
@@ -79,7 +81,7 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
     test::TempFolder folder;
     fs::create_directories(folder.path() / "MQL5" / "Libraries");
     config_->SetVersions(u"1.17.0.0", u"1.0");
-    config_->SetFiles({'d'}, {'i'});
+    config_->SetFiles(test::MinimalDll(kMachineAmd64), {'i'});
     const std::u16string data = folder.path().u16string();
     const std::u16string first = (folder.path() / "first.ex5").u16string();
     const std::u16string second = (folder.path() / "second.ex5").u16string();
@@ -111,7 +113,7 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
     config_->Open();
     EXPECT_EQ(PollUntilDone([&] { return service_.Update(data, first, u"mt4", u"en"); }),
               UpdateStatus::Error)
-        << "no MQL4 folder here";
+        << "no library for mt4 here";
 }
 
 }  // namespace

@@ -3,18 +3,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/morva_error.h"
 #include "support/captured_log.h"
 #include "support/files.h"
+#include "updates/replacement_file.h"
 #include "util/utf.h"
 
 namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -26,6 +31,15 @@ std::string ErrorOf(Call call) {
         return e.what();
     }
     return "no error";
+}
+
+// The names in `folder`: a temporary file left behind shows here.
+std::vector<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return {names.begin(), names.end()};
 }
 
 TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
@@ -42,6 +56,7 @@ TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
     SaveFileToDisk(FileBytes(), path.u16string());
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0U);
+    EXPECT_THAT(Names(folder.path()), ElementsAre("file.bin"));
 }
 
 TEST(SaveFileToDisk, NonAsciiPathsWork) {
@@ -51,7 +66,7 @@ TEST(SaveFileToDisk, NonAsciiPathsWork) {
     const fs::path path = dir / fs::path(u"Книга 数据.ex5");
     SaveFileToDisk(FileBytes{'o', 'k'}, path.u16string());
     EXPECT_EQ(test::ReadFile(path), "ok");
-    EXPECT_TRUE(FileExists(path.u16string()));
+    EXPECT_EQ(ReadFileHead(path.u16string(), 16)->size, 2U);
 }
 
 TEST(SaveFileToDisk, MissingFolderIsNotCreated) {
@@ -64,13 +79,65 @@ TEST(SaveFileToDisk, MissingFolderIsNotCreated) {
     EXPECT_FALSE(fs::exists(path.parent_path()));
 }
 
-TEST(FileExists, TellsFilesAndFoldersFromNothing) {
+// A write that stops halfway (the disk full, the process killed) or a replacement the system
+// refuses leaves the old file as it was and nothing beside it.
+TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
     test::TempFolder folder;
-    test::WriteFile(folder.path() / "file", "x");
-    EXPECT_TRUE(FileExists((folder.path() / "file").u16string()));
-    EXPECT_TRUE(FileExists(folder.path().u16string()));
-    EXPECT_FALSE(FileExists((folder.path() / "none").u16string()));
-    EXPECT_FALSE(FileExists((folder.path() / "none" / "file").u16string()));
+    const fs::path path = folder.path() / "Order Book.ex5";
+    test::WriteFile(path, "old indicator");
+    const FileBytes bytes(200 * 1024, 'n');
+    std::vector<std::size_t> progress;
+    const std::string error = ErrorOf([&] {
+        SaveFileToDisk(bytes, path.u16string(),
+                       [&](const std::u16string& written, std::size_t count) {
+                           EXPECT_EQ(written, path.u16string());
+                           progress.push_back(count);
+                           if (count > 100 * 1024) {
+                               throw MorvaError("There is not enough space on the disk");
+                           }
+                       });
+    });
+    EXPECT_EQ(error, "There is not enough space on the disk");
+    EXPECT_THAT(progress, ElementsAre(64 * 1024, 128 * 1024));
+    EXPECT_EQ(test::ReadFile(path), "old indicator");
+    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5"));
+
+    // A folder in the file's place: everything is written, and the rename is refused.
+    const fs::path taken = folder.path() / "taken";
+    fs::create_directories(taken / "inside");
+    EXPECT_THAT(ErrorOf([&] { SaveFileToDisk(bytes, taken.u16string()); }),
+                StartsWith("Error occurred while writing to: " + taken.string() + " ["));
+    EXPECT_TRUE(fs::is_directory(taken / "inside"));
+    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5", "taken"));
+
+    SaveFileToDisk(bytes, path.u16string());
+    EXPECT_EQ(fs::file_size(path), bytes.size());
+}
+
+TEST(ReplacementFile, TemporaryNamesAreFreshBesideTheTarget) {
+    const std::u16string first = replacement_file_detail::TemporaryName(u"lib.dll");
+    ASSERT_EQ(first.size(), 28U);
+    EXPECT_EQ(first.substr(0, 8), u"lib.dll.");
+    EXPECT_EQ(first.substr(24), u".tmp");
+    EXPECT_TRUE(std::all_of(first.begin() + 8, first.begin() + 24, [](char16_t c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+    }));
+    EXPECT_NE(replacement_file_detail::TemporaryName(u"lib.dll"), first);
+}
+
+TEST(ReadFileHead, ReadsTheStartAndTellsTheSize) {
+    test::TempFolder folder;
+    test::WriteFile(folder.path() / "file", "0123456789");
+    const auto head = ReadFileHead((folder.path() / "file").u16string(), 4);
+    ASSERT_TRUE(head.has_value());
+    EXPECT_EQ(std::string(head->bytes.begin(), head->bytes.end()), "0123");
+    EXPECT_EQ(head->size, 10U);
+    EXPECT_EQ(ReadFileHead((folder.path() / "file").u16string(), 64)->bytes.size(), 10U);
+
+    EXPECT_FALSE(ReadFileHead((folder.path() / "none").u16string(), 4));
+    EXPECT_FALSE(ReadFileHead((folder.path() / "none" / "file").u16string(), 4));
+    EXPECT_THAT(ErrorOf([&] { ReadFileHead(folder.path().u16string(), 4); }),
+                StartsWith("Failed to read: " + folder.path().string() + " ["));
 }
 
 }  // namespace

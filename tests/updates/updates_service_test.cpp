@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 #include "support/captured_log.h"
 #include "support/fake_configuration_client.h"
 #include "support/files.h"
+#include "support/minimal_dll.h"
+#include "updates/pe_image_check.h"
 #include "updates/save_file_to_disk.h"
 
 namespace morva {
@@ -26,11 +29,21 @@ FileBytes Bytes(std::string_view text) {
     return FileBytes(text.begin(), text.end());
 }
 
+// Short text as it is; a library by its size and hash, so that a failure stays readable.
+std::string Describe(const std::string& content) {
+    if (content.size() <= 64) {
+        return content;
+    }
+    return std::to_string(content.size()) + " bytes #" +
+           std::to_string(std::hash<std::string>()(content));
+}
+
 // Every file under `root` with its content: what an installation must not change.
 std::map<fs::path, std::string> Snapshot(const fs::path& root) {
     std::map<fs::path, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        files[entry.path()] = entry.is_regular_file() ? test::ReadFile(entry.path()) : "<folder>";
+        files[entry.path()] =
+            entry.is_regular_file() ? Describe(test::ReadFile(entry.path())) : "<folder>";
     }
     return files;
 }
@@ -110,7 +123,7 @@ class UpdateTest : public ::testing::Test {
   protected:
     void SetUp() override {
         config_->SetVersions(u"1.17.0.0", u"1.16.0.0");
-        config_->SetFiles(Bytes(std::string_view("new\r\nlibrary\0", 14)), Bytes("new indicator"));
+        config_->SetFiles(dll_, Bytes("new indicator"));
         fs::create_directories(data() / "MQL4" / "Libraries");
         fs::create_directories(data() / "MQL5" / "Libraries");
         fs::create_directories(data() / "MQL5" / "Indicators");
@@ -119,11 +132,17 @@ class UpdateTest : public ::testing::Test {
 
     fs::path data() const { return folder_.path(); }
     fs::path indicator() const { return data() / "MQL5" / "Indicators" / "Order Book.ex5"; }
+    fs::path library() const {
+        return data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
+    }
 
     UpdateStatus Update(const fs::path& dataFolder, const std::u16string& platform) {
         return service_.Update(dataFolder.u16string(), indicator().u16string(), platform, u"en");
     }
 
+    // Several pieces of a write, so that one can fail halfway.
+    const FileBytes dll_ = test::MinimalDll(kMachineAmd64, 200 * 1024);
+    const std::string dllText_{dll_.begin(), dll_.end()};
     test::TempFolder folder_;
     std::shared_ptr<test::FakeConfigurationClient> config_ =
         std::make_shared<test::FakeConfigurationClient>();
@@ -133,24 +152,102 @@ class UpdateTest : public ::testing::Test {
 
 TEST_F(UpdateTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator) {
     EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Updated);
-    const fs::path library = data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
-    EXPECT_EQ(test::ReadFile(library), std::string("new\r\nlibrary\0", 14));
+    EXPECT_EQ(Describe(test::ReadFile(library())), Describe(dllText_));
     EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     EXPECT_THAT(config_->downloads(), ElementsAre(u"dll mt5", u"indicator mt5 en"));
     EXPECT_THAT(log_.Lines(), HasSubstr("info|morva::SaveFileToDisk|"));
     EXPECT_THAT(log_.Lines(), HasSubstr("MORVA_Orderbook64_1.17.0.0.dll saved successfully\n"));
 
+    config_->SetFiles(test::MinimalDll(kMachineI386), Bytes("new indicator"));
     EXPECT_EQ(Update(data(), u"mt4"), UpdateStatus::Updated);
     EXPECT_TRUE(fs::exists(data() / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
     EXPECT_FALSE(fs::exists(data() / "MQL5" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
 }
 
-TEST_F(UpdateTest, ExistingLibraryIsLeftAndOnlyTheIndicatorWritten) {
-    const fs::path library = data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
-    test::WriteFile(library, "earlier installation");
-    EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Updated);
-    EXPECT_EQ(test::ReadFile(library), "earlier installation");
-    EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
+// A complete library for the platform is kept (the terminal may have it loaded); anything else
+// under its name, such as what an interrupted installation of old left, is replaced.
+TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) {
+    const FileBytes earlier = test::MinimalDll(kMachineAmd64, 0x600);
+    const FileBytes cut(dll_.begin(), dll_.end() - 1);
+    struct Case {
+        FileBytes existing;
+        bool kept;
+    };
+    for (const auto& [existing, kept] :
+         {Case{earlier, true}, Case{Bytes("earlier"), false}, Case{cut, false},
+          Case{test::MinimalDll(kMachineI386), false}}) {
+        const std::string text(existing.begin(), existing.end());
+        test::WriteFile(library(), text);
+        test::WriteFile(indicator(), "old indicator");
+        EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Updated);
+        EXPECT_EQ(Describe(test::ReadFile(library())), Describe(kept ? text : dllText_));
+        EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
+    }
+    EXPECT_THAT(log_.Lines(), HasSubstr("Replacing " + library().string() +
+                                        ": not a Windows DLL for mt5: cut short: 204799 of 204800 "
+                                        "bytes\n"));
+}
+
+// What a proxy's sign-in page or a wrong upload would put in place of the files is refused
+// before anything is written.
+TEST_F(UpdateTest, FilesThatAreNoLibraryOrIndicatorWriteNothing) {
+    const FileBytes html = Bytes("<!DOCTYPE html><html><body>Sign in</body></html>");
+    struct Case {
+        FileBytes library;
+        FileBytes indicator;
+        std::string error;
+    };
+    const Case cases[] = {
+        {html, Bytes("new indicator"),
+         "Downloaded library is not a Windows DLL for mt5: no MZ header"},
+        {test::MinimalDll(kMachineI386), Bytes("new indicator"),
+         "Downloaded library is not a Windows DLL for mt5: machine 0x014C, not 0x8664"},
+        {FileBytes(dll_.begin(), dll_.begin() + 0x300), Bytes("new indicator"),
+         "Downloaded library is not a Windows DLL for mt5: cut short: 768 of 204800 bytes"},
+        {dll_, FileBytes(), "Downloaded indicator is empty"},
+        {dll_, Bytes(" \r\n<html><body>Sign in</body></html>"),
+         "Downloaded indicator is a web page"},
+    };
+    for (const Case& c : cases) {
+        config_->SetFiles(c.library, c.indicator);
+        const auto before = Snapshot(data());
+        EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error) << c.error;
+        EXPECT_EQ(Snapshot(data()), before) << c.error;
+        EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: " + c.error + "\n"));
+    }
+}
+
+// A write that fails halfway (a full disk, the terminal killed) leaves the files as they were and
+// no temporary file behind; the next installation completes.
+TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
+    std::u16string failing;
+    UpdatesService service(config_, [&](const std::u16string& path, std::size_t written) {
+        if (path == failing && written < dll_.size()) {
+            throw MorvaError("There is not enough space on the disk");
+        }
+    });
+    const auto before = Snapshot(data());
+    failing = library().u16string();
+    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
+              UpdateStatus::Error);
+    EXPECT_EQ(Snapshot(data()), before);
+
+    // Now the library is written whole, and the indicator (as long as the library) fails halfway.
+    config_->SetFiles(dll_, dll_);
+    failing = indicator().u16string();
+    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
+              UpdateStatus::Error);
+    auto expected = before;
+    expected[library()] = Describe(dllText_);
+    EXPECT_EQ(Snapshot(data()), expected);
+    EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: There is not enough space on "
+                                        "the disk\n"));
+
+    failing.clear();
+    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
+              UpdateStatus::Updated);
+    expected[indicator()] = Describe(dllText_);
+    EXPECT_EQ(Snapshot(data()), expected);
 }
 
 TEST_F(UpdateTest, DataFolderEndingInASeparatorWorks) {
@@ -166,8 +263,9 @@ TEST_F(UpdateTest, NonAsciiFoldersWork) {
     const fs::path userIndicator = user / fs::path(u"Индикатор.ex5");
     EXPECT_EQ(service_.Update(user.u16string(), userIndicator.u16string(), u"mt5", u"ru"),
               UpdateStatus::Updated);
-    EXPECT_EQ(test::ReadFile(user / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll"),
-              std::string("new\r\nlibrary\0", 14));
+    EXPECT_EQ(
+        Describe(test::ReadFile(user / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll")),
+        Describe(dllText_));
     EXPECT_EQ(test::ReadFile(userIndicator), "new indicator");
 }
 

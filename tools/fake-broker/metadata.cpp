@@ -1,6 +1,7 @@
 #include "metadata.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace fake_broker {
 namespace {
@@ -14,6 +15,33 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 }
 
 }  // namespace
+
+std::string LibraryHeaders(bool i386, std::size_t size) {
+    std::string headers(kLibraryHeadersSize, '\0');
+    const auto put = [&headers](std::size_t at, std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            headers[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+        }
+    };
+    const std::uint32_t optionalSize = i386 ? 0xE0 : 0xF0;
+    headers.replace(0, 2, "MZ");
+    put(0x3C, 0x40, 4);                    // e_lfanew
+    headers.replace(0x40, 2, "PE");        // "PE\0\0"
+    put(0x44, i386 ? 0x014C : 0x8664, 2);  // Machine: I386 or AMD64
+    put(0x46, 1, 2);                       // NumberOfSections
+    put(0x54, optionalSize, 2);            // SizeOfOptionalHeader
+    put(0x56, i386 ? 0x2102 : 0x2022, 2);  // an executable DLL
+    put(0x58, i386 ? 0x10B : 0x20B, 2);    // PE32 or PE32+
+    const std::size_t section = 0x58 + optionalSize;
+    const auto data = static_cast<std::uint32_t>(size - kLibraryHeadersSize);
+    headers.replace(section, 5, ".data");
+    put(section + 8, data, 4);                  // VirtualSize
+    put(section + 12, 0x1000, 4);               // VirtualAddress
+    put(section + 16, data, 4);                 // SizeOfRawData
+    put(section + 20, kLibraryHeadersSize, 4);  // PointerToRawData: the rest of the file
+    put(section + 36, 0xC0000040, 4);           // initialised data, readable, writable
+    return headers;
+}
 
 nlohmann::json DefaultServers(bool testDocument) {
     // Earlier entries win, so specific patterns come before the catch-all.
@@ -95,11 +123,12 @@ bool IsUpdateFileName(std::string_view name, std::string_view version) {
 
 std::string GenerateFileBytes(std::string_view name) {
     const bool library = EndsWith(name, ".dll");
-    std::string bytes = library ? std::string("MZ") : std::string();
+    const std::size_t size = library ? 48 * 1024 : 16 * 1024;
+    std::string bytes =
+        library ? LibraryHeaders(StartsWith(name, "MORVA_Orderbook32_"), size) : std::string();
     bytes += "fake-broker update file ";
     bytes += name;
     bytes += '\n';
-    const std::size_t size = library ? 48 * 1024 : 16 * 1024;
     std::uint32_t state = 2166136261U;
     for (const char c : name) {
         state = (state ^ static_cast<unsigned char>(c)) * 16777619U;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -33,7 +34,15 @@ std::string FileBasePath(const MetadataScenario& scenario, const FileServer& def
 // The library and indicator file names the update installer asks for, for this version.
 bool IsUpdateFileName(std::string_view name, std::string_view version);
 
-// Stand-in bytes: not a working library or indicator, but recognisable and stable.
+// The headers of a Windows DLL of `size` bytes (32-bit x86 when i386, else x86-64): DOS header,
+// PE signature, file and optional headers and one section holding the rest of the file. What an
+// installer checks before it writes a library; nothing a loader could run.
+inline constexpr std::size_t kLibraryHeadersSize = 0x200;
+std::string LibraryHeaders(bool i386, std::size_t size);
+
+// Stand-in bytes, stable per name: a library is a DLL for the machine its name says
+// (MORVA_Orderbook32_ for 32-bit x86, else x86-64) with recognisable filler after its headers; an
+// indicator is filler only. Nothing here is a working program.
 std::string GenerateFileBytes(std::string_view name);
 
 }  // namespace fake_broker

@@ -1,0 +1,74 @@
+#include "updates/pe_image_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/minimal_dll.h"
+
+namespace morva {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Changed(Bytes bytes, const std::function<void(Bytes&)>& change) {
+    change(bytes);
+    return bytes;
+}
+
+TEST(PeImageDefect, OnlyACompleteDllOfTheMachinePasses) {
+    const Bytes amd64 = test::MinimalDll(kMachineAmd64);
+    const Bytes i386 = test::MinimalDll(kMachineI386);
+    const std::string html = "<!DOCTYPE html><html><body>Sign in</body></html>";
+    struct Case {
+        Bytes image;
+        std::uint16_t machine;
+        std::string defect;
+    };
+    const Case cases[] = {
+        {amd64, kMachineAmd64, ""},
+        {i386, kMachineI386, ""},
+        {amd64, kMachineI386, "machine 0x8664, not 0x014C"},
+        {i386, kMachineAmd64, "machine 0x014C, not 0x8664"},
+        {Bytes(html.begin(), html.end()), kMachineAmd64, "no MZ header"},
+        {Bytes(), kMachineAmd64, "no MZ header"},
+        {Bytes(amd64.begin(), amd64.begin() + 0x40), kMachineAmd64,
+         "PE header offset out of range: 64"},
+        {Changed(amd64,
+                 [](Bytes& b) {
+                     b[0x3C] = 0xF0;
+                     b[0x3F] = 0xFF;
+                 }),
+         kMachineAmd64, "PE header offset out of range: 4278190320"},
+        {Changed(amd64, [](Bytes& b) { b[0x41] = 'X'; }), kMachineAmd64, "no PE signature"},
+        {Changed(amd64, [](Bytes& b) { b[0x57] = 0; }), kMachineAmd64, "not a DLL"},  // an .exe
+        {Changed(amd64,
+                 [](Bytes& b) {
+                     b[0x58] = 0x0B;
+                     b[0x59] = 0x01;
+                 }),
+         kMachineAmd64, "optional header of another kind"},
+        {Changed(amd64, [](Bytes& b) { b[0x46] = 0; }), kMachineAmd64,
+         "section table out of range: 0 sections"},
+        {Changed(amd64, [](Bytes& b) { b[0x47] = 0xFF; }), kMachineAmd64,
+         "section table out of range: 65281 sections"},
+        {Bytes(amd64.begin(), amd64.end() - 1), kMachineAmd64, "cut short: 1023 of 1024 bytes"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PeImageDefect(c.image, c.image.size(), c.machine), c.defect) << c.defect;
+    }
+}
+
+// An installed library is judged by its headers and its size, without reading all of it.
+TEST(PeImageDefect, HeadersAndSizeAreEnough) {
+    const Bytes dll = test::MinimalDll(kMachineI386, 0x10000);
+    const Bytes head(dll.begin(), dll.begin() + 0x200);
+    EXPECT_EQ(PeImageDefect(head, dll.size(), kMachineI386), "");
+    EXPECT_EQ(PeImageDefect(head, dll.size() - 1, kMachineI386), "cut short: 65535 of 65536 bytes");
+}
+
+}  // namespace
+}  // namespace morva
