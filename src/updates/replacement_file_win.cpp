@@ -12,6 +12,8 @@ namespace {
 // A name taken by another writer is tried again under a new one; more collisions than this mean
 // something other than chance.
 constexpr int kNameAttempts = 8;
+constexpr int kRenameAttempts = 40;
+constexpr DWORD kRenamePauseMs = 50;
 
 // The wide path as Windows takes it, so that any user name or folder name works.
 const wchar_t* WidePath(const std::u16string& path) noexcept {
@@ -62,10 +64,20 @@ void ReplacementFile::Commit() {
     if (::FlushFileBuffers(native_->file.get()) == FALSE || !native_->file.Close()) {
         Fail(::GetLastError());
     }
-    // Write-through: the call returns once the rename is on disk.
-    if (::MoveFileExW(WidePath(native_->path), WidePath(target_),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-        Fail(::GetLastError());
+    // Write-through: the call returns once the rename is on disk. A target someone has open (a
+    // second installation checking the same library) cannot be replaced until they let go: the
+    // rename is tried again for a moment on this background thread.
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(WidePath(native_->path), WidePath(target_),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
+            break;
+        }
+        const DWORD code = ::GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) ||
+            attempt == kRenameAttempts) {
+            Fail(code);
+        }
+        ::Sleep(kRenamePauseMs);
     }
     native_->path.clear();
 }
