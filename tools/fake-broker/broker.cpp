@@ -26,6 +26,8 @@ constexpr const char* kOctets = "application/octet-stream";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr long kMaxSlowMs = 60'000;
 constexpr long long kMaxBytes = 256LL * 1024 * 1024;
+// An "endless" answer: more than the library reads of any book (32 MiB) or test answer.
+constexpr std::size_t kEndlessBytes = 40 * 1024 * 1024;
 
 std::string Dump(const json& value) {
     // Logged bodies may be binary; replace rather than throw on invalid UTF-8.
@@ -224,6 +226,12 @@ void Broker::SendEndless(httplib::Response& response, std::string head, std::str
                 }
             }
             if (offset == 0 && !sink.write(first->data(), first->size())) {
+                return false;
+            }
+            // Past every limit the library sets on what it reads, then cut off: WinInet (under
+            // Wine at least) reads the rest of an answer it was closed early on, to reuse the
+            // connection, and a truly endless one would hold the client's thread for good.
+            if (offset >= kEndlessBytes) {
                 return false;
             }
             return sink.write(block->data(), block->size());
