@@ -13,16 +13,15 @@ namespace morva {
 // never allocates after construction.
 class MorvaError : public std::exception {
   public:
-    static constexpr std::size_t kCapacity = 256;  // 255 characters and the terminating zero
+    static constexpr std::size_t kCapacity = 256;  // 255 bytes of UTF-8 and the terminating zero
 
-    // Formats `format` with `args`; text beyond 255 characters is cut. A format that cannot be
-    // filled (a wide character above U+00FF, a mismatched argument) gives
-    // "Incorrectly formatted error". Never throws.
+    // Formats `format` with `args`, wide texts as UTF-8; beyond 255 bytes the text is cut back to
+    // a whole character. A format that cannot be filled (a mismatched or missing argument, "%n")
+    // gives "Incorrectly formatted error". Never throws.
     template <class... Args>
     explicit MorvaError(const char* format, const Args&... args) noexcept {
-        FormatTruncated<char>(message_.data(), message_.size(), kFormatFailed,
-                              format != nullptr ? std::string_view(format) : kFormatFailed,
-                              args...);
+        FormatTruncated(message_.data(), message_.size(), kFormatFailed,
+                        format != nullptr ? std::string_view(format) : kFormatFailed, args...);
     }
 
     const char* what() const noexcept override { return message_.data(); }

@@ -26,7 +26,7 @@ void WriteError(char16_t* error, std::u16string_view text) noexcept;
 template <class... Args>
 CallText FormatCallText(const char* format, const Args&... args) noexcept {
     CallText text{};
-    FormatTruncated<char>(text.data(), text.size(), std::string_view(), format, args...);
+    FormatTruncated(text.data(), text.size(), std::string_view(), format, args...);
     return text;
 }
 

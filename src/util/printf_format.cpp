@@ -1,9 +1,11 @@
 #include "util/printf_format.h"
 
-#include <cstdio>
+#include <fmt/args.h>
+#include <fmt/printf.h>
+
+#include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
+#include <exception>
 
 namespace morva {
 
@@ -18,378 +20,158 @@ std::size_t LengthUpToNull(const Char* text, std::size_t limit) noexcept {
     return n;
 }
 
-constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
+// Not the library's converters: their own errors are formatted here, with this text in them.
+std::string ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00U);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        constexpr char32_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        out.push_back(static_cast<char>(kLead[extra] | (c >> (6 * extra))));
+        for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6) {
+            out.push_back(static_cast<char>(0x80 | ((c >> shift) & 0x3F)));
+        }
+    }
+    return out;
+}
 
-// One parsed conversion: "%[flags][width][.precision][length]conversion".
-struct Directive {
-    std::string flags;
-    int width = -1;      // -1: none
-    int precision = -1;  // -1: none
-    std::string_view length;
-    char conversion = 0;
-};
-
-template <class Char>
-class Formatter {
+// fmt refuses most mismatches itself, but cannot tell "%s" from "%ls" once wide text is UTF-8,
+// takes a field of any size, and formats a plain "%d" at its argument's own width where printf
+// reads an int. So the format is walked here first, each conversion checked against the argument
+// it takes and that argument handed to fmt as the conversion reads it.
+class Arguments {
   public:
-    Formatter(std::basic_string<Char>& out, std::basic_string_view<Char> format,
-              std::span<const PrintfArg> args)
-        : out_(out), format_(format), args_(args) {}
+    Arguments(std::string_view format, std::span<const PrintfArg> args)
+        : format_(format), args_(args) {}
 
-    bool Run() {
-        out_.clear();
-        while (pos_ < format_.size()) {
-            const Char c = format_[pos_++];
-            if (c != Char('%')) {
-                out_.push_back(c);
+    bool Collect() {
+        while ((pos_ = format_.find('%', pos_)) != std::string_view::npos) {
+            ++pos_;
+            if (Skip("%")) {
                 continue;
             }
-            if (!Conversion()) {
+            pos_ = std::min(format_.find_first_not_of("-+ #0", pos_), format_.size());
+            if (!Field(-kMaxField) || (Skip(".") && !Field(0))) {
+                return false;
+            }
+            std::string_view length;
+            for (std::string_view candidate : {"hh", "ll", "h", "l", "j", "z", "t", "L"}) {
+                if (Skip(candidate)) {
+                    length = candidate;
+                    break;
+                }
+            }
+            if (pos_ == format_.size() || !Convert(format_[pos_++], length)) {
                 return false;
             }
         }
         return true;
     }
+
+    const fmt::dynamic_format_arg_store<fmt::printf_context>& store() const { return store_; }
 
   private:
-    bool Peek(char c) const { return pos_ < format_.size() && format_[pos_] == Char(c); }
-
-    static unsigned Unit(Char c) { return static_cast<std::make_unsigned_t<Char>>(c); }
-
-    // Reads a width or precision: digits, or '*' taking an int argument. `value` keeps its
-    // default when neither is present; `starNegative` tells a negative '*' argument.
-    bool ReadNumberOrStar(int& value, bool& starNegative) {
-        starNegative = false;
-        if (Peek('*')) {
-            ++pos_;
-            const PrintfArg* arg = Next();
-            if (arg == nullptr || !IsIntegral(*arg)) {
-                return false;
-            }
-            const long long n = static_cast<int>(arg->AsSigned());
-            starNegative = n < 0;
-            value = static_cast<int>(n < 0 ? -n : n);
-            return value <= kMaxField;
-        }
-        long long n = 0;
-        bool any = false;
-        while (pos_ < format_.size() && Unit(format_[pos_]) >= '0' && Unit(format_[pos_]) <= '9') {
-            n = n * 10 + (Unit(format_[pos_++]) - '0');
-            if (n > kMaxField) {
-                return false;  // no sane format asks for this; refuse rather than allocate
-            }
-            any = true;
-        }
-        if (any) {
-            value = static_cast<int>(n);
-        }
-        return true;
-    }
-
     static constexpr int kMaxField = 100000;
+
+    bool Skip(std::string_view text) {
+        if (format_.substr(pos_).starts_with(text)) {
+            pos_ += text.size();
+            return true;
+        }
+        return false;
+    }
 
     const PrintfArg* Next() { return next_ < args_.size() ? &args_[next_++] : nullptr; }
 
-    bool Conversion() {
-        if (Peek('%')) {
-            ++pos_;
-            out_.push_back(Char('%'));
-            return true;
-        }
-        Directive directive;
-        while (pos_ < format_.size() && Unit(format_[pos_]) != 0 && Unit(format_[pos_]) < 128 &&
-               std::strchr("-+ #0", static_cast<int>(Unit(format_[pos_]))) != nullptr) {
-            directive.flags.push_back(static_cast<char>(Unit(format_[pos_++])));
-        }
-        bool negative = false;
-        if (!ReadNumberOrStar(directive.width, negative)) {
-            return false;
-        }
-        if (negative) {
-            directive.flags.push_back('-');  // a negative '*' width means left-justified
-        }
-        if (Peek('.')) {
-            ++pos_;
-            directive.precision = 0;
-            if (!ReadNumberOrStar(directive.precision, negative)) {
-                return false;
-            }
-            if (negative) {
-                directive.precision = -1;  // a negative '*' precision counts as none
-            }
-        }
-        static constexpr std::string_view kLengths[] = {"hh", "ll", "h", "l", "j", "z", "t", "L"};
-        for (std::string_view candidate : kLengths) {
-            if (Matches(candidate)) {
-                directive.length = candidate;
-                pos_ += candidate.size();
-                break;
-            }
-        }
-        if (pos_ >= format_.size() || Unit(format_[pos_]) >= 128) {
-            return false;
-        }
-        directive.conversion = static_cast<char>(Unit(format_[pos_++]));
-        return Convert(directive);
+    static bool IsIntegral(const PrintfArg* arg) {
+        return arg != nullptr &&
+               (arg->kind() == PrintfArg::Kind::Signed || arg->kind() == PrintfArg::Kind::Unsigned);
     }
 
-    bool Matches(std::string_view text) const {
-        if (format_.size() - pos_ < text.size()) {
-            return false;
+    // A width or precision: digits, or '*' taking an int argument. A negative '*' width means
+    // left-justified; a negative precision, which printf would ignore, is refused.
+    bool Field(int least) {
+        if (Skip("*")) {
+            const PrintfArg* arg = Next();
+            if (!IsIntegral(arg)) {
+                return false;
+            }
+            const auto value = static_cast<int>(arg->AsSigned());
+            store_.push_back(value);
+            return value >= least && value <= kMaxField;
         }
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (Unit(format_[pos_ + i]) != static_cast<unsigned char>(text[i])) {
+        long long value = 0;
+        for (; pos_ < format_.size() && format_[pos_] >= '0' && format_[pos_] <= '9'; ++pos_) {
+            value = value * 10 + (format_[pos_] - '0');
+            if (value > kMaxField) {
                 return false;
             }
         }
         return true;
     }
 
-    static bool IsIntegral(const PrintfArg& arg) {
-        return arg.kind() == PrintfArg::Kind::Signed || arg.kind() == PrintfArg::Kind::Unsigned;
-    }
-
-    bool Convert(const Directive& directive) {
-        switch (directive.conversion) {
-            case 'd':
-            case 'i':
-                return Signed(directive);
-            case 'o':
-            case 'u':
-            case 'x':
-            case 'X':
-                return Unsigned(directive);
-            case 'c':
-                return Character(directive);
-            case 's':
-                return String(directive);
-            case 'f':
-            case 'F':
-            case 'e':
-            case 'E':
-            case 'g':
-            case 'G':
-            case 'a':
-            case 'A':
-                return Floating(directive);
-            case 'p':
-                return Pointer(directive);
-            default:
-                return false;  // includes %n: nothing is ever written through an argument
-        }
-    }
-
-    // The argument cut to the width its length modifier names, as printf would read it.
-    static long long Narrowed(long long v, std::string_view length) {
-        if (length == "hh")
-            return static_cast<signed char>(v);
-        if (length == "h")
-            return static_cast<short>(v);
-        if (length == "l")
-            return static_cast<long>(v);
-        if (length == "ll" || length == "j")
-            return v;
-        if (length == "z" || length == "t")
-            return static_cast<std::ptrdiff_t>(v);
-        return static_cast<int>(v);
-    }
-    static unsigned long long Narrowed(unsigned long long v, std::string_view length) {
-        if (length == "hh")
-            return static_cast<unsigned char>(v);
-        if (length == "h")
-            return static_cast<unsigned short>(v);
-        if (length == "l")
-            return static_cast<unsigned long>(v);
-        if (length == "ll" || length == "j")
-            return v;
-        if (length == "z" || length == "t")
-            return static_cast<std::size_t>(v);
-        return static_cast<unsigned int>(v);
-    }
-
-    std::string CDirective(const Directive& directive, std::string_view length,
-                           char conversion) const {
-        std::string s = "%" + directive.flags;
-        if (directive.width >= 0) {
-            s += std::to_string(directive.width);
-        }
-        if (directive.precision >= 0) {
-            s += "." + std::to_string(directive.precision);
-        }
-        s.append(length);
-        s.push_back(conversion);
-        return s;
-    }
-
-    template <class T>
-    bool AppendC(const std::string& cdirective, T value) {
-        char small[64];
-        const int n = std::snprintf(small, sizeof small, cdirective.c_str(), value);
-        if (n < 0) {
-            return false;
-        }
-        if (static_cast<std::size_t>(n) < sizeof small) {
-            AppendAscii(std::string_view(small, static_cast<std::size_t>(n)));
-            return true;
-        }
-        std::string big(static_cast<std::size_t>(n) + 1, '\0');
-        if (std::snprintf(big.data(), big.size(), cdirective.c_str(), value) != n) {
-            return false;
-        }
-        big.resize(static_cast<std::size_t>(n));
-        AppendAscii(big);
-        return true;
-    }
-
-    void AppendAscii(std::string_view text) {
-        for (char c : text) {
-            out_.push_back(static_cast<Char>(static_cast<unsigned char>(c)));
-        }
-    }
-
-    bool Signed(const Directive& directive) {
+    bool Convert(char conversion, std::string_view length) {
         const PrintfArg* arg = Next();
-        if (arg == nullptr || !IsIntegral(*arg)) {
-            return false;
-        }
-        return AppendC(CDirective(directive, "ll", directive.conversion),
-                       Narrowed(arg->AsSigned(), directive.length));
-    }
-
-    bool Unsigned(const Directive& directive) {
-        const PrintfArg* arg = Next();
-        if (arg == nullptr || !IsIntegral(*arg)) {
-            return false;
-        }
-        return AppendC(CDirective(directive, "ll", directive.conversion),
-                       Narrowed(arg->AsUnsigned(), directive.length));
-    }
-
-    bool Floating(const Directive& directive) {
-        const PrintfArg* arg = Next();
-        if (arg == nullptr || arg->kind() != PrintfArg::Kind::Floating) {
-            return false;
-        }
-        return AppendC(CDirective(directive, "", directive.conversion), arg->AsFloating());
-    }
-
-    bool Pointer(const Directive& directive) {
-        const PrintfArg* arg = Next();
-        if (arg == nullptr || arg->kind() != PrintfArg::Kind::Pointer) {
-            return false;
-        }
-        return AppendC(CDirective(directive, "", 'p'), arg->AsPointer());
-    }
-
-    bool Character(const Directive& directive) {
-        const PrintfArg* arg = Next();
-        if (arg == nullptr || !IsIntegral(*arg)) {
-            return false;
-        }
-        const bool wide = directive.length == "l";
-        const auto unit = static_cast<unsigned long long>(arg->AsUnsigned());
-        std::basic_string<Char> text;
-        if (!Append(text, unit, wide)) {
-            return false;
-        }
-        Pad(text, directive);
-        return true;
-    }
-
-    bool String(const Directive& directive) {
-        const PrintfArg* arg = Next();
+        const auto among = [conversion](std::string_view set) {
+            return set.find(conversion) != std::string_view::npos;
+        };
         if (arg == nullptr) {
             return false;
         }
-        const bool wide = directive.length == "l";
-        if (!directive.length.empty() && !wide) {
+        if (conversion == 's') {
+            return Text(*arg, length);
+        }
+        if ((among("diouxX") || (conversion == 'c' && length.empty())) && IsIntegral(arg) &&
+            length != "L") {
+            // fmt narrows to a length modifier's type itself, but leaves a plain conversion's
+            // argument as wide as it came.
+            if (length.empty()) {
+                store_.push_back(static_cast<int>(arg->AsSigned()));
+            } else {
+                store_.push_back(arg->AsSigned());
+            }
+            return true;
+        }
+        if (among("fFeEgGaA") && arg->kind() == PrintfArg::Kind::Floating) {
+            store_.push_back(arg->AsFloating());
+            return true;
+        }
+        if (conversion == 'p' && arg->kind() == PrintfArg::Kind::Pointer) {
+            store_.push_back(arg->AsPointer());
+            return true;
+        }
+        return false;  // includes %n: nothing is ever written through an argument
+    }
+
+    bool Text(const PrintfArg& arg, std::string_view length) {
+        const bool wide = length == "l";
+        if (arg.kind() != (wide ? PrintfArg::Kind::Wide : PrintfArg::Kind::Narrow) ||
+            !(wide || length.empty())) {
             return false;
         }
-        const std::size_t limit =
-            directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : kNoLimit;
-        std::basic_string<Char> text;
-        if (wide) {
-            if (arg->kind() != PrintfArg::Kind::Wide) {
-                return false;
-            }
-            if (arg->wide() == nullptr) {
-                AppendNull(text, limit);
-            } else {
-                for (std::size_t i = 0; i < arg->length() && text.size() < limit; ++i) {
-                    if (!Append(text, arg->wide()[i], true)) {
-                        return false;
-                    }
-                }
-            }
+        if (arg.AsPointer() == nullptr) {
+            store_.push_back(std::string_view("(null)"));
+        } else if (wide) {
+            store_.push_back(ToUtf8({arg.wide(), arg.length()}));
         } else {
-            if (arg->kind() != PrintfArg::Kind::Narrow) {
-                return false;
-            }
-            if (arg->narrow() == nullptr) {
-                AppendNull(text, limit);
-            } else {
-                const std::size_t n = std::min(arg->length(), limit);
-                for (std::size_t i = 0; i < n; ++i) {
-                    text.push_back(static_cast<Char>(static_cast<unsigned char>(arg->narrow()[i])));
-                }
-            }
-        }
-        Pad(text, directive);
-        return true;
-    }
-
-    static void AppendNull(std::basic_string<Char>& text, std::size_t limit) {
-        constexpr std::string_view kNull = "(null)";
-        for (std::size_t i = 0; i < kNull.size() && i < limit; ++i) {
-            text.push_back(static_cast<Char>(kNull[i]));
-        }
-    }
-
-    // A wide unit in a narrow format: only U+0000..U+00FF have a byte in the default locale.
-    static bool Append(std::basic_string<Char>& text, unsigned long long unit, bool wide) {
-        if constexpr (sizeof(Char) == 1) {
-            if (wide && unit > 0xFF) {
-                return false;
-            }
-            text.push_back(static_cast<Char>(static_cast<unsigned char>(unit)));
-        } else {
-            text.push_back(static_cast<Char>(wide ? (unit & 0xFFFF) : (unit & 0xFF)));
+            store_.push_back(std::string_view(arg.narrow(), arg.length()));
         }
         return true;
     }
 
-    void Pad(std::basic_string<Char>& text, const Directive& directive) {
-        const bool left = directive.flags.find('-') != std::string::npos;
-        const std::size_t width =
-            directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
-        const std::size_t fill = width > text.size() ? width - text.size() : 0;
-        if (!left) {
-            out_.append(fill, Char(' '));
-        }
-        out_ += text;
-        if (left) {
-            out_.append(fill, Char(' '));
-        }
-    }
-
-    std::basic_string<Char>& out_;
-    std::basic_string_view<Char> format_;
+    std::string_view format_;
     std::span<const PrintfArg> args_;
     std::size_t pos_ = 0;
     std::size_t next_ = 0;
+    fmt::dynamic_format_arg_store<fmt::printf_context> store_;
 };
-
-template <class Char>
-bool Run(std::basic_string<Char>& out, std::basic_string_view<Char> format,
-         std::span<const PrintfArg> args) noexcept {
-    try {
-        return Formatter<Char>(out, format, args).Run();
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -418,12 +200,37 @@ unsigned long long PrintfArg::AsUnsigned() const noexcept {
 
 bool FormatPrintf(std::string& out, std::string_view format,
                   std::span<const PrintfArg> args) noexcept {
-    return Run(out, format, args);
+    try {
+        Arguments arguments(format, args);
+        if (!arguments.Collect()) {
+            return false;
+        }
+        out = fmt::vsprintf(fmt::string_view(format.data(), format.size()), arguments.store());
+        return true;
+    } catch (const std::exception&) {  // fmt's refusals, and running out of memory
+        return false;
+    }
 }
 
-bool FormatPrintf(std::u16string& out, std::u16string_view format,
-                  std::span<const PrintfArg> args) noexcept {
-    return Run(out, format, args);
+void CopyTruncated(char* buffer, std::size_t capacity, std::string_view text) noexcept {
+    if (buffer == nullptr || capacity == 0) {
+        return;
+    }
+    const auto continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    std::size_t count = std::min(text.size(), capacity - 1);
+    // A cut inside a UTF-8 character drops the whole character; three bytes back at most, as
+    // further back it is no UTF-8 to keep whole.
+    std::size_t lead = count;
+    while (lead < text.size() && lead > 0 && count - lead < 3 && continuation(lead)) {
+        --lead;
+    }
+    if (lead < count && static_cast<unsigned char>(text[lead]) >= 0xC0) {
+        count = lead;
+    }
+    std::copy_n(text.data(), count, buffer);
+    buffer[count] = '\0';
 }
 
 }  // namespace morva

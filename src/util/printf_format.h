@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -68,28 +69,36 @@ class PrintfArg {
     std::size_t length_ = 0;
 };
 
-// Formats like printf, into `out` (replacing its content). Wide-string arguments ("%ls") are
-// narrowed unit by unit in a narrow format: a unit above U+00FF fails the whole formatting, as it
-// does in the C runtime's default locale. In a wide format they are copied as they are.
-// Returns false, leaving `out` unspecified, when the format is malformed, an argument is missing
-// or does not fit its conversion, "%n" is used, or memory runs out. Never throws.
+// Formats like printf, with fmt, into `out` (replacing its content). Wide-string arguments ("%ls")
+// come out as UTF-8, a lone surrogate as U+FFFD. Returns false, leaving `out` unspecified, when the
+// format is malformed, an argument is missing or does not fit its conversion, "%n" is used, or
+// memory runs out. Never throws. Flags are fmt's, which differ from C's only in corners no error
+// text uses (a '+' on an unsigned conversion, '#' with %g, '0' with %a).
 bool FormatPrintf(std::string& out, std::string_view format,
                   std::span<const PrintfArg> args) noexcept;
-bool FormatPrintf(std::u16string& out, std::u16string_view format,
-                  std::span<const PrintfArg> args) noexcept;
 
-// Formats into a fixed buffer of `capacity` units (terminator included), cutting what does not
-// fit; on failure the buffer holds `fallback` (cut the same way). The buffer is always terminated.
-template <class Char, class... Args>
-void FormatTruncated(Char* buffer, std::size_t capacity, std::basic_string_view<Char> fallback,
-                     std::basic_string_view<Char> format, const Args&... args) noexcept;
+// Copies `text` into a fixed buffer of `capacity` bytes (terminator included), cutting what does
+// not fit back to the last whole UTF-8 character. The buffer is always terminated.
+void CopyTruncated(char* buffer, std::size_t capacity, std::string_view text) noexcept;
+
+// Formats into a fixed buffer, cut as CopyTruncated cuts; on failure the buffer holds `fallback`.
+template <class... Args>
+void FormatTruncated(char* buffer, std::size_t capacity, std::string_view fallback,
+                     std::string_view format, const Args&... args) noexcept {
+    const std::array<PrintfArg, sizeof...(Args)> list{PrintfArg(args)...};
+    std::string text;
+    CopyTruncated(buffer, capacity,
+                  FormatPrintf(text, format, list) ? std::string_view(text) : fallback);
+}
 
 // A standard exception of type E carrying a text formatted as the library's own errors are: cut
-// to 255 characters, "Incorrectly formatted error" when the format cannot be filled. For code
-// that sits below the library's error type.
+// to 255 bytes, "Incorrectly formatted error" when the format cannot be filled. For code that sits
+// below the library's error type.
 template <class E, class... Args>
-E FormattedError(const char* format, const Args&... args);
+E FormattedError(const char* format, const Args&... args) {
+    std::array<char, 256> text{};
+    FormatTruncated(text.data(), text.size(), "Incorrectly formatted error", format, args...);
+    return E(text.data());
+}
 
 }  // namespace morva
-
-#include "util/printf_format_inl.h"

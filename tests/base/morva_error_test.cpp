@@ -22,14 +22,14 @@ TEST(MorvaError, FormatsAndCutsAt255Characters) {
 
 TEST(MorvaError, UnformattableTextFallsBack) {
     EXPECT_STREQ(MorvaError("%d", "not a number").what(), "Incorrectly formatted error");
-    EXPECT_STREQ(MorvaError("No configuration match for MetaTrader server name: %ls",
-                            u"\u0421\u0435\u0440\u0432\u0435\u0440")
+}
+
+TEST(MorvaError, WideArgumentsAreUtf8) {
+    EXPECT_STREQ(MorvaError("No configuration match for MetaTrader server: %ls",
+                            u"\u0421\u0435\u0440\u0432\u0435\u0440-Demo")
                      .what(),
-                 "Incorrectly formatted error");
-    // Characters up to U+00FF narrow to their byte value, as in the C runtime's default locale.
-    EXPECT_STREQ(
-        MorvaError("No configuration match for MetaTrader server name: %ls", u"Caf\u00e9").what(),
-        "No configuration match for MetaTrader server name: Caf\xe9");
+                 "No configuration match for MetaTrader server: "
+                 "\xD0\xA1\xD0\xB5\xD1\x80\xD0\xB2\xD0\xB5\xD1\x80-Demo");
 }
 
 TEST(MorvaError, SubtypeIsCaughtByEveryHandlerWithItsOwnText) {

@@ -143,7 +143,7 @@ TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
         << log.Lines();
 }
 
-TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeNarrowed) {
+TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeFormatted) {
     const morva::test::CapturedLog log(spdlog::level::info);
     ErrorBuffer error;
     const std::u16string longInstrument(200, u'I');
@@ -154,7 +154,10 @@ TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeNarrowed) {
     EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll|" + expectedCall + " failed: x\n"));
 
     ExecuteDll(
-        error.units, [] { throw std::runtime_error("y"); }, "CheckPremium(%ls)", u"\u0416");
+        error.units, [] { throw std::runtime_error("w"); }, "CheckPremium(%ls)", u"\u0416");
+    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll|CheckPremium(\xD0\x96) failed: w\n"));
+    ExecuteDll(
+        error.units, [] { throw std::runtime_error("y"); }, "CheckPremium(%d)", u"\u0416");
     EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll| failed: y\n"));
     EXPECT_EQ(error.Text(), u"y") << "the export itself is unaffected";
 }
