@@ -18,10 +18,12 @@ WorkerPool::~WorkerPool() {
         dropped.swap(queue_);
     }
     queued_.notify_all();
+    // Outside the lock, as the tasks' captures may own anything; before the joins, so that their
+    // callers learn at once.
+    dropped.clear();
     for (std::thread& thread : threads_) {
         thread.join();
     }
-    // `dropped` ends here, outside the lock: the tasks' captures may own anything.
 }
 
 void WorkerPool::Enqueue(std::packaged_task<void()> job) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <future>
 #include <memory>
 #include <string>
@@ -12,15 +11,12 @@
 #include "base/morva_error.h"
 #include "time_vectors.h"
 #include "util/calendar.h"
-#include "util/utf.h"
 #include "vector_checks.h"
 
 namespace morva {
 namespace {
 
-using test::FormatTime;
 using test::ParseTime;
-using test::VectorDirection;
 
 std::string ConstructionError(std::int32_t offsetMinutes, const std::u16string& zone) {
     try {
@@ -35,36 +31,6 @@ TEST(MTTimeConverter, AgreesWithTheSharedVectors) {
     test::CheckTimeVectors([](std::int32_t offsetMinutes, const std::u16string& zone) {
         return std::make_unique<MTTimeConverter>(offsetMinutes, zone);
     });
-}
-
-// Prints the vector table with the values this build computes, in the table's own syntax (the
-// Windows build under Wine is the source of the shared values).
-TEST(MTTimeConverter, DISABLED_PrintVectors) {
-    for (const test::TimeVector& vector : test::kTimeVectors) {
-        const MTTimeConverter converter(vector.offsetMinutes, vector.zone);
-        std::string server = vector.server;
-        std::string utc = vector.utc;
-        const char* direction = "Both";
-        switch (vector.direction) {
-            case VectorDirection::ServerToUtc:
-                direction = "ServerToUtc";
-                utc = FormatTime(converter.ServerTimeToUtc(ParseTime(server)));
-                break;
-            case VectorDirection::UtcToServer:
-                direction = "UtcToServer";
-                server = FormatTime(converter.UtcToServerTime(ParseTime(utc)));
-                break;
-            case VectorDirection::Both:
-                utc = FormatTime(converter.ServerTimeToUtc(ParseTime(server)));
-                if (FormatTime(converter.UtcToServerTime(ParseTime(utc))) != server) {
-                    direction = "ServerToUtc /* no round trip */";
-                }
-                break;
-        }
-        std::printf("    {u\"%s\", %d, VectorDirection::%s, \"%s\", \"%s\", \"%s\"},\n",
-                    Utf16ToUtf8(vector.zone).c_str(), vector.offsetMinutes, direction,
-                    server.c_str(), utc.c_str(), vector.note);
-    }
 }
 
 TEST(MTTimeConverter, ZeroMeansNoTimeInBothDirections) {

@@ -7,10 +7,8 @@
 // Where the expected values come from: every row was produced by running the Windows build of
 // MTTimeConverter (Wine 8.0, Debian 8.0~repack-4, whose kernel32 lacks the ...Ex conversions, so
 // through GetTimeZoneInformationForYear and the non-Ex conversions over Wine's time-zone
-// registry) with the generator in mt_time_converter_test.cpp:
-//     cmake/wine-run.sh /usr/lib/wine/wine64 $PWD/build/win64/wineprefix
-//         build/win64/bin/morva_tests.exe
-//         --gtest_also_run_disabled_tests --gtest_filter='*DISABLED_PrintVectors*'
+// registry) once, printing each row as the converter answered it (that generator is in the
+// history: `git log -S PrintVectors`).
 // The ICU build must give the same answers; where a zone's switch leaves a server time skipped
 // or repeated, the system's own resolution decided (Wine: a wall-clock time in the skipped or
 // the repeated hour is read as daylight time).

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -38,10 +39,6 @@ class Gate {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kDeadline, [&] { return inside_ >= count; });
     }
-    int inside() {
-        const std::lock_guard lock(mutex_);
-        return inside_;
-    }
 
   private:
     std::mutex mutex_;  // guards open_ and inside_
@@ -71,23 +68,23 @@ TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
 TEST(WorkerPool, ABurstQueuesBehindItsThreadsAndEveryTaskRuns) {
     Gate gate;
     WorkerPool pool(3);
-    std::vector<std::future<int>> results;
+    std::vector<std::future<std::thread::id>> results;
     for (int i = 0; i < 10; ++i) {
-        results.push_back(pool.Submit([&gate, i] {
+        results.push_back(pool.Submit([&gate] {
             gate.Pass();
-            return i;
+            return std::this_thread::get_id();
         }));
     }
     ASSERT_TRUE(gate.WaitInside(3));
-    // A fourth thread would have entered by now.
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(gate.inside(), 3);
     gate.Open();
-    for (int i = 0; i < 10; ++i) {
-        ASSERT_EQ(results[static_cast<std::size_t>(i)].wait_for(kDeadline),
-                  std::future_status::ready);
-        EXPECT_EQ(results[static_cast<std::size_t>(i)].get(), i);
+    // Ten tasks, each held until the first three were inside: a pool that started a thread per
+    // queued task would have run them on more than three threads.
+    std::set<std::thread::id> threads;
+    for (auto& result : results) {
+        ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
+        threads.insert(result.get());
     }
+    EXPECT_EQ(threads.size(), 3U);
 }
 
 TEST(WorkerPool, ItsThreadIsKeptBetweenTasks) {
@@ -108,21 +105,22 @@ TEST(WorkerPool, DestructionWaitsForRunningTasksAndDropsQueuedOnes) {
     std::atomic<bool> finished{false};
     std::future<void> running = pool->Submit([&] {
         gate.Pass();
-        std::this_thread::sleep_for(20ms);
         finished = true;
     });
     std::atomic<bool> queuedRan{false};
     std::future<void> queued = pool->Submit([&] { queuedRan = true; });
     ASSERT_TRUE(gate.WaitInside(1));
 
-    // Opened once the destructor has long begun, so the queued task is dropped, not started.
+    // The running task is let go only once the destructor has dropped the queued one.
+    std::future_status dropped = std::future_status::timeout;
     std::thread opener([&] {
-        std::this_thread::sleep_for(200ms);
+        dropped = queued.wait_for(kDeadline);
         gate.Open();
     });
     pool.reset();
-    EXPECT_TRUE(finished);
     opener.join();
+    EXPECT_EQ(dropped, std::future_status::ready);
+    EXPECT_TRUE(finished);
 
     EXPECT_NO_THROW(running.get());
     EXPECT_FALSE(queuedRan);

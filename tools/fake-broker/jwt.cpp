@@ -17,6 +17,8 @@ int DecodeChar(char c) {
     return at == std::string_view::npos ? -1 : static_cast<int>(at);
 }
 
+}  // namespace
+
 std::string HmacSha256(std::string_view key, std::string_view data) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
@@ -27,8 +29,6 @@ std::string HmacSha256(std::string_view key, std::string_view data) {
     }
     return std::string(reinterpret_cast<const char*>(digest.data()), length);
 }
-
-}  // namespace
 
 std::string Base64UrlEncode(std::string_view bytes) {
     std::string out;

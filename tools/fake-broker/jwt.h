@@ -9,6 +9,9 @@
 namespace fake_broker {
 
 std::string Base64UrlEncode(std::string_view bytes);
+
+// The raw 32-byte MAC.
+std::string HmacSha256(std::string_view key, std::string_view data);
 // Unpadded or padded input; nullopt for a character outside the URL-safe alphabet.
 std::optional<std::string> Base64UrlDecode(std::string_view text);
 

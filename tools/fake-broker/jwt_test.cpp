@@ -59,14 +59,13 @@ TEST(Jwt, UnsignedTokenHasThreeSegmentsAndAnEmptySignature) {
     EXPECT_EQ(nlohmann::json::parse(*Base64UrlDecode(parts[1])).at("sub"), "x");
 }
 
-TEST(Jwt, Hs256SignatureMatchesAKnownValue) {
-    // The signature over "e30.e30" ({} . {}) with key "k" is fixed; a different key changes it.
-    const std::string token = BuildJwt(nlohmann::json::object(), JwtAlgorithm::Hs256, "k");
-    const auto parts = Split(token);
+TEST(Jwt, Hs256SignsHeaderAndPayloadWithHmacSha256) {
+    // RFC 4231, test case 2.
+    EXPECT_EQ(Base64UrlEncode(HmacSha256("Jefe", "what do ya want for nothing?")),
+              "W9zBRr9gdU5qBCQmCJV1x1oAPwidJzmDnexYuWTsOEM");
+    const auto parts = Split(BuildJwt(nlohmann::json::object(), JwtAlgorithm::Hs256, "k"));
     ASSERT_EQ(parts.size(), 3U);
-    EXPECT_EQ(parts[1], "e30");
-    EXPECT_EQ(parts[2].size(), 43U);  // 32 bytes, unpadded
-    EXPECT_NE(parts[2], Split(BuildJwt(nlohmann::json::object(), JwtAlgorithm::Hs256, "other"))[2]);
+    EXPECT_EQ(parts[2], Base64UrlEncode(HmacSha256("k", parts[0] + "." + parts[1])));
 }
 
 TEST(Jwt, AccessTokenCarriesTheStandardAndNamespacedClaims) {
