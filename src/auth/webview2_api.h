@@ -200,4 +200,13 @@ using CreateCoreWebView2EnvironmentWithOptionsFn = HRESULT(STDAPICALLTYPE*)(
     PCWSTR browserExecutableFolder, PCWSTR userDataFolder, IUnknown* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
 
+// How the runtime was found: installed (from the registry) or a fixed version in a folder.
+enum class RuntimeType : int { kInstalled = 0, kFixedVersion = 1 };
+
+// EmbeddedBrowserWebView.dll's entry point, which the loader calls with TRUE first; not in
+// Microsoft's published API, so its form is the one open-source loaders agree on.
+using CreateWebViewEnvironmentWithOptionsInternalFn = HRESULT(STDMETHODCALLTYPE*)(
+    bool loaderFlag, RuntimeType runtimeType, PCWSTR userDataFolder, IUnknown* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+
 }  // namespace morva::webview2

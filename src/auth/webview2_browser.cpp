@@ -5,11 +5,13 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
 
 #include "auth/webview2_api.h"
+#include "auth/webview2_runtime.h"
 #include "base/last_error.h"
 #include "base/log.h"
 #include "base/module_path.h"
@@ -321,13 +323,8 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
 
     void Start(void* window, const std::filesystem::path& dataFolder,
                SignInEvents& events) override {
-        const CreateCoreWebView2EnvironmentWithOptionsFn create = CreateEnvironmentFunction();
-        if (create == nullptr) {
-            ThrowWebViewEnvironmentError(
-                static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
-        }
-        const HRESULT result = create(
-            nullptr, dataFolder.c_str(), nullptr,
+        const HRESULT result = CreateEnvironment(
+            dataFolder,
             MakeHandler<EnvironmentCompletedHandler>(static_cast<HWND>(window), events).get());
         if (FAILED(result)) {
             ThrowWebViewEnvironmentError(result);
@@ -335,32 +332,22 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
     }
 
   private:
-    // Loaded on first use and kept with the factory. Only a dynamic unload of a library that
-    // could not be pinned frees it under the loader lock, which FreeLibrary allows outside
-    // process exit.
-    CreateCoreWebView2EnvironmentWithOptionsFn CreateEnvironmentFunction() {
-        const std::lock_guard lock(loaderMutex_);
-        if (create_ != nullptr) {
-            return create_;
+    HRESULT CreateEnvironment(const std::filesystem::path& dataFolder,
+                              ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+        const std::lock_guard lock(libraryMutex_);
+        if (!library_) {
+            Load();
         }
-        if (!loader_) {
-            loader_ = OpenLoader();
+        if (loaderCreate_ != nullptr) {
+            return loaderCreate_(nullptr, dataFolder.c_str(), nullptr, handler);
         }
-        if (!loader_) {
-            MORVA_LOG_ERROR(
-                "WebView2Loader.dll is neither beside the library nor on the search path");
-            return nullptr;
-        }
-        create_ = loader_.Symbol<std::remove_pointer_t<CreateCoreWebView2EnvironmentWithOptionsFn>>(
-            "CreateCoreWebView2EnvironmentWithOptions");
-        if (create_ == nullptr) {
-            MORVA_LOG_ERROR("WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions");
-        }
-        return create_;
+        return runtimeCreate_(true, runtimeType_, dataFolder.c_str(), nullptr, handler);
     }
 
-    // Beside the library first; by bare name the search is the application's folder and System32.
-    NativeLibrary OpenLoader() const {
+    // Loaded on first use and kept with the factory. Only a dynamic unload of a library that
+    // could not be pinned frees it under the loader lock, which FreeLibrary allows outside
+    // process exit. A failed load is tried again by the next sign-in, after an installation.
+    void Load() {
         constexpr const wchar_t* kLoader = L"WebView2Loader.dll";
         std::filesystem::path folder;
         try {
@@ -368,18 +355,65 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
         } catch (const MorvaError&) {
             // Unknown: only the search is left.
         }
+        // A loader shipped beside the library was put there on purpose: it decides.
         if (!folder.empty()) {
             if (NativeLibrary beside = NativeLibrary::Open(folder / kLoader)) {
-                return beside;
+                return UseLoader(std::move(beside), folder / kLoader);
             }
         }
-        return NativeLibrary::Open(kLoader);
+        if (const std::optional<WebView2Runtime> runtime = FindWebView2Runtime()) {
+            return UseRuntime(*runtime);
+        }
+        // By bare name the search is the application's folder and System32.
+        if (NativeLibrary searched = NativeLibrary::Open(kLoader)) {
+            return UseLoader(std::move(searched), kLoader);
+        }
+        MORVA_LOG_ERROR("Neither a WebView2 runtime nor WebView2Loader.dll is installed");
+        ThrowWebViewEnvironmentError(
+            static_cast<std::int32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+    }
+
+    void UseLoader(NativeLibrary loader, const std::filesystem::path& path) {
+        const auto create =
+            loader.Symbol<std::remove_pointer_t<CreateCoreWebView2EnvironmentWithOptionsFn>>(
+                "CreateCoreWebView2EnvironmentWithOptions");
+        if (create == nullptr) {
+            throw MorvaError("%s has no CreateCoreWebView2EnvironmentWithOptions",
+                             path.u16string());
+        }
+        library_ = std::move(loader);
+        loaderCreate_ = create;
+    }
+
+    void UseRuntime(const WebView2Runtime& runtime) {
+        const std::filesystem::path path(
+            reinterpret_cast<const wchar_t*>(runtime.clientLibrary.c_str()));
+        std::string whyNot;
+        NativeLibrary client = NativeLibrary::Open(path, &whyNot);
+        if (!client) {
+            throw MorvaError("WebView runtime %s cannot be loaded: %s", runtime.clientLibrary,
+                             whyNot);
+        }
+        const auto create =
+            client.Symbol<std::remove_pointer_t<CreateWebViewEnvironmentWithOptionsInternalFn>>(
+                "CreateWebViewEnvironmentWithOptionsInternal");
+        if (create == nullptr) {
+            throw MorvaError(
+                "WebView runtime %s has no CreateWebViewEnvironmentWithOptionsInternal",
+                runtime.clientLibrary);
+        }
+        MORVA_LOG_INFO("Using WebView runtime {}", runtime.clientLibrary);
+        library_ = std::move(client);
+        runtimeCreate_ = create;
+        runtimeType_ = runtime.fixedVersion ? RuntimeType::kFixedVersion : RuntimeType::kInstalled;
     }
 
     HMODULE module_;
-    std::mutex loaderMutex_;  // guards loader_ and create_
-    NativeLibrary loader_;
-    CreateCoreWebView2EnvironmentWithOptionsFn create_ = nullptr;
+    std::mutex libraryMutex_;  // guards everything below
+    NativeLibrary library_;
+    CreateCoreWebView2EnvironmentWithOptionsFn loaderCreate_ = nullptr;
+    CreateWebViewEnvironmentWithOptionsInternalFn runtimeCreate_ = nullptr;
+    RuntimeType runtimeType_ = RuntimeType::kInstalled;
 };
 
 }  // namespace
