@@ -378,7 +378,7 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
             loader.Symbol<std::remove_pointer_t<CreateCoreWebView2EnvironmentWithOptionsFn>>(
                 "CreateCoreWebView2EnvironmentWithOptions");
         if (create == nullptr) {
-            throw MorvaError("%s has no CreateCoreWebView2EnvironmentWithOptions",
+            throw MorvaError("%ls has no CreateCoreWebView2EnvironmentWithOptions",
                              path.u16string());
         }
         library_ = std::move(loader);
@@ -391,7 +391,7 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
         std::string whyNot;
         NativeLibrary client = NativeLibrary::Open(path, &whyNot);
         if (!client) {
-            throw MorvaError("WebView runtime %s cannot be loaded: %s", runtime.clientLibrary,
+            throw MorvaError("WebView runtime %ls cannot be loaded: %s", runtime.clientLibrary,
                              whyNot);
         }
         const auto create =
@@ -399,7 +399,7 @@ class WebView2BrowserFactory final : public SignInBrowserFactory {
                 "CreateWebViewEnvironmentWithOptionsInternal");
         if (create == nullptr) {
             throw MorvaError(
-                "WebView runtime %s has no CreateWebViewEnvironmentWithOptionsInternal",
+                "WebView runtime %ls has no CreateWebViewEnvironmentWithOptionsInternal",
                 runtime.clientLibrary);
         }
         MORVA_LOG_INFO("Using WebView runtime {}", runtime.clientLibrary);
