@@ -18,7 +18,6 @@ struct EventRegistrationToken {
 struct ICoreWebView2;
 struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
-struct ICoreWebView2SourceChangedEventArgs;  // passed through, never called
 
 // {e562e4f0-d7fa-43ac-8d71-c05150499f00}
 struct ICoreWebView2Settings : IUnknown {
@@ -67,6 +66,11 @@ struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
         0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
     virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
                                              ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
+};
+
+// {31e0e545-1dba-4266-8914-f63848a1f7d7}
+struct ICoreWebView2SourceChangedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_IsNewDocument(BOOL* isNewDocument) = 0;
 };
 
 struct ICoreWebView2SourceChangedEventHandler : IUnknown {

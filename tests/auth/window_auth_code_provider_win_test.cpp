@@ -1,7 +1,7 @@
-// The Win32 sign-in window and its message loop, under a scripted browser (WebView2 itself does
-// not run under Wine): each step of a script runs from a timer inside the window's loop, as the
-// real browser's callbacks do. Under Wine it runs through tests/auth/run_headless_wine.sh, since
-// windows need a display driver.
+// The Win32 sign-in window and its message loop, under a scripted browser (the real WebView2
+// adapter has tests of its own, webview2_sign_in_win_test.cpp): each step of a script runs from a
+// timer inside the window's loop, as the real browser's callbacks do. Under Wine it runs through
+// tests/auth/run_headless_wine.sh, since windows need a display driver.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -24,12 +24,13 @@
 #include "auth/window_auth_code_provider.h"
 #include "base/morva_error.h"
 #include "support/captured_log.h"
-#include "support/files.h"
+#include "support/private_temp_win.h"
 #include "util/utf.h"
 
 namespace morva {
 namespace {
 
+using test::PrivateTemp;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
@@ -149,32 +150,6 @@ class ScriptedBrowserFactory final : public SignInBrowserFactory {
     HWND window_ = nullptr;
     SignInEvents* events_ = nullptr;
     UINT_PTR timer_ = 0;
-};
-
-// The process's temporary directory, where sign-ins keep their data, moved to a private one for as
-// long as this lives.
-class PrivateTemp {
-  public:
-    PrivateTemp() { _wputenv_s(L"TMP", folder_.path().c_str()); }
-    ~PrivateTemp() { _wputenv_s(L"TMP", old_.c_str()); }
-    PrivateTemp(const PrivateTemp&) = delete;
-    PrivateTemp& operator=(const PrivateTemp&) = delete;
-
-    // The names of the sign-in data folders in it.
-    std::vector<std::string> DataFolders() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with("MORVA_Orderbook_WebView_")) {
-                names.push_back(name);
-            }
-        }
-        return names;
-    }
-
-  private:
-    std::wstring old_ = _wgetenv(L"TMP") != nullptr ? _wgetenv(L"TMP") : L"";
-    test::TempFolder folder_;
 };
 
 class WindowAuthCodeProviderWinTest : public testing::Test {
@@ -432,7 +407,8 @@ TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) 
     const HMODULE self = GetModuleHandleW(nullptr);
     const SignInWindowClass windowClass = RegisterSignInWindowClass(self);
     {
-        WindowAuthCodeProvider provider(self);  // WebView2Loader.dll is nowhere under Wine
+        // Neither a WebView2 runtime nor WebView2Loader.dll is installed under Wine.
+        WindowAuthCodeProvider provider(self);
         EXPECT_THAT([&] { provider.GetAuthCode(Config(), kRequest); },
                     ThrowsMessage<MorvaError>(
                         "WebView runtime not installed. Download from: "

@@ -1,0 +1,358 @@
+// The sign-in window with the library's real WebView2 adapter, in front of a fake runtime
+// (tests/support/fake_webview2_runtime) that WEBVIEW2_BROWSER_EXECUTABLE_FOLDER names, as it would
+// a fixed-version runtime. Under Wine through tests/auth/run_headless_wine.sh.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "auth/authorization_request.h"
+#include "auth/code_auth_service.h"
+#include "auth/sign_in_flow.h"
+#include "auth/sign_in_window_class.h"
+#include "auth/window_auth_code_provider.h"
+#include "base/module_path.h"
+#include "base/morva_error.h"
+#include "base/native_library.h"
+#include "support/captured_log.h"
+#include "support/fake_auth_collaborators.h"
+#include "support/fake_webview2_runtime/fake_webview2_runtime.h"
+#include "support/files.h"
+#include "support/private_temp_win.h"
+#include "util/clock.h"
+#include "util/uri.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+namespace fake = test::fake_webview2;
+using testing::Contains;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::IsSupersetOf;
+using testing::Not;
+using testing::StartsWith;
+using testing::ThrowsMessage;
+
+const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/callback";
+const char* const kRedirectUtf8 = "morva://login.morva.example/metatrader/morva/callback";
+
+AuthConfig Config() {
+    return {u"MORVA_Orderbook_FakeRuntime", u"login.morva.example", "ABC", kRedirect};
+}
+
+// A state the authorize URL and the redirect both carry percent-encoded.
+const AuthorizationRequest kRequest = {"st/1+2", "verifier", "challenge"};
+const std::string kEncodedState = "st%2F1%2B2";
+
+const std::string kAuthorizeUrl = Utf16ToUtf8(BuildAuthorizeUrl(Config(), kRequest));
+const std::string kSignInWindowClass = "Morva_MetaTrader_Orderbook_Auth";
+
+std::filesystem::path ProgramFolder() {
+    return ModuleFilePath(GetModuleHandleW(nullptr)).parent_path();
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+    const std::wstring wide = path.wstring();
+    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
+
+std::filesystem::path ClientLibrary(const std::filesystem::path& runtimeFolder) {
+    return runtimeFolder / L"EBWebView" / (sizeof(void*) == 8 ? L"x64" : L"x86") /
+           L"EmbeddedBrowserWebView.dll";
+}
+
+// WEBVIEW2_BROWSER_EXECUTABLE_FOLDER for as long as this lives: set in this process only, so
+// nothing in the Wine prefix changes.
+class RuntimeFolderSetting {
+  public:
+    explicit RuntimeFolderSetting(const std::filesystem::path& folder) {
+        _wputenv_s(kName, folder.c_str());
+    }
+    ~RuntimeFolderSetting() { _wputenv_s(kName, L""); }
+    RuntimeFolderSetting(const RuntimeFolderSetting&) = delete;
+    RuntimeFolderSetting& operator=(const RuntimeFolderSetting&) = delete;
+
+  private:
+    static constexpr const wchar_t* kName = L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER";
+};
+
+// The fake runtime as the test sees it: loaded here too, so that its journal outlives the
+// library's use of it.
+class FakeRuntime {
+  public:
+    static std::filesystem::path Folder() { return ProgramFolder() / L"fake_webview2_runtime"; }
+
+    FakeRuntime()
+        : library_(NativeLibrary::Open(ClientLibrary(Folder()))),
+          reset_(Resolve<fake::ResetFn>(fake::kReset)),
+          journal_(Resolve<fake::JournalFn>(fake::kJournal)),
+          liveObjects_(Resolve<fake::LiveObjectsFn>(fake::kLiveObjects)) {}
+
+    bool Loaded() const {
+        return reset_ != nullptr && journal_ != nullptr && liveObjects_ != nullptr;
+    }
+
+    void Reset(const wchar_t* signInCode, fake::Observer observer = nullptr,
+               void* context = nullptr) const {
+        reset_(signInCode, observer, context);
+    }
+
+    // One entry a line, in UTF-8.
+    std::vector<std::string> Journal() const {
+        std::wstring text(journal_(nullptr, 0), L'\0');
+        text.resize(std::min(text.size(), journal_(text.data(), text.size())));
+        std::vector<std::string> entries;
+        std::wstring_view rest = text;
+        while (!rest.empty()) {
+            const std::size_t end = rest.find(L'\n');
+            const std::wstring_view entry = rest.substr(0, end);
+            entries.push_back(Utf16ToUtf8(std::u16string(entry.begin(), entry.end())));
+            rest.remove_prefix(end == std::wstring_view::npos ? rest.size() : end + 1);
+        }
+        return entries;
+    }
+
+    // The journal without the settings and sizes, which the order of events does not depend on.
+    std::vector<std::string> Events() const {
+        std::vector<std::string> events = Journal();
+        std::erase_if(events, [](const std::string& entry) {
+            return entry.starts_with("setting ") || entry.starts_with("bounds ");
+        });
+        return events;
+    }
+
+    long LiveObjects() const { return liveObjects_(); }
+
+  private:
+    template <class Pointer>
+    Pointer Resolve(const char* name) const {
+        return library_.Symbol<std::remove_pointer_t<Pointer>>(name);
+    }
+
+    NativeLibrary library_;
+    fake::ResetFn reset_;
+    fake::JournalFn journal_;
+    fake::LiveObjectsFn liveObjects_;
+};
+
+// Ends a sign-in whose browser never answers, so that a broken adapter fails rather than hangs.
+class Watchdog {
+  public:
+    Watchdog() : timer_(SetTimer(nullptr, 0, 60'000, &Expire)) {}
+    ~Watchdog() { KillTimer(nullptr, timer_); }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    static void CALLBACK Expire(HWND, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(nullptr, timer);
+        ADD_FAILURE() << "the sign-in did not end within a minute";
+        PostQuitMessage(3);
+    }
+
+    UINT_PTR timer_;
+};
+
+// The user closes the window once it shows the sign-in page: the close arrives after the page's
+// SourceChanged, which shows the window.
+void CloseOnSignInPage(const wchar_t* entry, HWND parent, void*) {
+    if (std::wstring_view(entry).starts_with(L"source ")) {
+        PostMessageW(parent, WM_CLOSE, 0, 0);
+    }
+}
+
+// The user closes the window while the browser is still being made.
+void CloseOnControllerRequest(const wchar_t* entry, HWND parent, void*) {
+    if (std::wstring_view(entry).starts_with(L"controller parent=")) {
+        PostMessageW(parent, WM_CLOSE, 0, 0);
+    }
+}
+
+// The value of `name=` in a "start" entry: up to the next " name=" or the end.
+std::string StartValue(const std::string& entry, const std::string& name) {
+    const std::size_t begin = entry.find(" " + name + "=");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    const std::size_t valueBegin = begin + name.size() + 2;
+    const std::size_t end = entry.find('=', valueBegin);
+    const std::size_t valueEnd = end == std::string::npos ? entry.size() : entry.rfind(' ', end);
+    return entry.substr(valueBegin, valueEnd - valueBegin);
+}
+
+class WebView2SignInTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        windowClass_ = RegisterSignInWindowClass(GetModuleHandleW(nullptr));
+        ASSERT_TRUE(windowClass_);
+    }
+    static void TearDownTestSuite() { windowClass_.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(runtime.Loaded()) << "no fake runtime at " << ClientLibrary(runtime.Folder());
+    }
+
+    // Through the service, as the library signs in: the window's outcome as the user reads it.
+    std::shared_ptr<CodeAuthService> Service() {
+        return CodeAuthService::Create(Config(), provider, client, credentials, RealClock());
+    }
+
+    test::PrivateTemp temp;
+    const FakeRuntime runtime;
+    const RuntimeFolderSetting runtimeFolder{FakeRuntime::Folder()};
+    const Watchdog watchdog;
+    const std::shared_ptr<test::FakeAuthClient> client =
+        std::make_shared<test::FakeAuthClient>(RealClock());
+    const std::shared_ptr<test::FakeCredentialStore> credentials =
+        std::make_shared<test::FakeCredentialStore>();
+    // The real WebView2 browser factory: none given.
+    const std::shared_ptr<WindowAuthCodeProvider> provider =
+        std::make_shared<WindowAuthCodeProvider>(GetModuleHandleW(nullptr));
+
+  private:
+    static inline SignInWindowClass windowClass_;
+};
+
+TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeAndReturnsTheCode) {
+    runtime.Reset(L"code/7 8+9");
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"code/7 8+9");
+    EXPECT_THAT(runtime.Journal(), Contains("navigate " + kAuthorizeUrl));
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+    EXPECT_THAT(runtime.Journal(), Not(Contains(StartsWith("wrong-thread "))));
+}
+
+TEST_F(WebView2SignInTest, RuntimeGetsTheSignInsOwnDataFolderAsAFixedVersion) {
+    runtime.Reset(L"abc");
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
+    const std::vector<std::string> journal = runtime.Journal();
+    ASSERT_THAT(journal, Not(IsEmpty()));
+    const std::string& start = journal.front();
+    EXPECT_THAT(start, StartsWith("start loader=1 type=fixed folder="));
+    EXPECT_EQ(StartValue(start, "folder-exists"), "1");  // made before the runtime started
+    EXPECT_EQ(StartValue(start, "options"), "none");
+    const std::u16string folderText = Utf8ToUtf16(StartValue(start, "folder"));
+    const std::filesystem::path folder(std::wstring(folderText.begin(), folderText.end()));
+    EXPECT_THAT(folder.filename().string(), StartsWith("MORVA_Orderbook_WebView_"));
+    EXPECT_TRUE(std::filesystem::equivalent(folder.parent_path(), temp.path())) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder));  // gone with the window
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, RedirectIsCancelledAndTheCompletionPageShown) {
+    runtime.Reset(L"abc");
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
+    const std::string redirect = std::string(kRedirectUtf8) + "?code=abc&state=" + kEncodedState;
+    EXPECT_THAT(runtime.Events(),
+                ElementsAre(StartsWith("start "), "environment",
+                            "controller parent=" + kSignInWindowClass, "visible 0",
+                            "navigate " + kAuthorizeUrl, "navigation-starting " + kAuthorizeUrl,
+                            "loaded " + kAuthorizeUrl, "source " + kAuthorizeUrl, "visible 1",
+                            // Cancelled once the handler, which shows the page, returns.
+                            "navigation-starting " + redirect,
+                            "page " + Utf16ToUtf8(std::u16string(kCompletionPage)),
+                            "cancelled " + redirect, "close"));
+    EXPECT_THAT(
+        runtime.Journal(),
+        IsSupersetOf({"setting IsScriptEnabled=1", "setting AreDefaultScriptDialogsEnabled=1",
+                      "setting IsWebMessageEnabled=0", "setting AreDefaultContextMenusEnabled=0",
+                      "setting IsStatusBarEnabled=0", "setting AreDevToolsEnabled=0"}));
+    // Fitted to the window once shown.
+    EXPECT_THAT(runtime.Journal(), Contains(testing::ContainsRegex("^bounds \\d+x\\d+$")));
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, CodeReachesTheTokenEndpointWithTheVerifierOfTheChallenge) {
+    runtime.Reset(L"the code");
+    client->Grant(test::FakeAuthClient::Tokens("refresh-1"));
+    EXPECT_EQ(Service()->GetAccessToken().token, "access-1");
+
+    const std::vector<test::FakeAuthClient::Call> calls = client->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].grant, "code");
+    EXPECT_EQ(calls[0].first, kRedirectUtf8);
+    EXPECT_EQ(calls[0].second, "the code");
+    const std::vector<std::string> journal = runtime.Journal();
+    const auto navigate = std::find_if(journal.begin(), journal.end(), [](const std::string& e) {
+        return e.starts_with("navigate ");
+    });
+    ASSERT_NE(navigate, journal.end());
+    const QueryMap query = ParseQueryParameters(Utf8ToUtf16(navigate->substr(9)));
+    EXPECT_EQ(query.at(u"code_challenge"), Utf8ToUtf16(CodeChallengeOf(calls[0].codeVerifier)));
+    EXPECT_EQ(credentials->Get(Config().credentialTarget)->secret, u"refresh-1");
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheRedirectFailsTheSignIn) {
+    runtime.Reset(nullptr, &CloseOnSignInPage);
+    EXPECT_THAT([this] { Service()->GetAccessToken(); },
+                ThrowsMessage<MorvaError>(
+                    "Authorization code not received. Window closed without successful sign-in."));
+    // The service's own request: a state and challenge of its own.
+    const std::string authorize = "https://login.morva.example/authorize?";
+    EXPECT_THAT(
+        runtime.Events(),
+        ElementsAre(StartsWith("start "), "environment", "controller parent=" + kSignInWindowClass,
+                    "visible 0", StartsWith("navigate " + authorize),
+                    StartsWith("navigation-starting " + authorize),
+                    StartsWith("loaded " + authorize), StartsWith("source " + authorize),
+                    "visible 1", "close"));
+    EXPECT_THAT(client->Calls(), IsEmpty());
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheBrowserExistsLeavesNothing) {
+    const test::CapturedLog log(spdlog::level::debug);
+    runtime.Reset(L"abc", &CloseOnControllerRequest);
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
+    EXPECT_THAT(runtime.Events(),
+                ElementsAre(StartsWith("start "), "environment",
+                            "controller parent=" + kSignInWindowClass, "controller-aborted"));
+    EXPECT_THAT(log.Lines(), HasSubstr("The authorization has been aborted because the window "
+                                       "was closed"));
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, RelativeRuntimeFolderIsTheTerminalsOwn) {
+    const RuntimeFolderSetting relative(FakeRuntime::Folder().filename());
+    runtime.Reset(L"abc");
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
+    EXPECT_THAT(runtime.Journal(), Contains(StartsWith("start loader=1 type=fixed ")));
+    EXPECT_EQ(runtime.LiveObjects(), 0);
+}
+
+TEST_F(WebView2SignInTest, RuntimeThatIsNotADllIsNamedInTheFailure) {
+    const test::TempFolder folder;
+    const std::filesystem::path library = ClientLibrary(folder.path());
+    std::filesystem::create_directories(library.parent_path());
+    test::WriteFile(library, "not a DLL");
+    const RuntimeFolderSetting broken(folder.path());
+    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>(
+                    StartsWith("WebView runtime " + Utf8(library) + " cannot be loaded: ")));
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+}
+
+TEST_F(WebView2SignInTest, RuntimeWithoutTheEntryPointIsNamedInTheFailure) {
+    const std::filesystem::path folder = ProgramFolder() / L"not_a_webview2_runtime";
+    const RuntimeFolderSetting foreign(folder);
+    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>("WebView runtime " + Utf8(ClientLibrary(folder)) +
+                                          " has no CreateWebViewEnvironmentWithOptionsInternal"));
+    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace morva
