@@ -178,7 +178,7 @@ if not compiled:
     sys.exit(f"{indicators} holds no MORVA_Order_Book_<LANGUAGE>.ex4 or .ex5")
 for path, members in documents.items():
     source = members.get("source", {})
-    if (not re.fullmatch(r"[a-z0-9/._-]+\.json", path) or ".." in path
+    if (not re.fullmatch(r"[A-Za-z0-9/._-]+\.json", path) or ".." in path
             or not isinstance(members.get("minVersion"), str)
             or not isinstance(members.get("servers"), list)
             or not isinstance(source.get("hostname"), str)
