@@ -72,6 +72,26 @@ demo_smoke() {
     fi
 }
 
+# A release of the next version, built by scripts/release.sh from a copy of this checkout with
+# stand-in indicators: its own checks of the package run, and the Windows presets' sandboxed
+# update test installs it through the exports (MORVA_RELEASE_TREE).
+release_next() {
+    echo "=== release of the next version"
+    local current next indicators=build/stand-in-indicators
+    current=$(sed -n 's/^project(morva_orderbook VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+    next=$(awk -F. '{printf "%d.%d.%d.0", $1, $2, $3 + 1}' <<<"$current")
+    mkdir -p "$indicators"
+    echo "stand-in indicator for MetaTrader 5" >"$indicators/MORVA_Order_Book_EN.ex5"
+    echo "stand-in indicator for MetaTrader 4" >"$indicators/MORVA_Order_Book_EN.ex4"
+    if scripts/release.sh --version "$next" --indicators "$indicators" >build/release-next.log 2>&1; then
+        export MORVA_RELEASE_TREE=$PWD/build/release-$next/src/dist/update
+        record "release $next" 0
+    else
+        tail -n 40 build/release-next.log
+        record "release $next" 1
+    fi
+}
+
 # Wine's servers outlive the tests; stop each prefix's own when done.
 stop_wine() {
     local prefix
@@ -96,6 +116,7 @@ run_preset tsan && run_sandboxed tsan -E '^(sign_in_window|faults_end_to_end)$'
 echo "=== fuzz: every target for 20 s"
 scripts/fuzz.sh 20
 record "fuzz (20 s per target)" $?
+release_next
 run_preset win64 && run_sandboxed win64
 run_preset win32 && run_sandboxed win32
 

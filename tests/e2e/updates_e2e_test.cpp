@@ -285,5 +285,52 @@ TEST(Refused, NothingIsWrittenAnywhere) {
     EXPECT_EQ(after, expected);
 }
 
+// Run against a newer release's update tree (run_release_update_e2e.sh): the library of this
+// bitness finds the published version, installs the release's own files and the library it
+// installed loads, carries that version and exports the fifteen names.
+TEST(Release, InstallsTheReleasedLibraryWhichLoads) {
+    const bool mt4 = sizeof(void*) == 4;
+    const std::string version = Environment("MORVA_E2E_VERSION");
+    ASSERT_FALSE(version.empty());
+    ASSERT_EQ(InitDll(mt4 ? u"mt4" : u"mt5"), "");
+    char16_t published[MORVA_ERROR_BUFFER_SIZE] = u"";
+    bool force = true;
+    const Answer checked =
+        Poll(
+            [&] {
+                ErrorBuffer error;
+                const std::int32_t result = Lib().CheckForUpdates(
+                    reinterpret_cast<morva_char16*>(published), &force, error.get());
+                return Answer{result, error.text()};
+            },
+            1)
+            .second;
+    EXPECT_EQ(checked.result, 4) << checked.text;
+    EXPECT_EQ(Utf16ToUtf8(published), version);
+    EXPECT_FALSE(force);
+
+    const fs::path data = DataFolder();
+    const fs::path mql = data / (mt4 ? "MQL4" : "MQL5");
+    const fs::path indicator = mql / (mt4 ? "book.ex4" : "book.ex5");
+    WriteFile(indicator, "old indicator");
+    const Answer installed = Poll(Install(data, indicator), 1).second;
+    ASSERT_EQ(installed.result, 3) << installed.text;
+
+    const std::string name =
+        std::string(mt4 ? "MORVA_Orderbook32_" : "MORVA_Orderbook64_") + version + ".dll";
+    const fs::path library = mql / "Libraries" / name;
+    EXPECT_TRUE(ReadFile(library) == Served(name.c_str()));
+    const std::string indicatorName = "MORVA_Order_Book_EN_" + version + (mt4 ? ".ex4" : ".ex5");
+    EXPECT_EQ(ReadFile(indicator),
+              ReadFile(fs::path(Environment("MORVA_E2E_EXPECTED")) / indicatorName));
+
+    const std::string path = Utf16ToUtf8(library.u16string());
+    EXPECT_EQ(Library::FileVersion(path), version);
+    const ExportsUnderTest release(path);  // throws when one of the fifteen is missing
+    ErrorBuffer error;
+    EXPECT_EQ(release.CheckPremium(Wide(u"EUR_USD"), error.get()), -1);
+    EXPECT_EQ(error.text(), "Orderbook module not initialized");
+}
+
 }  // namespace
 }  // namespace morva

@@ -907,6 +907,11 @@ void Broker::ServeMetadata(const httplib::Request& /*request*/, httplib::Respons
                            bool testDocument) {
     const Scenario scenario = CurrentScenario();
     Pause(scenario.metadata.latencyMs);
+    if (const auto& tree = scenario.metadata.tree) {
+        ServeFromTree(*tree, testDocument ? kTestMetadataPath : kProductionMetadataPath, kJson,
+                      response);
+        return;
+    }
     if (const auto& raw = scenario.metadata.rawDocument) {
         response.status = raw->status;
         response.set_content(raw->content, kJson);
@@ -924,6 +929,11 @@ void Broker::ServeMetadata(const httplib::Request& /*request*/, httplib::Respons
 
 void Broker::ServeFile(const httplib::Request& request, httplib::Response& response) {
     const Scenario scenario = CurrentScenario();
+    if (const auto& tree = scenario.metadata.tree) {
+        Pause(scenario.metadata.latencyMs);
+        ServeFromTree(*tree, request.path, kOctets, response);
+        return;
+    }
     const std::string base = FileBasePath(scenario.metadata, CurrentFileServer()) + "/";
     const std::string& path = request.path;
     if (path.size() > base.size() && path.compare(0, base.size(), base) == 0) {
@@ -941,6 +951,15 @@ void Broker::ServeFile(const httplib::Request& request, httplib::Response& respo
         }
     }
     SendErrorMessage(response, 404, "Not found: " + path);
+}
+
+void Broker::ServeFromTree(const std::string& tree, std::string_view path, const char* contentType,
+                           httplib::Response& response) {
+    if (std::optional<std::string> bytes = ReadTreeFile(tree, path)) {
+        response.set_content(std::move(*bytes), contentType);
+        return;
+    }
+    SendErrorMessage(response, 404, "Not found: " + std::string(path));
 }
 
 }  // namespace fake_broker

@@ -92,6 +92,8 @@ class Broker {
     void ServeMetadata(const httplib::Request& request, httplib::Response& response,
                        bool testDocument);
     void ServeFile(const httplib::Request& request, httplib::Response& response);
+    void ServeFromTree(const std::string& tree, std::string_view path, const char* contentType,
+                       httplib::Response& response);
 
     // Issues the code and answers with the redirect to the client.
     void RedirectWithCode(const std::string& clientId, const std::string& redirectUri,

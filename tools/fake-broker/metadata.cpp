@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace fake_broker {
 namespace {
@@ -119,6 +122,33 @@ bool IsUpdateFileName(std::string_view name, std::string_view version) {
         }
     }
     return false;
+}
+
+std::optional<std::string> ReadTreeFile(const std::string& tree, std::string_view path) {
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    std::filesystem::path file(tree);
+    for (std::size_t at = 1; at <= path.size();) {
+        const std::size_t end = std::min(path.find('/', at), path.size());
+        const std::string_view segment = path.substr(at, end - at);
+        if (segment.empty() || segment == "." || segment == ".." ||
+            segment.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos) {
+            return std::nullopt;
+        }
+        file /= std::string(segment);
+        at = end + 1;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, error))) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 std::string GenerateFileBytes(std::string_view name) {

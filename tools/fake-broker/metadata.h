@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,10 @@ std::string FileBasePath(const MetadataScenario& scenario, const FileServer& def
 
 // The library and indicator file names the update installer asks for, for this version.
 bool IsUpdateFileName(std::string_view name, std::string_view version);
+
+// The bytes of the regular file at the URL path `path` inside the folder `tree`; nothing for a
+// path that is not plain segments ("..", ".", empty, backslashes) or names no regular file.
+std::optional<std::string> ReadTreeFile(const std::string& tree, std::string_view path);
 
 // The headers of a Windows DLL of `size` bytes (32-bit x86 when i386, else x86-64): DOS header,
 // PE signature, file and optional headers and one section holding the rest of the file. What an

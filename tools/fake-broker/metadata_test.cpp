@@ -1,7 +1,10 @@
 #include "metadata.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <tuple>
 
@@ -89,6 +92,24 @@ TEST(UpdateFiles, GeneratedLibrariesAreDllsForTheirMachine) {
         EXPECT_EQ(read32(section + 20) + read32(section + 16), bytes.size()) << name;
     }
     EXPECT_NE(GenerateFileBytes("MORVA_Order_Book_EN_1.17.0.0.ex5").substr(0, 2), "MZ");
+}
+
+TEST(ReadTreeFile, ServesOnlyRegularFilesInsideTheTree) {
+    namespace fs = std::filesystem;
+    const fs::path tree =
+        fs::temp_directory_path() / ("fake_broker_tree_" + std::to_string(getpid()));
+    fs::create_directories(tree / "downloads");
+    std::ofstream(tree / "downloads" / "a.dll", std::ios::binary) << std::string("MZ\0x", 4);
+    std::ofstream(tree / "secret") << "outside the downloads";
+    fs::create_symlink(tree / "secret", tree / "downloads" / "link");
+
+    EXPECT_EQ(ReadTreeFile(tree.string(), "/downloads/a.dll"), std::string("MZ\0x", 4));
+    for (const char* path :
+         {"/downloads/../secret", "/downloads/./a.dll", "/downloads//a.dll", "downloads/a.dll",
+          "/downloads", "/downloads/missing", "/downloads/link", "/downloads\\a.dll", ""}) {
+        EXPECT_EQ(ReadTreeFile(tree.string(), path), std::nullopt) << path;
+    }
+    fs::remove_all(tree);
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ FileOverride ParseFile(const json& value, const std::string& path) {
 MetadataScenario ParseMetadata(const json& value) {
     const ObjectReader reader(value, "metadata");
     reader.AllowOnly({"version", "minVersion", "status", "latencyMs", "source", "servers",
-                      "testServers", "document", "rawDocument", "files"});
+                      "testServers", "document", "rawDocument", "files", "tree"});
     MetadataScenario out;
     reader.Read("version", out.version);
     reader.Read("minVersion", out.minVersion);
@@ -291,6 +291,13 @@ MetadataScenario ParseMetadata(const json& value) {
     }
     if (const json* raw = reader.Find("rawDocument"); raw != nullptr && !raw->is_null()) {
         out.rawDocument = ParseFile(*raw, reader.Path("rawDocument"));
+    }
+    if (const json* tree = reader.Find("tree"); tree != nullptr && !tree->is_null()) {
+        if (!tree->is_string() || tree->get<std::string>().empty() ||
+            tree->get<std::string>().front() != '/') {
+            ObjectReader::Fail(reader.Path("tree"), "must be an absolute folder path");
+        }
+        out.tree = tree->get<std::string>();
     }
     if (const json* files = reader.Find("files")) {
         const ObjectReader all(*files, "metadata.files");
@@ -422,6 +429,9 @@ json ScenarioToJson(const Scenario& scenario) {
                          {"files", std::move(files)}};
     if (metadata.source) {
         metadataJson["source"] = *metadata.source;
+    }
+    if (metadata.tree) {
+        metadataJson["tree"] = *metadata.tree;
     }
     if (metadata.servers) {
         metadataJson["servers"] = *metadata.servers;

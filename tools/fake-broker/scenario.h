@@ -98,6 +98,9 @@ struct MetadataScenario {
     std::optional<nlohmann::json> document;     // served verbatim at both paths
     std::optional<FileOverride> rawDocument;    // status and bytes at both paths, even non-JSON
     std::map<std::string, FileOverride> files;  // by file name
+    // A release's update tree (scripts/release.sh): its documents and files are served by path,
+    // in place of everything generated above.
+    std::optional<std::string> tree;
 };
 
 struct Scenario {
