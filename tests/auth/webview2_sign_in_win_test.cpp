@@ -1,5 +1,5 @@
 // The sign-in window with the library's real WebView2 adapter, in front of a fake runtime
-// (tests/support/fake_webview2_runtime) that WEBVIEW2_BROWSER_EXECUTABLE_FOLDER names, as it would
+// (tools/fake-webview2-runtime) that WEBVIEW2_BROWSER_EXECUTABLE_FOLDER names, as it would
 // a fixed-version runtime. Under Wine through tests/auth/run_headless_wine.sh.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -22,9 +22,9 @@
 #include "base/module_path.h"
 #include "base/morva_error.h"
 #include "base/native_library.h"
+#include "fake-webview2-runtime/fake_webview2_runtime.h"
 #include "support/captured_log.h"
 #include "support/fake_auth_collaborators.h"
-#include "support/fake_webview2_runtime/fake_webview2_runtime.h"
 #include "support/files.h"
 #include "support/private_temp_win.h"
 #include "util/clock.h"
