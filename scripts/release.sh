@@ -80,7 +80,10 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 315532800)
 fi
 export SOURCE_DATE_EPOCH
-export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+# No CCACHE_BASEDIR (scripts/test.sh exports it): ccache would hand the compiler relative paths,
+# which -ffile-prefix-map does not map, and a cached build would differ from an uncached one in
+# every __FILE__. The cache still serves rebuilds in the same folder.
+unset CCACHE_BASEDIR CCACHE_NOHASHDIR
 
 max_bytes=$((3 * 1024 * 1024))
 
