@@ -16,7 +16,7 @@ namespace {
 // callers nothing that matters.
 constexpr auto kSweepInterval = std::chrono::seconds(1);
 
-bool IsReady(const std::future<StrataBook>& book) {
+bool IsReady(const std::future<Outcome<StrataBook>>& book) {
     return book.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
@@ -46,7 +46,7 @@ std::int32_t AsyncBookService::GetBookRef(const std::u16string& instrument, std:
     if (instrument.empty()) {
         throw MorvaError("Book must have an instrument");
     }
-    std::packaged_task<StrataBook()> download;
+    std::packaged_task<Outcome<StrataBook>()> download;
     PendingMap dropped;  // declared before the lock: their books are freed after it
     {
         const std::lock_guard lock(storeMutex_);
@@ -64,11 +64,11 @@ std::int32_t AsyncBookService::GetBookRef(const std::u16string& instrument, std:
                 return static_cast<std::int32_t>(BookRefStatus::StillLoading);
             }
             // Erased before reading, so that a failure is reported once and the next call retries.
-            std::future<StrataBook> finished = std::move(pending->second.book);
+            std::future<Outcome<StrataBook>> finished = std::move(pending->second.book);
             pending_.erase(pending);
             StrataBook book;
             try {
-                book = finished.get();
+                book = finished.get().Take();
             } catch (const InvalidInstrumentError& error) {
                 MORVA_LOG_DEBUG("Book({}, {}) is not valid [{}]", instrument, time, error.what());
                 return static_cast<std::int32_t>(BookRefStatus::DoesNotExist);
@@ -89,10 +89,11 @@ std::int32_t AsyncBookService::GetBookRef(const std::u16string& instrument, std:
         }
         // The task gets copies of everything it uses, so it can outlive this call's arguments;
         // the token is copied out of its shared state there, not under the lock.
-        download = std::packaged_task<StrataBook()>(
+        download = std::packaged_task<Outcome<StrataBook>()>(
             [source = source(), token, instrument, time, loading = loading_] {
                 const LoadingPlace place(*loading);
-                return source->GetBook(token.get(), instrument, time);
+                return Outcome<StrataBook>::Of(
+                    [&] { return source->GetBook(token.get(), instrument, time); });
             });
         pending_.try_emplace(BookKey{instrument, time}, Pending{download.get_future(), now});
         loading_->fetch_add(1);

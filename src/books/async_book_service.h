@@ -10,6 +10,7 @@
 #include <string>
 
 #include "books/cached_book_service.h"
+#include "util/outcome.h"
 #include "util/worker_pool.h"
 
 namespace morva {
@@ -42,7 +43,7 @@ class AsyncBookService : public CachedBookService {
 
   private:
     struct Pending {
-        std::future<StrataBook> book;
+        std::future<Outcome<StrataBook>> book;
         std::chrono::steady_clock::time_point askedAt;  // the key's latest request
     };
     using PendingMap = std::map<BookKey, Pending, BookKeyLess>;

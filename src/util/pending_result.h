@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "util/outcome.h"
 #include "util/worker_pool.h"
 
 namespace morva {
@@ -31,15 +32,16 @@ class PendingResult {
     template <class Task, class... Args>
     std::optional<T> Poll(WorkerPool& pool, Task&& task, const Args&... args) {
         if (!future_.valid()) {
-            future_ = pool.Submit(
-                [task = std::forward<Task>(task), args...]() -> T { return task(args...); });
+            future_ = pool.Submit([task = std::forward<Task>(task), args...] {
+                return Outcome<T>::Of([&] { return task(args...); });
+            });
         }
         if (!pending_result_detail::Ready(future_)) {
             return std::nullopt;
         }
         // Moved out first: handed out once, whether get() returns or rethrows.
-        std::future<T> finished = std::move(future_);
-        return finished.get();
+        std::future<Outcome<T>> finished = std::move(future_);
+        return finished.get().Take();
     }
 
     // For the owner's destructor: the task may use the owner, which must still stand.
@@ -50,7 +52,7 @@ class PendingResult {
     }
 
   private:
-    std::future<T> future_;  // empty when nothing is pending
+    std::future<Outcome<T>> future_;  // empty when nothing is pending
 };
 
 // PendingResult for any number of keys at once, one task per key.
@@ -63,16 +65,17 @@ class PendingResults {
     std::optional<T> Poll(WorkerPool& pool, const Key& key, Task&& task) {
         auto pending = pending_.find(key);
         if (pending == pending_.end()) {
-            auto future =
-                pool.Submit([task = std::forward<Task>(task), key]() -> T { return task(key); });
+            auto future = pool.Submit([task = std::forward<Task>(task), key] {
+                return Outcome<T>::Of([&] { return task(key); });
+            });
             pending = pending_.emplace(key, std::move(future)).first;
         }
         if (!pending_result_detail::Ready(pending->second)) {
             return std::nullopt;
         }
-        std::future<T> finished = std::move(pending->second);
+        std::future<Outcome<T>> finished = std::move(pending->second);
         pending_.erase(pending);
-        return finished.get();
+        return finished.get().Take();
     }
 
     void Wait() const {
@@ -82,7 +85,7 @@ class PendingResults {
     }
 
   private:
-    std::map<Key, std::future<T>> pending_;
+    std::map<Key, std::future<Outcome<T>>> pending_;
 };
 
 }  // namespace morva
