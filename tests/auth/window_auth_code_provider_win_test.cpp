@@ -17,20 +17,21 @@
 #include <utility>
 #include <vector>
 
-#include "auth/sign_in_browser.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/webview2_api.h"
 #include "auth/webview2_browser.h"
 #include "auth/window_auth_code_provider.h"
 #include "base/morva_error.h"
-#include "support/captured_log.h"
 #include "support/private_temp_win.h"
+#include "support/scripted_browser.h"
 #include "util/utf.h"
 
 namespace morva {
 namespace {
 
 using test::PrivateTemp;
+using test::ScriptedBrowser;
+using test::ScriptedRequest;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
@@ -44,54 +45,6 @@ AuthConfig Config() {
 
 // Redirects of this sign-in carry state=s1.
 const AuthorizationRequest kRequest = {"s1", "verifier", "challenge"};
-
-struct BrowserCalls {
-    std::vector<std::string> calls;
-};
-
-class ScriptedBrowser final : public SignInBrowser {
-  public:
-    explicit ScriptedBrowser(std::shared_ptr<BrowserCalls> log) : log_(std::move(log)) {}
-    SignInStatus SetVisible(bool visible) override {
-        return Record(visible ? "SetVisible(true)" : "SetVisible(false)");
-    }
-    SignInStatus SetBounds(const SignInRect& bounds) override {
-        return Record("SetBounds(" + std::to_string(bounds.right - bounds.left) + "x" +
-                      std::to_string(bounds.bottom - bounds.top) + ")");
-    }
-    void Configure() override { Record("Configure"); }
-    SignInStatus SubscribeSourceChanged() override { return Record("SubscribeSource"); }
-    SignInStatus SubscribeNavigationStarting() override { return Record("SubscribeNavigation"); }
-    SignInStatus SubscribeNewWindowRequested() override { return Record("SubscribeNewWindow"); }
-    SignInStatus Navigate(const std::u16string& url) override {
-        return Record("Navigate(" + Utf16ToUtf8(url) + ")");
-    }
-    SignInStatus NavigateToString(const std::u16string&) override {
-        return Record("NavigateToString");
-    }
-    void Close() noexcept override { log_->calls.push_back("Close"); }
-
-  private:
-    SignInStatus Record(std::string call) {
-        log_->calls.push_back(std::move(call));
-        return kSignInOk;
-    }
-    std::shared_ptr<BrowserCalls> log_;
-};
-
-struct Navigation final : SignInNavigation {
-    explicit Navigation(std::u16string target) : uri(std::move(target)) {}
-    SignInStatus GetUri(std::u16string& out) override {
-        out = uri;
-        return kSignInOk;
-    }
-    SignInStatus Cancel() override {
-        cancelled = true;
-        return kSignInOk;
-    }
-    std::u16string uri;
-    bool cancelled = false;
-};
 
 // Starts no browser; runs its script one step per timer tick from inside the window's loop.
 class ScriptedBrowserFactory final : public SignInBrowserFactory {
@@ -181,7 +134,7 @@ class WindowAuthCodeProviderWinTest : public testing::Test {
     void Then(ScriptedBrowserFactory::Step step) { browsers->script.push_back(std::move(step)); }
 
     PrivateTemp temp;
-    std::shared_ptr<BrowserCalls> browser = std::make_shared<BrowserCalls>();
+    std::shared_ptr<test::BrowserLog> browser = std::make_shared<test::BrowserLog>();
     std::shared_ptr<ScriptedBrowserFactory> browsers = std::make_shared<ScriptedBrowserFactory>();
     WindowAuthCodeProvider provider{GetModuleHandleW(nullptr), browsers};
 
@@ -209,56 +162,20 @@ TEST_F(WindowAuthCodeProviderWinTest, WindowHasTheClassTitleSizeAndStyleOfTheSig
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
 }
 
-TEST_F(WindowAuthCodeProviderWinTest, ClosingBeforeTheBrowserIsReadyGivesAnEmptyCode) {
-    const test::CapturedLog log(spdlog::level::debug);
-    Then([](HWND window, SignInEvents& events) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        // WebView2 reports the abandoned controller once its parent window is gone.
-        EXPECT_EQ(events.OnCreateWebViewControllerCompleted(kSignInAborted, nullptr), kSignInOk);
-    });
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
-    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
-    EXPECT_THAT(log.Lines(), HasSubstr("warning|morva::WindowAuthCodeProvider::Impl::"
-                                       "OnCreateWebViewControllerCompleted|The authorization has "
-                                       "been aborted because the window was closed\n"));
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, ClosingDuringTheSignInGivesAnEmptyCode) {
-    const test::CapturedLog log(spdlog::level::debug);
-    BrowserReady();
-    PageShown();
-    UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
-    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
-    EXPECT_EQ(browser->calls.back(), "Close");
-    EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
-                                       "Auth window message loop has finished successfully\n"));
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, RedirectCompletesTheSignInAndDestroysTheWindow) {
-    BrowserReady();
-    PageShown();
-    Then([](HWND window, SignInEvents& events) {
-        Navigation navigation(kRedirect + u"?code=abc&state=s1");
-        EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInOk);
-        EXPECT_TRUE(navigation.cancelled);
-        EXPECT_TRUE(IsWindow(window));  // destroyed after the loop, not by the posted message
-    });
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"abc");
-    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
-    EXPECT_THAT(browser->calls, testing::Contains("NavigateToString"));
-    EXPECT_THAT(browser->calls, testing::Contains(testing::StartsWith("SetBounds(")));
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, OneThreadSignsInAgainAfterACompletedSignIn) {
+// Nothing from the first sign-in (no stray quit message) may end the second one early.
+TEST_F(WindowAuthCodeProviderWinTest,
+       RedirectDestroysTheWindowAfterTheLoopAndTheThreadSignsInAgain) {
     for (const char16_t* code : {u"first", u"second"}) {
         BrowserReady();
-        Then([code](HWND, SignInEvents& events) {
-            Navigation navigation(kRedirect + u"?code=" + code + u"&state=s1");
-            events.OnNavigationStarting(navigation);
+        PageShown();
+        Then([code](HWND window, SignInEvents& events) {
+            ScriptedRequest navigation(kRedirect + u"?code=" + code + u"&state=s1");
+            EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInOk);
+            EXPECT_TRUE(IsWindow(window));  // destroyed after the loop, not by the posted message
         });
-        // Nothing from the first sign-in (no stray quit message) may end the second one early.
         EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), code);
+        EXPECT_FALSE(IsWindow(browsers->windows.back()));
+        EXPECT_THAT(browser->calls, testing::Contains(testing::StartsWith("NavigateToString(")));
     }
     EXPECT_EQ(browsers->windows.size(), 2u);
 }
@@ -277,29 +194,15 @@ TEST_F(WindowAuthCodeProviderWinTest, ResizingFitsTheBrowserToTheClientArea) {
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
 }
 
-TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndIsRethrown) {
-    const test::CapturedLog log(spdlog::level::debug);
+TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndDestroysTheWindow) {
     BrowserReady();
     Then([](HWND, SignInEvents& events) {
-        Navigation navigation(kRedirect + u"?error=access_denied&state=s1");
+        ScriptedRequest navigation(kRedirect + u"?error=access_denied&state=s1");
         EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
     });
     EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
                 ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
     EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
-    EXPECT_THAT(log.Lines(), HasSubstr("error|morva::WindowAuthCodeProvider::Impl::GetAuthCode|"
-                                       "Auth window message loop has finished with an error\n"));
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, SecondSignInWhileTheWindowExistsIsRefused) {
-    BrowserReady();
-    Then([this](HWND, SignInEvents&) {
-        EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
-                    ThrowsMessage<MorvaError>("Auth window already opened"));
-    });
-    UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
-    EXPECT_EQ(browsers->windows.size(), 1u);
 }
 
 TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeavesNoWindow) {
@@ -315,7 +218,12 @@ TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeaves
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");  // not "Auth window already opened"
 }
 
-// A controller WebView2 reports made whose view is missing all the same.
+// A controller WebView2 reports made whose view is missing all the same; nothing else of it is
+// ever asked for.
+#define NOT_ASKED(method, ...)                               \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { \
+        return E_NOTIMPL;                                    \
+    }
 class ControllerWithoutView final : public webview2::ICoreWebView2Controller {
   public:
     ULONG references = 1;
@@ -327,51 +235,6 @@ class ControllerWithoutView final : public webview2::ICoreWebView2Controller {
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override { return --references; }
-    HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Bounds(RECT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Bounds(RECT) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_ZoomFactor(double*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ZoomFactor(double) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown*,
-                                                    webview2::EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(webview2::EventRegistrationToken) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT, double) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE MoveFocus(int) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown*,
-                                                     webview2::EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(webview2::EventRegistrationToken) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE add_GotFocus(IUnknown*, webview2::EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_GotFocus(webview2::EventRegistrationToken) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE add_LostFocus(IUnknown*, webview2::EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE remove_LostFocus(webview2::EventRegistrationToken) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE
-    add_AcceleratorKeyPressed(IUnknown*, webview2::EventRegistrationToken*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE
-    remove_AcceleratorKeyPressed(webview2::EventRegistrationToken) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Close() override {
         closed = true;
         return S_OK;
@@ -380,7 +243,29 @@ class ControllerWithoutView final : public webview2::ICoreWebView2Controller {
         *view = nullptr;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE put_Bounds(RECT) override { return S_OK; }
+    NOT_ASKED(get_IsVisible, BOOL*)
+    NOT_ASKED(get_Bounds, RECT*)
+    NOT_ASKED(get_ZoomFactor, double*)
+    NOT_ASKED(put_ZoomFactor, double)
+    NOT_ASKED(add_ZoomFactorChanged, IUnknown*, webview2::EventRegistrationToken*)
+    NOT_ASKED(remove_ZoomFactorChanged, webview2::EventRegistrationToken)
+    NOT_ASKED(SetBoundsAndZoomFactor, RECT, double)
+    NOT_ASKED(MoveFocus, int)
+    NOT_ASKED(add_MoveFocusRequested, IUnknown*, webview2::EventRegistrationToken*)
+    NOT_ASKED(remove_MoveFocusRequested, webview2::EventRegistrationToken)
+    NOT_ASKED(add_GotFocus, IUnknown*, webview2::EventRegistrationToken*)
+    NOT_ASKED(remove_GotFocus, webview2::EventRegistrationToken)
+    NOT_ASKED(add_LostFocus, IUnknown*, webview2::EventRegistrationToken*)
+    NOT_ASKED(remove_LostFocus, webview2::EventRegistrationToken)
+    NOT_ASKED(add_AcceleratorKeyPressed, IUnknown*, webview2::EventRegistrationToken*)
+    NOT_ASKED(remove_AcceleratorKeyPressed, webview2::EventRegistrationToken)
+    NOT_ASKED(get_ParentWindow, HWND*)
+    NOT_ASKED(put_ParentWindow, HWND)
+    NOT_ASKED(NotifyParentWindowPositionChanged, void)
 };
+#undef NOT_ASKED
 
 // WebView2's success without a controller, or a controller without a view, ends the sign-in with
 // a text rather than a crash.
@@ -419,23 +304,24 @@ TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) 
 }
 
 TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
-    const auto text = [](std::uint32_t status) {
-        try {
-            ThrowWebViewEnvironmentError(static_cast<std::int32_t>(status));
-        } catch (const MorvaError& e) {
-            return std::string(e.what());
-        }
-        return std::string();
+    const struct {
+        std::uint32_t status;
+        std::string text;
+    } cases[] = {
+        {0x80004005, "WebView runtime unable to start"},
+        {0x80070002,
+         "WebView runtime not installed. Download from: "
+         "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"},
+        {0x80070005, "Unable to create user data folder"},
+        {0x80070050,
+         "WebView user data folder cannot be created because a file with the same name already "
+         "exists"},
+        {0x8007000E, "Create WebView environment failed (0x8007000E)"},
     };
-    EXPECT_EQ(text(0x80004005), "WebView runtime unable to start");
-    EXPECT_EQ(text(0x80070002),
-              "WebView runtime not installed. Download from: "
-              "https://developer.microsoft.com/en-us/microsoft-edge/webview2/");
-    EXPECT_EQ(text(0x80070005), "Unable to create user data folder");
-    EXPECT_EQ(text(0x80070050),
-              "WebView user data folder cannot be created because a file with the same name "
-              "already exists");
-    EXPECT_EQ(text(0x8007000E), "Create WebView environment failed (0x8007000E)");
+    for (const auto& c : cases) {
+        EXPECT_THAT([&] { ThrowWebViewEnvironmentError(static_cast<std::int32_t>(c.status)); },
+                    ThrowsMessage<MorvaError>(c.text));
+    }
 }
 
 TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails) {
@@ -461,7 +347,7 @@ TEST_F(WindowAuthCodeProviderWinTest, EachSignInHasADataFolderOfItsOwnThatGoesWi
     BrowserReady();
     folderInUse();
     Then([](HWND, SignInEvents& events) {
-        Navigation navigation(kRedirect + u"?code=abc&state=s1");
+        ScriptedRequest navigation(kRedirect + u"?code=abc&state=s1");
         events.OnNavigationStarting(navigation);
     });
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"abc");
