@@ -1,5 +1,6 @@
 #include "auth/file_credential_store.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -20,24 +21,6 @@ unsigned ModeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 0777;
-}
-
-std::string ReadError(const std::u16string& target) {
-    try {
-        ReadCredentials(target);
-    } catch (const MorvaError& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-std::string WriteError(const std::u16string& target) {
-    try {
-        WriteCredentials(target, {u"user", u"secret"});
-    } catch (const MorvaError& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 TEST(FileCredentialStore, FileIsPrivateAndUnderTheDataHome) {
@@ -76,15 +59,20 @@ TEST(FileCredentialStore, UnreadableStoreIsAnErrorAndNeverOverwritten) {
          {"{\"MORVA_Orderbook\": {\"secret\": \"refresh-tok", "[1, 2]",
           R"({"MORVA_Orderbook": "flat"})", R"({"MORVA_Orderbook": {"userName": "u"}})"}) {
         test::WriteFile(path, content);
-        EXPECT_EQ(ReadError(target), "Failed to read credentials from Credential Manager")
+        EXPECT_THAT([&] { ReadCredentials(target); },
+                    testing::ThrowsMessage<MorvaError>(
+                        "Failed to read credentials from Credential Manager"))
             << content;
     }
     // A store that is not valid JSON may hold other entries: leave it be, and never quote it.
     test::WriteFile(path, "{\"other\": {\"secret\": \"refresh-tok");
-    const std::string error = WriteError(target);
-    EXPECT_NE(error.find("Write credentials to Credential Manager failed."), std::string::npos)
-        << error;
-    EXPECT_EQ(error.find("refresh-tok"), std::string::npos) << error;
+    EXPECT_THAT(
+        [&] {
+            WriteCredentials(target, {u"user", u"secret"});
+        },
+        testing::ThrowsMessage<MorvaError>(
+            testing::AllOf(testing::HasSubstr("Write credentials to Credential Manager failed."),
+                           testing::Not(testing::HasSubstr("refresh-tok")))));
     EXPECT_EQ(test::ReadFile(path), "{\"other\": {\"secret\": \"refresh-tok");
 
     // Unknown targets in a good store are "not found"; their neighbours are kept on write.

@@ -40,7 +40,7 @@ TEST(SignInAuthorizeUrl, EncodesTheClientIdAndKeepsTheHostAsStored) {
               std::u16string::npos);
 }
 
-TEST(SignInRedirect, IsRecognisedByItsPrefixAlone) {
+TEST(SignInRedirect, IsRecognisedByItsPrefixAloneAndCaseSensitively) {
     const std::u16string redirect = Config().redirectUri;
     EXPECT_TRUE(IsRedirect(redirect, redirect));
     EXPECT_TRUE(IsRedirect(redirect + u"?code=abc", redirect));
@@ -49,11 +49,8 @@ TEST(SignInRedirect, IsRecognisedByItsPrefixAlone) {
         IsRedirect(u"https://login.morva.example/authorize?redirect_uri=" + redirect, redirect));
     EXPECT_FALSE(IsRedirect(u" " + redirect, redirect));
     EXPECT_FALSE(IsRedirect(u"morva://login.morva.example/metatrader/morva/callbac", redirect));
-}
-
-TEST(SignInRedirect, ComparesCaseSensitively) {
-    EXPECT_FALSE(IsRedirect(u"MORVA://login.morva.example/metatrader/morva/callback?code=abc",
-                            Config().redirectUri));
+    EXPECT_FALSE(
+        IsRedirect(u"MORVA://login.morva.example/metatrader/morva/callback?code=abc", redirect));
 }
 
 // What the state machine makes of a redirect that carries the state it sent.
@@ -61,40 +58,30 @@ std::u16string CodeOf(std::u16string_view redirect) {
     return ReadAuthorizationCode(redirect, "s1");
 }
 
-TEST(SignInRedirectCode, IsTakenFromTheQuery) {
+TEST(SignInRedirectCode, IsTheLastCodeOfTheQueryPercentDecoded) {
     EXPECT_EQ(CodeOf(u"morva://h/cb?code=abc&state=s1"), u"abc");
     EXPECT_EQ(CodeOf(u"morva://h/cb?state=s1&code=abc&x"), u"abc");
     EXPECT_EQ(CodeOf(u"morva://h/cb?code=first&code=last&state=s1"), u"last");
-}
-
-TEST(SignInRedirectCode, IsPercentDecoded) {
     EXPECT_EQ(CodeOf(u"morva://h/cb?code=a%2Fb%2Bc%3D%3D&state=s%31"), u"a/b+c==");
-}
-
-TEST(SignInRedirectCode, IsEmptyWithoutCode) {
     EXPECT_EQ(CodeOf(u"morva://h/cb?state=s1"), u"");
 }
 
-TEST(SignInRedirectError, WithoutDescriptionSaysSo) {
-    EXPECT_THAT([] { CodeOf(u"morva://h/cb?error=access_denied&state=s1"); },
-                ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
-}
-
-TEST(SignInRedirectError, CarriesTheDecodedDescription) {
-    EXPECT_THAT(
-        [] {
-            CodeOf(
-                u"morva://h/cb?error=access_denied&error_description=The%20user%20denied%20access"
-                u"&state=s1");
-        },
-        ThrowsMessage<MorvaError>("Authorization error: access_denied (The user denied access)"));
-}
-
-TEST(SignInRedirectError, WinsOverACode) {
-    EXPECT_THAT([] { CodeOf(u"morva://h/cb?code=abc&error=server_error&state=s1"); },
-                ThrowsMessage<MorvaError>("Authorization error: server_error (no description)"));
-    EXPECT_THAT([] { CodeOf(u"morva://h/cb?state=s1&error=server_error&code=abc"); },
-                ThrowsMessage<MorvaError>("Authorization error: server_error (no description)"));
+// An error wins over a code, wherever each stands.
+TEST(SignInRedirectError, CarriesTheDecodedDescriptionOrSaysThereIsNone) {
+    const struct {
+        std::u16string query;
+        std::string text;
+    } cases[] = {
+        {u"error=access_denied&state=s1", "access_denied (no description)"},
+        {u"error=access_denied&error_description=The%20user%20denied%20access&state=s1",
+         "access_denied (The user denied access)"},
+        {u"code=abc&error=server_error&state=s1", "server_error (no description)"},
+        {u"state=s1&error=server_error&code=abc", "server_error (no description)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THAT([&] { CodeOf(u"morva://h/cb?" + c.query); },
+                    ThrowsMessage<MorvaError>("Authorization error: " + c.text));
+    }
 }
 
 // Someone else's redirect: its code is not taken, and its error and description are not shown.

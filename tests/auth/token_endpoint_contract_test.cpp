@@ -20,8 +20,8 @@
 namespace morva {
 namespace {
 
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using ::testing::ThrowsMessage;
 
 const std::shared_ptr<HttpClient>& Http() {
     static const std::shared_ptr<HttpClient> http = CreatePlatformHttpClient();
@@ -68,21 +68,16 @@ TEST(TokenEndpoint, IssuesTokensWhoseClaimsTheLibraryReads) {
 }
 
 TEST(TokenEndpoint, RejectionsCarryTheServersReason) {
-    try {
-        Client().GetAuthTokensByRefreshToken("never-issued");
-        FAIL() << "an unknown refresh token was accepted";
-    } catch (const MorvaError& e) {
-        EXPECT_THAT(e.what(), StartsWith("Get auth tokens by refresh token failed (HTTP 400): "
-                                         "invalid_grant"));
-    }
-    try {
-        Client().GetAuthTokensByCode("morva://elsewhere/callback", "never-issued",
-                                     AuthorizationRequest::Create().codeVerifier);
-        FAIL() << "an unknown code was accepted";
-    } catch (const MorvaError& e) {
-        EXPECT_THAT(e.what(),
-                    HasSubstr("Get auth tokens by code failed (HTTP 400): invalid_grant"));
-    }
+    EXPECT_THAT([] { Client().GetAuthTokensByRefreshToken("never-issued"); },
+                ThrowsMessage<MorvaError>(StartsWith(
+                    "Get auth tokens by refresh token failed (HTTP 400): invalid_grant")));
+    EXPECT_THAT(
+        [] {
+            Client().GetAuthTokensByCode("morva://elsewhere/callback", "never-issued",
+                                         AuthorizationRequest::Create().codeVerifier);
+        },
+        ThrowsMessage<MorvaError>(
+            StartsWith("Get auth tokens by code failed (HTTP 400): invalid_grant")));
 }
 
 TEST(TokenEndpoint, ExchangesACodeOnlyForTheVerifierOfItsChallenge) {
@@ -97,15 +92,12 @@ TEST(TokenEndpoint, ExchangesACodeOnlyForTheVerifierOfItsChallenge) {
     // Another sign-in's verifier, none, and the challenge itself (PKCE's "plain").
     for (const std::string& verifier :
          {AuthorizationRequest::Create().codeVerifier, std::string(), request.codeChallenge}) {
-        try {
-            Client().GetAuthTokensByCode(redirect, code(), verifier);
-            ADD_FAILURE() << "exchanged for the verifier \"" << verifier << "\"";
-        } catch (const MorvaError& e) {
-            EXPECT_STREQ(e.what(),
-                         "Get auth tokens by code failed (HTTP 400): invalid_grant (The "
-                         "code_verifier does not match the code_challenge of the authorization "
-                         "request)");
-        }
+        EXPECT_THAT([&] { Client().GetAuthTokensByCode(redirect, code(), verifier); },
+                    ThrowsMessage<MorvaError>(
+                        "Get auth tokens by code failed (HTTP 400): invalid_grant (The "
+                        "code_verifier does not match the code_challenge of the authorization "
+                        "request)"))
+            << verifier;
     }
     const AuthTokens tokens = Client().GetAuthTokensByCode(redirect, code(), request.codeVerifier);
     EXPECT_FALSE(tokens.accessToken.token.empty());
