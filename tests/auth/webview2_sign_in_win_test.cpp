@@ -14,8 +14,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "auth/authorization_request.h"
-#include "auth/code_auth_service.h"
 #include "auth/sign_in_flow.h"
 #include "auth/sign_in_window_class.h"
 #include "auth/window_auth_code_provider.h"
@@ -24,11 +22,8 @@
 #include "base/native_library.h"
 #include "fake-webview2-runtime/fake_webview2_runtime.h"
 #include "support/captured_log.h"
-#include "support/fake_auth_collaborators.h"
 #include "support/files.h"
 #include "support/private_temp_win.h"
-#include "util/clock.h"
-#include "util/uri.h"
 #include "util/utf.h"
 
 namespace morva {
@@ -203,19 +198,10 @@ class WebView2SignInTest : public testing::Test {
         ASSERT_TRUE(runtime.Loaded()) << "no fake runtime at " << ClientLibrary(runtime.Folder());
     }
 
-    // Through the service, as the library signs in: the window's outcome as the user reads it.
-    std::shared_ptr<CodeAuthService> Service() {
-        return CodeAuthService::Create(Config(), provider, client, credentials, RealClock());
-    }
-
     test::PrivateTemp temp;
     const FakeRuntime runtime;
     const RuntimeFolderSetting runtimeFolder{FakeRuntime::Folder()};
     const Watchdog watchdog;
-    const std::shared_ptr<test::FakeAuthClient> client =
-        std::make_shared<test::FakeAuthClient>(RealClock());
-    const std::shared_ptr<test::FakeCredentialStore> credentials =
-        std::make_shared<test::FakeCredentialStore>();
     // The real WebView2 browser factory: none given.
     const std::shared_ptr<WindowAuthCodeProvider> provider =
         std::make_shared<WindowAuthCodeProvider>(GetModuleHandleW(nullptr));
@@ -224,35 +210,11 @@ class WebView2SignInTest : public testing::Test {
     static inline SignInWindowClass windowClass_;
 };
 
-TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeAndReturnsTheCode) {
+TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleasesEverything) {
     runtime.Reset(L"code/7 8+9");
     EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"code/7 8+9");
-    EXPECT_THAT(runtime.Journal(), Contains("navigate " + kAuthorizeUrl));
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-    EXPECT_THAT(runtime.Journal(), Not(Contains(StartsWith("wrong-thread "))));
-}
-
-TEST_F(WebView2SignInTest, RuntimeGetsTheSignInsOwnDataFolderAsAFixedVersion) {
-    runtime.Reset(L"abc");
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
-    const std::vector<std::string> journal = runtime.Journal();
-    ASSERT_THAT(journal, Not(IsEmpty()));
-    const std::string& start = journal.front();
-    EXPECT_THAT(start, StartsWith("start loader=1 type=fixed folder="));
-    EXPECT_EQ(StartValue(start, "folder-exists"), "1");  // made before the runtime started
-    EXPECT_EQ(StartValue(start, "options"), "none");
-    const std::u16string folderText = Utf8ToUtf16(StartValue(start, "folder"));
-    const std::filesystem::path folder(std::wstring(folderText.begin(), folderText.end()));
-    EXPECT_THAT(folder.filename().string(), StartsWith("MORVA_Orderbook_WebView_"));
-    EXPECT_TRUE(std::filesystem::equivalent(folder.parent_path(), temp.path())) << folder;
-    EXPECT_FALSE(std::filesystem::exists(folder));  // gone with the window
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, RedirectIsCancelledAndTheCompletionPageShown) {
-    runtime.Reset(L"abc");
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
-    const std::string redirect = std::string(kRedirectUtf8) + "?code=abc&state=" + kEncodedState;
+    const std::string redirect =
+        std::string(kRedirectUtf8) + "?code=code%2F7%208%2B9&state=" + kEncodedState;
     EXPECT_THAT(runtime.Events(),
                 ElementsAre(StartsWith("start "), "environment",
                             "controller parent=" + kSignInWindowClass, "visible 0",
@@ -262,52 +224,38 @@ TEST_F(WebView2SignInTest, RedirectIsCancelledAndTheCompletionPageShown) {
                             "navigation-starting " + redirect,
                             "page " + Utf16ToUtf8(std::u16string(kCompletionPage)),
                             "cancelled " + redirect, "close"));
+    const std::vector<std::string> journal = runtime.Journal();
     EXPECT_THAT(
-        runtime.Journal(),
+        journal,
         IsSupersetOf({"setting IsScriptEnabled=1", "setting AreDefaultScriptDialogsEnabled=1",
                       "setting IsWebMessageEnabled=0", "setting AreDefaultContextMenusEnabled=0",
                       "setting IsStatusBarEnabled=0", "setting AreDevToolsEnabled=0"}));
     // Fitted to the window once shown.
-    EXPECT_THAT(runtime.Journal(), Contains(testing::ContainsRegex("^bounds \\d+x\\d+$")));
+    EXPECT_THAT(journal, Contains(testing::ContainsRegex("^bounds \\d+x\\d+$")));
+    EXPECT_THAT(journal, Not(Contains(StartsWith("wrong-thread "))));
+
+    // The sign-in's own data folder, made before the runtime started, gone with the window.
+    const std::string& start = journal.front();
+    EXPECT_THAT(start, StartsWith("start loader=1 type=fixed folder="));
+    EXPECT_EQ(StartValue(start, "folder-exists"), "1");
+    EXPECT_EQ(StartValue(start, "options"), "none");
+    const std::u16string folderText = Utf8ToUtf16(StartValue(start, "folder"));
+    const std::filesystem::path folder(std::wstring(folderText.begin(), folderText.end()));
+    EXPECT_THAT(folder.filename().string(), StartsWith("MORVA_Orderbook_WebView_"));
+    EXPECT_TRUE(std::filesystem::equivalent(folder.parent_path(), temp.path())) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
 
-TEST_F(WebView2SignInTest, CodeReachesTheTokenEndpointWithTheVerifierOfTheChallenge) {
-    runtime.Reset(L"the code");
-    client->Grant(test::FakeAuthClient::Tokens("refresh-1"));
-    EXPECT_EQ(Service()->GetAccessToken().token, "access-1");
-
-    const std::vector<test::FakeAuthClient::Call> calls = client->Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].grant, "code");
-    EXPECT_EQ(calls[0].first, kRedirectUtf8);
-    EXPECT_EQ(calls[0].second, "the code");
-    const std::vector<std::string> journal = runtime.Journal();
-    const auto navigate = std::find_if(journal.begin(), journal.end(), [](const std::string& e) {
-        return e.starts_with("navigate ");
-    });
-    ASSERT_NE(navigate, journal.end());
-    const QueryMap query = ParseQueryParameters(Utf8ToUtf16(navigate->substr(9)));
-    EXPECT_EQ(query.at(u"code_challenge"), Utf8ToUtf16(CodeChallengeOf(calls[0].codeVerifier)));
-    EXPECT_EQ(credentials->Get(Config().credentialTarget)->secret, u"refresh-1");
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheRedirectFailsTheSignIn) {
+TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheRedirectGivesAnEmptyCode) {
     runtime.Reset(nullptr, &CloseOnSignInPage);
-    EXPECT_THAT([this] { Service()->GetAccessToken(); },
-                ThrowsMessage<MorvaError>(
-                    "Authorization code not received. Window closed without successful sign-in."));
-    // The service's own request: a state and challenge of its own.
-    const std::string authorize = "https://login.morva.example/authorize?";
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
     EXPECT_THAT(
         runtime.Events(),
         ElementsAre(StartsWith("start "), "environment", "controller parent=" + kSignInWindowClass,
-                    "visible 0", StartsWith("navigate " + authorize),
-                    StartsWith("navigation-starting " + authorize),
-                    StartsWith("loaded " + authorize), StartsWith("source " + authorize),
-                    "visible 1", "close"));
-    EXPECT_THAT(client->Calls(), IsEmpty());
+                    "visible 0", "navigate " + kAuthorizeUrl,
+                    "navigation-starting " + kAuthorizeUrl, "loaded " + kAuthorizeUrl,
+                    "source " + kAuthorizeUrl, "visible 1", "close"));
     EXPECT_THAT(temp.DataFolders(), IsEmpty());
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
