@@ -89,21 +89,18 @@ class BrowserDataFolderTest : public testing::Test {
     test::TempFolder base;
 };
 
-TEST_F(BrowserDataFolderTest, IsMadeInTheBaseAndRemovedWithEverythingInIt) {
+TEST_F(BrowserDataFolderTest, IsMadeInTheBaseAndRemovedWithEverythingInItOnceOrWithItsOwner) {
     BrowserDataFolder folder = BrowserDataFolder::Create(base.path(), NamesOf({kFresh}));
     EXPECT_EQ(folder.path(), base.path() / kFresh);
     ASSERT_TRUE(std::filesystem::is_directory(folder.path()));
     FillLikeABrowser(folder.path());
-
     folder.Remove();
     EXPECT_THAT(Names(base.path()), IsEmpty());
     folder.Remove();  // once is all
-}
 
-TEST_F(BrowserDataFolderTest, GoesWithItsOwner) {
     {
-        const BrowserDataFolder folder = BrowserDataFolder::Create(base.path());
-        FillLikeABrowser(folder.path());
+        const BrowserDataFolder owned = BrowserDataFolder::Create(base.path());
+        FillLikeABrowser(owned.path());
     }
     EXPECT_THAT(Names(base.path()), IsEmpty());
 }

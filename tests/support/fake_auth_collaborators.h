@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,28 +24,19 @@ namespace morva::test {
 // who takes their time.
 class FakeAuthCodeProvider : public AuthCodeProvider {
   public:
-    using Answer = std::function<std::u16string(const AuthConfig&)>;
-
-    std::u16string GetAuthCode(const AuthConfig& config,
+    std::u16string GetAuthCode(const AuthConfig& /*config*/,
                                const AuthorizationRequest& request) override {
-        Answer answer;
-        {
-            std::unique_lock lock(mutex_);
-            ++calls_;
-            requests_.push_back(request);
-            called_.notify_all();
-            released_.wait(lock, [this] { return !held_; });
-            answer = answer_;
-        }
-        return answer ? answer(config) : std::u16string();
+        std::unique_lock lock(mutex_);
+        ++calls_;
+        requests_.push_back(request);
+        called_.notify_all();
+        released_.wait(lock, [this] { return !held_; });
+        return code_;
     }
 
-    void SetAnswer(Answer answer) {
-        const std::lock_guard lock(mutex_);
-        answer_ = std::move(answer);
-    }
     void AnswerCode(std::u16string code) {
-        SetAnswer([code = std::move(code)](const AuthConfig&) { return code; });
+        const std::lock_guard lock(mutex_);
+        code_ = std::move(code);
     }
     void Hold() {
         const std::lock_guard lock(mutex_);
@@ -76,7 +66,7 @@ class FakeAuthCodeProvider : public AuthCodeProvider {
     mutable std::mutex mutex_;  // guards everything below
     std::condition_variable called_;
     std::condition_variable released_;
-    Answer answer_;
+    std::u16string code_;
     bool held_ = false;
     int calls_ = 0;
     std::vector<AuthorizationRequest> requests_;
