@@ -4,14 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <memory>
 #include <string>
 
-#include "auth/code_auth_service.h"
 #include "base/morva_error.h"
-#include "support/captured_log.h"
-#include "support/fake_auth_collaborators.h"
 #include "support/fake_clock.h"
 #include "support/fake_http_client.h"
 #include "support/jwt_builder.h"
@@ -186,35 +182,6 @@ TEST_F(HttpAuthClientTest, AFailureQuotesNoBodyThatHoldsATokenMember) {
         ExpectCodeGrantFails(
             MakeResponse(c.status, c.body),
             "Get auth tokens by code failed (HTTP " + std::to_string(c.status) + ")");
-    }
-}
-
-TEST_F(HttpAuthClientTest, TokensOfAnUnexpectedResponseNeverReachTheLog) {
-    const test::CapturedLog log(spdlog::level::debug);
-    const AuthConfig config{u"MORVA_Orderbook", u"login.morva.example", "CLIENT32",
-                            u"morva://login.morva.example/metatrader/morva/callback"};
-    auto store = std::make_shared<test::FakeCredentialStore>();
-    auto window = std::make_shared<test::FakeAuthCodeProvider>();
-    window->AnswerCode(u"c0de");
-    http_->SetResponder([](const std::u16string&, const HttpRequest&) {
-        return MakeResponse(201, TokenBody(kTokenMembers));
-    });
-    const auto service = CodeAuthService::Create(
-        config, window,
-        std::make_shared<HttpAuthClient>(config.authHost, "CLIENT32", http_, clock_), store,
-        clock_);
-
-    const auto authorization = service->GetAccessTokenAsync();
-    ASSERT_EQ(authorization.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    service->GetAccessTokenAsync();  // the poll that logs the failure
-    EXPECT_EQ(http_->RequestCount(), 1u) << "the code grant";
-    EXPECT_THAT([&] { authorization.get(); },
-                ThrowsMessage<MorvaError>("Get auth tokens by code failed (HTTP 201)"));
-    const std::string lines = log.Lines();
-    EXPECT_THAT(lines,
-                HasSubstr("Authorization failed: Get auth tokens by code failed (HTTP 201)\n"));
-    for (const std::string& token : {kAccessToken, std::string("secret")}) {
-        EXPECT_THAT(lines, Not(HasSubstr(token)));
     }
 }
 
