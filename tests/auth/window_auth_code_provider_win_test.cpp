@@ -32,9 +32,7 @@ namespace {
 using test::PrivateTemp;
 using test::ScriptedBrowser;
 using test::ScriptedRequest;
-using testing::ElementsAre;
 using testing::HasSubstr;
-using testing::IsEmpty;
 using testing::ThrowsMessage;
 
 const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/callback";
@@ -53,16 +51,13 @@ class ScriptedBrowserFactory final : public SignInBrowserFactory {
 
     std::deque<Step> script;
     std::vector<HWND> windows;  // every window a browser was started in
-    // The data folder each was given.
-    std::vector<std::filesystem::path> dataFolders;
     std::function<void()> startFailure;
 
     ~ScriptedBrowserFactory() override { StopTimer(); }
 
-    void Start(void* window, const std::filesystem::path& dataFolder,
+    void Start(void* window, const std::filesystem::path& /*dataFolder*/,
                SignInEvents& events) override {
         windows.push_back(static_cast<HWND>(window));
-        dataFolders.push_back(dataFolder);
         if (startFailure) {
             startFailure();
         }
@@ -133,7 +128,7 @@ class WindowAuthCodeProviderWinTest : public testing::Test {
     }
     void Then(ScriptedBrowserFactory::Step step) { browsers->script.push_back(std::move(step)); }
 
-    PrivateTemp temp;
+    PrivateTemp temp;  // where the sign-ins' data folders go
     std::shared_ptr<test::BrowserLog> browser = std::make_shared<test::BrowserLog>();
     std::shared_ptr<ScriptedBrowserFactory> browsers = std::make_shared<ScriptedBrowserFactory>();
     WindowAuthCodeProvider provider{GetModuleHandleW(nullptr), browsers};
@@ -335,29 +330,6 @@ TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails)
     WNDCLASSEXW info{};
     info.cbSize = sizeof(info);
     EXPECT_FALSE(GetClassInfoExW(self, L"Morva_MetaTrader_Orderbook_Auth", &info));
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, EachSignInHasADataFolderOfItsOwnThatGoesWithTheWindow) {
-    const auto folderInUse = [this] {
-        Then([this](HWND, SignInEvents&) {
-            EXPECT_THAT(temp.DataFolders(),
-                        ElementsAre(browsers->dataFolders.back().filename().string()));
-        });
-    };
-    BrowserReady();
-    folderInUse();
-    Then([](HWND, SignInEvents& events) {
-        ScriptedRequest navigation(kRedirect + u"?code=abc&state=s1");
-        events.OnNavigationStarting(navigation);
-    });
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"abc");
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-
-    folderInUse();
-    UserCloses();
-    EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-    EXPECT_NE(browsers->dataFolders.at(0), browsers->dataFolders.at(1));
 }
 
 }  // namespace
