@@ -236,12 +236,9 @@ TEST_F(HttpConfigurationClientTest, TheFilePortIsANumberThatFitsAPort) {
     });
     const NumberCase cases[] = {
         {443.9, "443"},
-        {1, "1"},
         {65535, "65535"},
         {65536, "number overflow: 65536"},
         {-1, "number overflow: -1"},
-        {1e300, "number overflow: 1e+300"},
-        {"443", "type must be number, but is string"},
     };
     for (const NumberCase& c : cases) {
         SCOPED_TRACE(c.value.dump());
@@ -265,14 +262,12 @@ TEST_F(HttpConfigurationClientTest, ServerListShapes) {
     // An object's member values, in key order.
     EXPECT_EQ(configsOf(DocumentWith("servers", {{"z", Server("Z", 1)}, {"a", Server("A", 2)}})),
               (std::vector<ServerConfig>{{u"A", 2, u"UTC"}, {u"Z", 1, u"UTC"}}));
-    EXPECT_THROW(configsOf(DocumentWithout("servers")), Json::out_of_range);
     // One bad entry ends the whole call, wherever it stands.
     EXPECT_THROW(
         configsOf(DocumentWith(
             "servers", Json::array({Server("A", 2), {{"namePattern", "B"}, {"utcOffset", 2}}}))),
         Json::out_of_range);
     EXPECT_THROW(configsOf(DocumentWith("servers", Json::array({Server(7, 2)}))), Json::type_error);
-    EXPECT_THROW(configsOf(DocumentWith("servers", Json::array({"A"}))), Json::type_error);
 }
 
 TEST(UpdateFileNames, FollowThePlatformAndTheUpperCasedLanguage) {
