@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -73,40 +75,30 @@ TEST(LastErrorText, CodeWithoutAnyMessageStillEndsWithTheBracketedCode) {
 #endif
 }
 
-TEST(LastErrorConvention, ThrowLastErrorPutsTheOperationBeforeTheErrorText) {
+TEST(LastErrorConvention, EachThrowPutsTheOperationBeforeWhatWentWrong) {
     SetError(kFileNotFound);
-    const std::string expected = "Open file failed. " + LastErrorText();
-    EXPECT_THAT(
-        [] {
-            SetError(kFileNotFound);
-            ThrowLastError("Open file");
-        },
-        testing::ThrowsMessage<MorvaError>(testing::StrEq(expected)));
-}
-
-TEST(LastErrorConvention, ThrowLastErrorWithoutErrorEndsAfterTheOperation) {
-    EXPECT_THAT(
-        [] {
-            SetError(0);
-            ThrowLastError("Open file");
-        },
-        testing::ThrowsMessage<MorvaError>(testing::StrEq("Open file failed. ")));
-}
-
-TEST(LastErrorConvention, ThrowStatusPrintsEightUpperCaseHexDigits) {
-    EXPECT_THAT([] { ThrowStatus("Create HTTP session", 0x8007000E); },
-                testing::ThrowsMessage<MorvaError>(
-                    testing::StrEq("Create HTTP session failed (0x8007000E)")));
-    EXPECT_THAT([] { ThrowStatus("Query", 0xAB); },
-                testing::ThrowsMessage<MorvaError>(testing::StrEq("Query failed (0x000000AB)")));
-}
-
-TEST(LastErrorConvention, ThrowCodeAppendsTheTextAndTheBracketedCode) {
-    EXPECT_THAT([] { ThrowCode("Send request", "Could not resolve hostname", 6); },
-                testing::ThrowsMessage<MorvaError>(
-                    testing::StrEq("Send request failed. Could not resolve hostname[6]")));
-    EXPECT_THAT([] { ThrowCode("Send request", "", -2); },
-                testing::ThrowsMessage<MorvaError>(testing::StrEq("Send request failed. [-2]")));
+    const std::string notFound = "Open file failed. " + LastErrorText();
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] {
+             SetError(kFileNotFound);
+             ThrowLastError("Open file");
+         },
+         notFound},
+        {[] {
+             SetError(0);
+             ThrowLastError("Open file");
+         },
+         "Open file failed. "},
+        {[] { ThrowStatus("Create HTTP session", 0x8007000E); },
+         "Create HTTP session failed (0x8007000E)"},
+        {[] { ThrowStatus("Query", 0xAB); }, "Query failed (0x000000AB)"},
+        {[] { ThrowCode("Send request", "Could not resolve hostname", 6); },
+         "Send request failed. Could not resolve hostname[6]"},
+        {[] { ThrowCode("Send request", "", -2); }, "Send request failed. [-2]"},
+    };
+    for (const auto& [call, text] : cases) {
+        EXPECT_THAT(call, testing::ThrowsMessage<MorvaError>(testing::StrEq(text)));
+    }
 }
 
 }  // namespace

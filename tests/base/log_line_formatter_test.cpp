@@ -38,12 +38,15 @@ std::string Stamp(LogLineFormatter& formatter, spdlog::log_clock::time_point tim
     return Format(formatter, Record(time, spdlog::level::info, "F", 1, "x")).substr(0, 23);
 }
 
-TEST(LogLineFormatter, WritesTheWholeLine) {
+TEST(LogLineFormatter, WritesTheWholeLineEndingInTheGivenLineEnd) {
     LogLineFormatter formatter("\r\n");
     EXPECT_EQ(Format(formatter, Record(kTime, spdlog::level::info, "morva::Module::InitCreds", 123,
                                        "Authorized {} 100%")),
               "2026-12-06 10:18:54.123 INFO  [4242] [morva::Module::InitCreds@123] "
               "Authorized {} 100%\r\n");
+    const auto copy = LogLineFormatter("\n").clone();
+    EXPECT_EQ(Format(*copy, Record(kTime, spdlog::level::warn, "LoadDll", 7, "text")),
+              "2026-12-06 10:18:54.123 WARN  [4242] [LoadDll@7] text\n");
 }
 
 // An account text or a server's message with a line break must not start a record of its own.
@@ -56,26 +59,13 @@ TEST(LogLineFormatter, ControlCharactersInTheMessageAreEscaped) {
               "a\\r\\nX-Injected: yes\\t\\x1b[31m\\x7f\\x00 C:\\Users\xc3\xa9\n");
 }
 
-TEST(LogLineFormatter, EndsLinesWithTheGivenLineEnd) {
+// Zero-padded UTC, milliseconds truncated, following records across seconds and back.
+TEST(LogLineFormatter, StampsEachRecordWithItsOwnTime) {
     LogLineFormatter formatter("\n");
-    EXPECT_EQ(Format(formatter, Record(kTime, spdlog::level::warn, "LoadDll", 7, "text")),
-              "2026-12-06 10:18:54.123 WARN  [4242] [LoadDll@7] text\n");
-
-    const auto copy = formatter.clone();
-    EXPECT_EQ(Format(*copy, Record(kTime, spdlog::level::warn, "LoadDll", 7, "text")),
-              "2026-12-06 10:18:54.123 WARN  [4242] [LoadDll@7] text\n");
-}
-
-TEST(LogLineFormatter, StampIsZeroPaddedUtcWithTruncatedMilliseconds) {
-    LogLineFormatter formatter("\n");
+    const auto lastMoment = At(2025y / 12 / 31, 23h + 59min + 59s + 999ms);
     EXPECT_EQ(Stamp(formatter, At(2001y / 2 / 3, 4h + 5min + 6s + 7999us)),
               "2001-02-03 04:05:06.007");
     EXPECT_EQ(Stamp(formatter, At(1970y / 1 / 1, 0s)), "1970-01-01 00:00:00.000");
-}
-
-TEST(LogLineFormatter, StampFollowsRecordsAcrossSeconds) {
-    LogLineFormatter formatter("\n");
-    const auto lastMoment = At(2025y / 12 / 31, 23h + 59min + 59s + 999ms);
     EXPECT_EQ(Stamp(formatter, lastMoment), "2025-12-31 23:59:59.999");
     EXPECT_EQ(Stamp(formatter, lastMoment - 998ms), "2025-12-31 23:59:59.001");
     EXPECT_EQ(Stamp(formatter, lastMoment + 1ms), "2026-01-01 00:00:00.000");

@@ -68,32 +68,25 @@ class RollingFileSinkTest : public ::testing::Test {
 
 using RollingFileSinkStart = RollingFileSinkTest;
 
-TEST_F(RollingFileSinkStart, NewFileStartsWithOneByteOrderMark) {
-    RollingFileSink sink(Current(), 1'048'576, 10);
-    Log(sink, "first");
-    Log(sink, "second");
-    EXPECT_EQ(ReadFile(Current()), kBom + Line("first") + Line("second"));
-}
-
-TEST_F(RollingFileSinkStart, EmptyExistingFileGetsTheByteOrderMark) {
-    WriteFile(Current(), "");
-    RollingFileSink sink(Current(), 1'048'576, 10);
-    Log(sink, "first");
-    EXPECT_EQ(ReadFile(Current()), kBom + Line("first"));
-}
-
-TEST_F(RollingFileSinkStart, ExistingFileIsAppendedToWithoutSecondMark) {
+// A new or empty file gets one byte order mark; an existing file, from an earlier process or
+// not, is appended to without a second.
+TEST_F(RollingFileSinkStart, OnlyANewOrEmptyFileStartsWithAByteOrderMark) {
     {
         RollingFileSink earlierProcess(Current(), 1'048'576, 10);
         Log(earlierProcess, "earlier");
     }
     RollingFileSink sink(Current(), 1'048'576, 10);
     Log(sink, "later");
-    EXPECT_EQ(ReadFile(Current()), kBom + Line("earlier") + Line("later"));
+    Log(sink, "last");
+    EXPECT_EQ(ReadFile(Current()), kBom + Line("earlier") + Line("later") + Line("last"));
 
+    WriteFile(File("empty.log"), "");
     WriteFile(File("other.log"), "no mark\r\n");
-    RollingFileSink other(File("other.log"), 1'048'576, 10);
-    Log(other, "appended");
+    for (const char* name : {"empty.log", "other.log"}) {
+        RollingFileSink other(File(name), 1'048'576, 10);
+        Log(other, "appended");
+    }
+    EXPECT_EQ(ReadFile(File("empty.log")), kBom + Line("appended"));
     EXPECT_EQ(ReadFile(File("other.log")), "no mark\r\n" + Line("appended"));
 }
 
@@ -137,14 +130,13 @@ TEST_F(RollingFileSinkRoll, KeepsAtMostMaxFilesAndDropsTheOldest) {
     EXPECT_EQ(ReadFile(Current()), kBom + Line("record 6"));
     EXPECT_EQ(ReadFile(File("MORVA_Orderbook.1.log")), kBom + Line("record 5"));
     EXPECT_EQ(ReadFile(File("MORVA_Orderbook.2.log")), kBom + Line("record 4"));
-}
 
-TEST_F(RollingFileSinkRoll, OneFileInAllStartsAfresh) {
-    RollingFileSink sink(Current(), 1, 1);
-    Log(sink, "old");
-    Log(sink, "new");
-    EXPECT_EQ(FileNames(folder_.path()), std::set<std::string>{"MORVA_Orderbook.log"});
-    EXPECT_EQ(ReadFile(Current()), kBom + Line("new"));
+    // One file in all starts afresh.
+    RollingFileSink single(File("single.log"), 1, 1);
+    Log(single, "old");
+    Log(single, "new");
+    EXPECT_EQ(ReadFile(File("single.log")), kBom + Line("new"));
+    EXPECT_FALSE(fs::exists(File("single.1.log")));
 }
 
 TEST_F(RollingFileSinkRoll, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord) {

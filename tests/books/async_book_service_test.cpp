@@ -4,23 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "base/log.h"
 #include "base/morva_error.h"
 #include "books/book_service.h"
 #include "support/captured_log.h"
 #include "support/fake_auth_service.h"
+#include "support/fake_book_source.h"
 #include "support/fake_clock.h"
-#include "util/utf.h"
+#include "support/log_messages.h"
 
 namespace {
 
@@ -31,6 +30,8 @@ using morva::InvalidInstrumentError;
 using morva::MorvaError;
 using morva::StrataBook;
 using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 using namespace std::chrono_literals;
 
 constexpr std::int32_t kStarted = static_cast<std::int32_t>(BookRefStatus::StartedLoading);
@@ -39,79 +40,8 @@ constexpr std::int32_t kWaiting = static_cast<std::int32_t>(BookRefStatus::Waiti
 constexpr std::int32_t kMissing = static_cast<std::int32_t>(BookRefStatus::DoesNotExist);
 constexpr auto kDeadline = 10s;
 
-// A source whose downloads block until the test opens its gate.
-class GatedSource : public morva::BookSource {
-  public:
-    StrataBook GetBook(AccessToken token, const std::u16string& instrument,
-                       std::int64_t time) override {
-        std::unique_lock lock(mutex_);
-        ++started_;
-        lastToken_ = token.token;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
-        ++finished_;
-        changed_.notify_all();
-        if (failure_ != nullptr) {
-            std::rethrow_exception(failure_);
-        }
-        StrataBook book;
-        book.instrument = morva::Utf16ToUtf8(instrument);
-        book.time = std::to_string(time);
-        book.unixTime = time;
-        book.buckets = {{1.0, 10.0, 20.0}, {2.0, 11.0, 21.0}};
-        return book;
-    }
-
-    void Open() {
-        const std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    void Fail(std::exception_ptr failure) {
-        const std::lock_guard lock(mutex_);
-        failure_ = std::move(failure);
-    }
-    // True when `count` downloads have entered the source within the deadline.
-    bool WaitStarted(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return started_ >= count; });
-    }
-    // True when `count` downloads have left the source within the deadline.
-    bool WaitFinished(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return finished_ >= count; });
-    }
-    int started() const {
-        const std::lock_guard lock(mutex_);
-        return started_;
-    }
-    int finished() const {
-        const std::lock_guard lock(mutex_);
-        return finished_;
-    }
-    std::string lastToken() const {
-        const std::lock_guard lock(mutex_);
-        return lastToken_;
-    }
-
-  private:
-    mutable std::mutex mutex_;  // guards everything below
-    std::condition_variable changed_;
-    bool open_ = false;
-    int started_ = 0;
-    int finished_ = 0;
-    std::string lastToken_;
-    std::exception_ptr failure_;
-};
-
-template <class Body>
-std::string ErrorText(Body&& body) {
-    try {
-        body();
-    } catch (const MorvaError& error) {
-        return error.what();
-    }
-    return "<no MorvaError>";
+auto Fails(const char* text) {
+    return ThrowsMessage<MorvaError>(StrEq(text));
 }
 
 AccessToken Token() {
@@ -124,14 +54,16 @@ AccessToken Token() {
 
 class AsyncBookServiceTest : public ::testing::Test {
   protected:
+    AsyncBookServiceTest() { source->Close(); }
     ~AsyncBookServiceTest() override {
         // A failed expectation must not leave a download blocked in the destructor.
         source->Open();
         service.reset();
     }
 
-    // Polls while the download runs (bounded by the deadline); errors of the collecting call
-    // pass through.
+    // Polls as an indicator does, the only way the service tells that a download has ended,
+    // until the answer is no longer "still loading" or the deadline passes; errors of the
+    // collecting call pass through.
     std::int32_t Collect(const std::u16string& instrument, std::int64_t time) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         std::int32_t result = service->GetBookRef(instrument, time);
@@ -145,18 +77,23 @@ class AsyncBookServiceTest : public ::testing::Test {
     std::shared_ptr<morva::test::FakeClock> clock = std::make_shared<morva::test::FakeClock>();
     std::shared_ptr<morva::test::FakeAuthService> auth =
         std::make_shared<morva::test::FakeAuthService>();
-    std::shared_ptr<GatedSource> source = std::make_shared<GatedSource>();
+    std::shared_ptr<morva::test::FakeBookSource> source =
+        std::make_shared<morva::test::FakeBookSource>();
     morva::BookRefSequence bookRefs;
     std::unique_ptr<AsyncBookService> service =
         std::make_unique<AsyncBookService>(10, bookRefs, auth, source, clock);
 };
 
 TEST_F(AsyncBookServiceTest, WaitsForAuthorizationWithoutStartingAnything) {
+    const morva::test::CapturedLog log(spdlog::level::debug);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kWaiting);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kWaiting);
     EXPECT_EQ(auth->asyncCalls(), 2);
     EXPECT_EQ(auth->blockingCalls(), 0);
     EXPECT_EQ(source->started(), 0);
+
+    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+                HasSubstr("debug|Book(EURUSD, 100) is waiting for authorization\n"));
 
     auth->CompleteAsync(Token());
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
@@ -171,82 +108,51 @@ TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
     source->Open();
     EXPECT_EQ(Collect(u"EURUSD", 100), 1);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), 1);
-    EXPECT_EQ(service->GetBookSize(1), 2u);
+    EXPECT_EQ(service->GetBookSize(1), 3u);
     EXPECT_EQ(source->started(), 1);
     EXPECT_EQ(source->lastToken(), "async-token");
     EXPECT_EQ(auth->blockingCalls(), 0);
 
-    const std::string prefix = "debug|morva::AsyncBookService::GetBookRef|Book(EURUSD, 100)";
-    EXPECT_THAT(log.Lines(), HasSubstr(prefix + " started loading\n"));
-    EXPECT_THAT(log.Lines(), HasSubstr(prefix + " is still loading\n"));
-    EXPECT_THAT(log.Lines(), HasSubstr(prefix + " #1 is ready\n"));
-    EXPECT_THAT(log.Lines(), HasSubstr(prefix + " #1 is cached\n"));
+    const std::string lines = morva::test::LevelsAndMessages(log);
+    for (const char* event :
+         {" started loading", " is still loading", " #1 is ready", " #1 is cached"}) {
+        EXPECT_THAT(lines, HasSubstr(std::string("debug|Book(EURUSD, 100)") + event + "\n"));
+    }
 }
 
-TEST_F(AsyncBookServiceTest, WaitingForAuthorizationIsLogged) {
-    const morva::test::CapturedLog log(spdlog::level::debug);
-    EXPECT_EQ(service->GetBookRef(u"GBPUSD", 0), kWaiting);
-    EXPECT_THAT(log.Lines(), HasSubstr("debug|morva::AsyncBookService::GetBookRef|"
-                                       "Book(GBPUSD, 0) is waiting for authorization\n"));
-}
-
-TEST_F(AsyncBookServiceTest, EmptyInstrumentIsRefused) {
-    EXPECT_EQ(ErrorText([&] { service->GetBookRef(u"", 100); }), "Book must have an instrument");
-    EXPECT_EQ(auth->asyncCalls(), 0);
-}
-
-TEST_F(AsyncBookServiceTest, RejectedInstrumentAnswersDoesNotExistOnceThenStartsAgain) {
+// A rejected instrument answers DoesNotExist, any other failure is rethrown; either once, and
+// the next call starts again.
+TEST_F(AsyncBookServiceTest, AFailedDownloadIsReportedOnceThenStartsAgain) {
     const morva::test::CapturedLog log(spdlog::level::debug);
     auth->CompleteAsync(Token());
     source->Fail(std::make_exception_ptr(
-        InvalidInstrumentError("%s failed (HTTP %d): %s", "Get order book", 404,
-                               "Invalid value specified for 'instrument'")));
+        InvalidInstrumentError("%s failed (HTTP %d): %s", "Get order book", 404, "Invalid")));
     source->Open();
     EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
     EXPECT_EQ(Collect(u"NOPE", 100), kMissing);
-    EXPECT_THAT(log.Lines(),
-                HasSubstr("debug|morva::AsyncBookService::GetBookRef|Book(NOPE, 100) is not valid "
-                          "[Get order book failed (HTTP 404): Invalid value specified for "
-                          "'instrument']\n"));
-    EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
-    EXPECT_TRUE(source->WaitStarted(2));
-}
+    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+                HasSubstr("debug|Book(NOPE, 100) is not valid "
+                          "[Get order book failed (HTTP 404): Invalid]\n"));
 
-TEST_F(AsyncBookServiceTest, OtherDownloadErrorIsRethrownOnceThenStartsAgain) {
-    auth->CompleteAsync(Token());
     source->Fail(std::make_exception_ptr(
         MorvaError("%s failed (HTTP %d): %s", "Get order book", 500, "Internal error")));
-    source->Open();
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
-    EXPECT_EQ(ErrorText([&] { Collect(u"EURUSD", 100); }),
-              "Get order book failed (HTTP 500): Internal error");
+    EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
+    EXPECT_THAT([&] { Collect(u"NOPE", 100); },
+                Fails("Get order book failed (HTTP 500): Internal error"));
     source->Fail(nullptr);
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
-    EXPECT_EQ(Collect(u"EURUSD", 100), 1);  // the failure used no reference
+    EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
+    EXPECT_EQ(Collect(u"NOPE", 100), 1);  // the failures used no reference
+    EXPECT_EQ(source->started(), 3);
 }
 
-TEST_F(AsyncBookServiceTest, FailedSignInIsRethrownOnEveryCall) {
+TEST_F(AsyncBookServiceTest, NoDownloadStartsWithoutAnInstrumentOrAfterAFailedSignIn) {
+    EXPECT_THAT([&] { service->GetBookRef(u"", 100); }, Fails("Book must have an instrument"));
+    EXPECT_EQ(auth->asyncCalls(), 0);
     auth->FailAsync(std::make_exception_ptr(MorvaError("Sign-in window closed")));
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(ErrorText([&] { service->GetBookRef(u"EURUSD", 100); }), "Sign-in window closed");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_THAT([&] { service->GetBookRef(u"EURUSD", 100); }, Fails("Sign-in window closed"));
     }
     EXPECT_EQ(source->started(), 0);
-}
-
-TEST_F(AsyncBookServiceTest, TwoTimesOfOneInstrumentLoadInParallel) {
-    auth->CompleteAsync(Token());
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 200), kStarted);
-    // Both are inside the closed source at once.
-    ASSERT_TRUE(source->WaitStarted(2));
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStill);
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 200), kStill);
-    source->Open();
-    const std::int32_t first = Collect(u"EURUSD", 100);
-    const std::int32_t second = Collect(u"EURUSD", 200);
-    EXPECT_EQ((std::set<std::int32_t>{first, second}), (std::set<std::int32_t>{1, 2}));
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), first);
-    EXPECT_EQ(service->GetBookRef(u"EURUSD", 200), second);
 }
 
 TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
@@ -257,8 +163,6 @@ TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
         EXPECT_EQ(service->GetBookRef(u"EURUSD", i), kStarted);
     }
     ASSERT_TRUE(source->WaitStarted(kThreads));
-    std::this_thread::sleep_for(50ms);  // time for a download beyond the limit to start
-    EXPECT_EQ(source->started(), kThreads);
     // Queued or running, every one is still loading; none is started twice.
     EXPECT_EQ(service->GetBookRef(u"EURUSD", kBooks - 1), kStill);
     source->Open();
@@ -269,6 +173,7 @@ TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
     EXPECT_EQ(refs.size(), static_cast<std::size_t>(kBooks));
     EXPECT_EQ(*refs.begin(), 1);
     EXPECT_EQ(source->started(), kBooks);
+    EXPECT_EQ(source->maxRunning(), kThreads);
 }
 
 TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
@@ -280,7 +185,7 @@ TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
     clock->Advance(11s);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     EXPECT_EQ(Collect(u"EURUSD", 100), 2);
-    EXPECT_EQ(ErrorText([&] { service->GetBookSize(1); }), "Book #1 not found");
+    EXPECT_THAT([&] { service->GetBookSize(1); }, Fails("Book #1 not found"));
 }
 
 TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDownloadsEnd) {
@@ -292,9 +197,8 @@ TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDown
     {
         const morva::test::CapturedLog log(spdlog::level::debug);
         EXPECT_EQ(service->GetBookRef(u"GBPUSD", 0), kStill);
-        EXPECT_EQ(log.Lines(),
-                  "debug|morva::AsyncBookService::GetBookRef|"
-                  "Book(GBPUSD, 0) waits for room in the download queue\n");
+        EXPECT_THAT(morva::test::LevelsAndMessages(log),
+                    HasSubstr("debug|Book(GBPUSD, 0) waits for room in the download queue\n"));
     }
     EXPECT_EQ(service->PendingCount(), AsyncBookService::kMaxLoading);
     source->Open();
@@ -343,13 +247,15 @@ TEST_F(AsyncBookServiceTest, DestructionWaitsForARunningDownload) {
     auth->CompleteAsync(Token());
     ASSERT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     ASSERT_TRUE(source->WaitStarted(1));
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(50ms);
-        source->Open();
+    // What the download had done when the destruction returned.
+    auto destroyed = std::async(std::launch::async, [&] {
+        service.reset();
+        return source->finished();
     });
-    service.reset();
-    EXPECT_EQ(source->finished(), 1);
-    releaser.join();
+    EXPECT_EQ(destroyed.wait_for(50ms), std::future_status::timeout) << "returned at once";
+    source->Open();
+    ASSERT_EQ(destroyed.wait_for(kDeadline), std::future_status::ready);
+    EXPECT_EQ(destroyed.get(), 1);
 }
 
 }  // namespace

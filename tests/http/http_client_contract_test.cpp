@@ -84,20 +84,6 @@ std::string PatternBytes(std::size_t size) {
     return bytes;
 }
 
-// Compares without dumping megabytes into the failure message.
-testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-    if (actual.size() != expected.size()) {
-        return testing::AssertionFailure()
-               << actual.size() << " bytes instead of " << expected.size();
-    }
-    for (std::size_t i = 0; i < actual.size(); ++i) {
-        if (actual[i] != expected[i]) {
-            return testing::AssertionFailure() << "first difference at byte " << i;
-        }
-    }
-    return testing::AssertionSuccess();
-}
-
 std::string FailureOf(const std::u16string& method, const HttpRequest& request) {
     try {
         Client().Send(method, request);
@@ -142,20 +128,12 @@ TEST(HttpClientContract, ErrorStatusIsAnOrdinaryResponseWithItsBody) {
 
 TEST(HttpClientContract, ResponseHeadersAreParsedCaseInsensitivelyWithoutStatusLine) {
     const HttpResponse response = Get(u"/test/headers");  // no request headers at all
-
-    EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "ok");
 
-    std::size_t caseEntries = 0;
     for (const auto& [name, value] : response.headers) {
         EXPECT_THAT(Utf16ToUtf8(name), testing::Not(StartsWith("HTTP/")));
-        EXPECT_EQ(name.find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
-        EXPECT_EQ(value.find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
-        if (!CaseInsensitiveLess{}(name, u"x-case") && !CaseInsensitiveLess{}(u"x-case", name)) {
-            ++caseEntries;
-        }
+        EXPECT_EQ((name + value).find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
     }
-    EXPECT_EQ(caseEntries, 1u);
     const auto at = [&](const char16_t* name) -> std::u16string {
         const auto found = response.headers.find(std::u16string_view(name));
         return found != response.headers.end() ? found->second : u"(missing)";
@@ -179,7 +157,7 @@ TEST(HttpClientContract, BodiesArriveWholeAndInOrder) {
     constexpr std::size_t kSize = 5 * 1024 * 1024;
     const HttpResponse large = Get(u"/test/bytes?size=" + Utf8ToUtf16(std::to_string(kSize)));
     EXPECT_EQ(large.status, 200);
-    EXPECT_TRUE(SameBytes(large.body, PatternBytes(kSize)));
+    EXPECT_TRUE(large.body == PatternBytes(kSize)) << large.body.size() << " bytes";
 }
 
 TEST(HttpClientContract, PostSendsTheBodyByteForByteWithTheCallersHeaders) {
@@ -192,7 +170,7 @@ TEST(HttpClientContract, PostSendsTheBodyByteForByteWithTheCallersHeaders) {
     const HttpResponse small =
         Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), allBytes));
     EXPECT_EQ(small.status, 200);
-    EXPECT_TRUE(SameBytes(small.body, allBytes));
+    EXPECT_EQ(small.body, allBytes);
     const auto contentType = small.headers.find(std::u16string_view(u"X-Received-Content-Type"));
     ASSERT_NE(contentType, small.headers.end());
     EXPECT_EQ(contentType->second, u"application/json");
@@ -202,50 +180,33 @@ TEST(HttpClientContract, PostSendsTheBodyByteForByteWithTheCallersHeaders) {
     const HttpResponse echoed =
         Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), large));
     EXPECT_EQ(echoed.status, 200);
-    EXPECT_TRUE(SameBytes(echoed.body, large));
+    EXPECT_TRUE(echoed.body == large) << echoed.body.size() << " bytes";
 }
 
-TEST(HttpClientContract, PostWithoutContentTypeGetsNoneAddedByTheTransport) {
+TEST(HttpClientContract, EachCallCarriesOnlyItsOwnMethodBodyAndHeaders) {
     const HttpResponse response = Client().Send(u"POST", Request(u"/test/echo", {}, "a=b"));
-    EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "a=b");
     const auto contentType = response.headers.find(std::u16string_view(u"X-Received-Content-Type"));
     if (contentType != response.headers.end()) {
-        EXPECT_EQ(contentType->second, u"");
+        EXPECT_EQ(contentType->second, u"") << "added by the transport";
     }
-}
-
-TEST(HttpClientContract, EachCallCarriesOnlyItsOwnMethodAndBody) {
     // A transport that reuses state between calls would send these GETs as the POST before.
-    const HttpResponse posted =
-        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), "{}"));
-    EXPECT_EQ(posted.body, "{}");
-    for (int i = 0; i < 3; ++i) {
-        const HttpResponse response = Get(u"/test/headers");
-        EXPECT_EQ(response.status, 200);
-        EXPECT_EQ(response.body, "ok");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(Get(u"/test/headers").body, "ok");
     }
+    EXPECT_EQ(Get(u"/test/slow?ms=1500").body, "ok") << "a slow answer is awaited";
 }
 
-TEST(HttpClientContract, SlowAnswerIsAwaited) {
-    const HttpResponse response = Get(u"/test/slow?ms=1500");
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(response.body, "ok");
-}
-
-TEST(HttpClientContract, RefusedConnectionFailsWithConnectionStep) {
+TEST(HttpClientContract, ARefusedConnectionOrAnUntrustedCertificateFailsTheConnectionStep) {
     HttpRequest request = Request(u"/test/empty");
     request.port = 1;  // the broker's host, where nothing listens
     EXPECT_THAT(FailureOf(u"GET", request), StartsWith(kConnectFailure));
-}
 
-TEST(HttpClientContract, UntrustedCertificateFailsWithConnectionStep) {
     const std::string port = Environment("MORVA_TEST_UNTRUSTED_PORT", "");
     if (port.empty()) {
         GTEST_SKIP() << "MORVA_TEST_UNTRUSTED_PORT names no TLS server with an untrusted "
                         "certificate";
     }
-    HttpRequest request = Request(u"/test/empty");
     request.port = static_cast<std::uint16_t>(std::stoi(port));
     EXPECT_THAT(FailureOf(u"GET", request), StartsWith(kConnectFailure));
 }
@@ -319,23 +280,20 @@ HttpRequest Limited(std::u16string path, std::uint64_t maxResponseBytes) {
     return request;
 }
 
-TEST(HttpClientContract, ABodyAboveTheRequestsLimitFailsWhetherItsLengthWasAnnouncedOrNot) {
+TEST(HttpClientContract, ABodyAboveTheRequestsLimitFailsWhetherItsLengthWasAnnouncedOrNever) {
     constexpr std::uint64_t kLimit = 1024 * 1024;
     for (const char16_t* chunked : {u"", u"&chunked=1"}) {
         SCOPED_TRACE(Utf16ToUtf8(chunked));
         const HttpResponse atLimit = Client().Send(
             u"GET", Limited(u"/test/bytes?size=1048576" + std::u16string(chunked), kLimit));
-        EXPECT_TRUE(SameBytes(atLimit.body, PatternBytes(kLimit)));
+        EXPECT_TRUE(atLimit.body == PatternBytes(kLimit)) << atLimit.body.size() << " bytes";
         EXPECT_EQ(FailureOf(u"GET",
                             Limited(u"/test/bytes?size=1048577" + std::u16string(chunked), kLimit)),
                   "Read HTTP response body failed. Response too large: more than 1048576 bytes");
     }
-    EXPECT_EQ(Get(u"/test/headers").body, "ok") << "the next call is not disturbed";
-}
-
-TEST(HttpClientContract, ABodyThatNeverEndsFailsAtTheLimit) {
     EXPECT_EQ(FailureOf(u"GET", Limited(u"/test/endless", 4 * 1024 * 1024)),
               "Read HTTP response body failed. Response too large: more than 4194304 bytes");
+    EXPECT_EQ(Get(u"/test/headers").body, "ok") << "the next call is not disturbed";
 }
 
 // Both servers stay under any stall detector: one answers late, the other sends a byte every
@@ -387,22 +345,18 @@ std::vector<std::vector<std::string>> FaultsOfConcurrentCalls(int callsPerThread
     return faults;
 }
 
+// The second round puts every call on a new connection: the TLS handshakes of the threads
+// overlap, each resuming and storing sessions while the others do. Under ThreadSanitizer this is
+// where sessions shared between threads show.
 TEST(HttpClientContract, ConcurrentCallsOnOneClientStayApart) {
-    const auto faults = FaultsOfConcurrentCalls(25, {});
-    for (std::size_t t = 0; t < faults.size(); ++t) {
-        EXPECT_THAT(faults[t], testing::IsEmpty()) << "thread " << t;
-    }
-}
-
-// Every call on a new connection: the TLS handshakes of the threads overlap, each resuming and
-// storing sessions while the others do. Under ThreadSanitizer this is where sessions shared
-// between threads show.
-TEST(HttpClientContract, ConcurrentNewConnectionsOnOneClientStayApart) {
     HttpHeaders closing;
     SetHeader(closing, u"Connection", u"close");
-    const auto faults = FaultsOfConcurrentCalls(40, closing);
-    for (std::size_t t = 0; t < faults.size(); ++t) {
-        EXPECT_THAT(faults[t], testing::IsEmpty()) << "thread " << t;
+    for (const auto& [calls, headers] : {std::pair<int, HttpHeaders>{25, {}}, {40, closing}}) {
+        SCOPED_TRACE(headers.size());
+        const auto faults = FaultsOfConcurrentCalls(calls, headers);
+        for (std::size_t t = 0; t < faults.size(); ++t) {
+            EXPECT_THAT(faults[t], testing::IsEmpty()) << "thread " << t;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "time/mt_time_converter.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,21 +12,16 @@
 #include "base/morva_error.h"
 #include "time_vectors.h"
 #include "util/calendar.h"
+#include "util/utf.h"
 #include "vector_checks.h"
 
 namespace morva {
 namespace {
 
 using test::ParseTime;
-
-std::string ConstructionError(std::int32_t offsetMinutes, const std::u16string& zone) {
-    try {
-        MTTimeConverter converter(offsetMinutes, zone);
-    } catch (const MorvaError& error) {
-        return error.what();
-    }
-    return "<no exception>";
-}
+using ::testing::StartsWith;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 TEST(MTTimeConverter, AgreesWithTheSharedVectors) {
     test::CheckTimeVectors([](std::int32_t offsetMinutes, const std::u16string& zone) {
@@ -59,42 +55,25 @@ TEST(MTTimeConverter, TheOffsetShiftsWithItsSign) {
 }
 
 TEST(MTTimeConverter, OnlyTheExactKeyNameFindsAZone) {
-    EXPECT_EQ(ConstructionError(120, u"eastern standard time"),
-              "Could not find \"eastern standard time\" time zone in the system");
-    EXPECT_EQ(ConstructionError(120, u"EASTERN STANDARD TIME"),
-              "Could not find \"EASTERN STANDARD TIME\" time zone in the system");
-    EXPECT_EQ(ConstructionError(120, u"Eastern Standard Time "),
-              "Could not find \"Eastern Standard Time \" time zone in the system");
-    EXPECT_EQ(ConstructionError(0, u"Mars Standard Time"),
-              "Could not find \"Mars Standard Time\" time zone in the system");
-    EXPECT_EQ(ConstructionError(0, u""), "Could not find \"\" time zone in the system");
-    EXPECT_EQ(ConstructionError(0, u"Europe/Berlin"),
-              "Could not find \"Europe/Berlin\" time zone in the system")
-        << "Windows key names only";
-    EXPECT_EQ(ConstructionError(120, u"Eastern Standard Time"), "<no exception>");
+    // Windows key names only, in their letter case, without blanks.
+    for (const std::u16string zone : {u"eastern standard time", u"Eastern Standard Time ",
+                                      u"Mars Standard Time", u"", u"Europe/Berlin"}) {
+        EXPECT_THAT([&] { MTTimeConverter(120, zone); },
+                    ThrowsMessage<MorvaError>(StrEq("Could not find \"" + Utf16ToUtf8(zone) +
+                                                    "\" time zone in the system")));
+    }
+    EXPECT_NO_THROW(MTTimeConverter(120, u"Eastern Standard Time"));
 }
 
 TEST(MTTimeConverter, TimesWithoutACalendarFormFail) {
     const MTTimeConverter converter(0, u"UTC");
     constexpr std::int64_t kBefore1601 = -time_detail::kSecondsFrom1601To1970 - 1;
     constexpr std::int64_t kPast30827 = 1'000'000'000'000;  // year 33658
+    const auto failed =
+        ThrowsMessage<MorvaError>(StartsWith("Convert FileTime to SystemTime failed. "));
     for (const std::int64_t time : {kBefore1601, kBefore1601 - 86'400 * 365, kPast30827}) {
-        try {
-            converter.UtcToServerTime(time);
-            ADD_FAILURE() << time;
-        } catch (const MorvaError& error) {
-            EXPECT_EQ(std::string(error.what()).rfind("Convert FileTime to SystemTime failed. ", 0),
-                      0u)
-                << error.what();
-        }
-        try {
-            converter.ServerTimeToUtc(time);
-            ADD_FAILURE() << time;
-        } catch (const MorvaError& error) {
-            EXPECT_EQ(std::string(error.what()).rfind("Convert FileTime to SystemTime failed. ", 0),
-                      0u)
-                << error.what();
-        }
+        EXPECT_THAT([&] { converter.UtcToServerTime(time); }, failed) << time;
+        EXPECT_THAT([&] { converter.ServerTimeToUtc(time); }, failed) << time;
     }
 }
 

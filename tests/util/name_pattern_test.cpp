@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morva {
 namespace {
@@ -24,128 +25,46 @@ bool Matches(std::string_view pattern, std::string_view name) {
     return NamePattern(Widen<std::u16string>(pattern)).Matches(Widen<std::u16string>(name));
 }
 
-// What brokers write, and the corners of the syntax around it.
-const char* const kAgreementPatterns[] = {
-    "MORVA.*",
-    "MORVATest.*",
-    "^MORVA-(Live|Demo)-[0-9]+$",
-    "MORVA-Live-\\d+",
-    "[A-Z]+Test-?.*",
-    "(?:a|b)+c?",
-    "MORVA\\.Live",
-    "MORVA\\-Live-\\d{1,2}",
-    "[^a-z]*",
-    "[-a]b|[a-]c",
-    "\\w+\\s\\w+",
-    "\\D\\W\\S",
-    "[\\d.]+",
-    "[\\]a]*",
-    "x{0}a|b{2,}|c{2,3}",
-    "(ab){2}",
-    "a*?b|a+?c|d??",
-    "(a*)*b",
-    "(a|)*c",
-    "(|a)(b|)",
-    "()",
-    "",
-    "a||b",
-    "(^a|b)c",
-    "a$|b",
-    "a^b",
-    "^$",
-    "\\x41\\u0062",
-    "a\\tb",
-    "\\\\|\\*|\\/",
-    "]}",
-    "[]a",
-    "[^]*",
-    "((a)|(b))((c))",
-    "(?:(?:M|N)(?:O|P))+",
-};
+std::vector<std::string> Split(char separator, std::string_view text) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.emplace_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
 
-const char* const kAgreementNames[] = {
-    "",
-    "a",
-    "b",
-    "c",
-    "ab",
-    "abab",
-    "ac",
-    "bc",
-    "aab",
-    "abc",
-    "bb",
-    "bbb",
-    "ccc",
-    "cccc",
-    "d",
-    "MORVA",
-    "MORVA-Live-3",
-    "MORVA-Live-",
-    "MORVA-Live-123",
-    "MORVA-Demo-12",
-    "MORVA-Real-1",
-    "MORVATest",
-    "MORVATest-Demo",
-    "morva-live-3",
-    "MORVA.Live",
-    "MORVAxLive",
-    "XYZTest-",
-    "ABCTest-Demo",
-    "Test",
-    "12",
-    "1.5",
-    "a b",
-    "a\tb",
-    "ab c",
-    "5-x",
-    "-b",
-    "ac",
-    "]a",
-    "]}",
-    "\\",
-    "*",
-    "/",
-    "Ab",
-    "MOMPNO",
-    "MONP",
-};
+// What brokers write, and the corners of the syntax around it, between blanks; the first is
+// the empty pattern.
+const std::vector<std::string> kAgreementPatterns =
+    Split(' ',
+          " MORVA.* MORVATest.* ^MORVA-(Live|Demo)-[0-9]+$ MORVA-Live-\\d+ "
+          "[A-Z]+Test-?.* (?:a|b)+c? MORVA\\.Live MORVA\\-Live-\\d{1,2} [^a-z]* "
+          "[-a]b|[a-]c \\w+\\s\\w+ \\D\\W\\S [\\d.]+ [\\]a]* x{0}a|b{2,}|c{2,3} (ab){2} "
+          "a*?b|a+?c|d?? (a*)*b (a|)*c (|a)(b|) () a||b (^a|b)c a$|b a^b ^$ \\x41\\u0062 "
+          "a\\tb \\\\|\\*|\\/ ]} []a [^]* ((a)|(b))((c)) (?:(?:M|N)(?:O|P))+ a|ab ab|a "
+          "a{3} a{0,2} a{1,1}? (?:ab){0}c Live");
+
+// The names, between bars; the first is the empty name.
+const std::vector<std::string> kAgreementNames =
+    Split('|',
+          "|a|b|c|ab|abab|ac|bc|aab|abc|bb|bbb|ccc|cccc|d|MORVA|MORVA-Live-3|MORVA-Live-|"
+          "MORVA-Live-123|MORVA-Demo-12|MORVA-Real-1|MORVATest|MORVATest-Demo|morva-live-3|"
+          "MORVA.Live|MORVAxLive|XYZTest-|ABCTest-Demo|Test|12|1.5|a b|a\tb|ab c|5-x|-b|]a|"
+          "]}|\\|*|/|Ab|MOMPNO|MONP|aa|aaa|aaaa|XMORVA|MORVA-Live");
 
 TEST(NamePattern, AgreesWithStdRegexOnWhatBrokersWrite) {
-    for (const char* pattern : kAgreementPatterns) {
+    for (const std::string& pattern : kAgreementPatterns) {
         const NamePattern ours(Widen<std::u16string>(pattern));
         const std::wregex theirs(Widen<std::wstring>(pattern), std::regex::ECMAScript);
-        for (const char* name : kAgreementNames) {
+        for (const std::string& name : kAgreementNames) {
             EXPECT_EQ(ours.Matches(Widen<std::u16string>(name)),
                       std::regex_match(Widen<std::wstring>(name), theirs))
                 << "pattern " << pattern << ", name " << name;
         }
-    }
-}
-
-struct Case {
-    const char* pattern;
-    const char* name;
-    bool matches;
-};
-
-TEST(NamePattern, MatchesWholeNamesOnly) {
-    const Case cases[] = {
-        {"MORVA", "MORVA", true},   {"MORVA", "MORVA-Live", false},
-        {"MORVA", "XMORVA", false}, {"Live", "MORVA-Live", false},
-        {"MORVA.*", "MORVA", true}, {"MORVA.*", "MORVA-Live-3", true},
-        {"MORVA", "morva", false},  {"^MORVA$", "MORVA", true},
-        {"a|ab", "ab", true},       {"ab|a", "a", true},
-        {"(a|b)*c", "abbac", true}, {"(a|b)*c", "abbad", false},
-        {"a{3}", "aaa", true},      {"a{3}", "aa", false},
-        {"a{3}", "aaaa", false},    {"a{2,}", "aaaaaa", true},
-        {"a{2,}", "aa", true},      {"a{2,}", "a", false},
-        {"a{0,2}", "", true},       {"a{0,2}", "aaa", false},
-        {"a{1,1}?", "a", true},     {"(?:ab){0}c", "c", true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Matches(c.pattern, c.name), c.matches)
-            << "pattern " << c.pattern << ", name " << c.name;
     }
 }
 
@@ -155,7 +74,9 @@ struct WideCase {
     bool matches;
 };
 
-TEST(NamePattern, TreatsASurrogatePairAsOneCharacter) {
+// Surrogate pairs are one character, a lone surrogate is one too; ECMAScript's meanings of the
+// classes hold beyond ASCII.
+TEST(NamePattern, ReadsUtf16AsEcmaScriptDoes) {
     const WideCase cases[] = {
         {u"^.$", u"\U0001F600", true},
         {u"..", u"\U0001F600", false},
@@ -165,25 +86,11 @@ TEST(NamePattern, TreatsASurrogatePairAsOneCharacter) {
         {u"\U0001F600+", u"\U0001F600\U0001F600", true},
         {u"\\uD83D\\uDE00", u"\U0001F600", true},
         {u"\\uD83D.", u"\U0001F600", false},
-        {u".", u"\xD800", true},  // a lone surrogate is a character of its own
-        {u"\\uD800a",
-         u"\xD800"
-         u"a",
-         true},
+        {u".", u"\xD800", true},
         {u"a\xDC00", u"a\xDC00", true},
         {u"MORVA-\u0416", u"MORVA-\u0416", true},
-    };
-    for (const WideCase& c : cases) {
-        EXPECT_EQ(NamePattern(c.pattern).Matches(c.name), c.matches);
-    }
-}
-
-TEST(NamePattern, KeepsEcmaScriptMeaningsBeyondAscii) {
-    const WideCase cases[] = {
         {u".", u"\n", false},
-        {u".", u"\r", false},
         {u".", u"\u2028", false},
-        {u".", u"\u2029", false},
         {u".", u"\t", true},
         {u"[^a]", u"\n", true},
         {u"[^]", u"\n", true},
@@ -196,14 +103,12 @@ TEST(NamePattern, KeepsEcmaScriptMeaningsBeyondAscii) {
         {u"[\\b]", u"\b", true},
         {u"\\0", std::u16string_view(u"\0", 1), true},
         {u"a.b", std::u16string_view(u"a\0b", 3), true},
-        {u"[\\s]", u"\u3000", true},
         {u"[^\\0-a]", u"a", false},
-        {u"[^\\0-a]", u"b", true},
         {u"[^\\0-a]", u"\U0010FFFF", true},
         {u"[^\\s]", u"\u3000", false},
     };
     for (const WideCase& c : cases) {
-        EXPECT_EQ(NamePattern(c.pattern).Matches(c.name), c.matches);
+        EXPECT_EQ(NamePattern(c.pattern).Matches(c.name), c.matches) << "case " << &c - cases;
     }
 }
 
@@ -212,62 +117,38 @@ struct Refusal {
     const char* reason;
 };
 
-TEST(NamePattern, RefusesWhatItDoesNotSupportSayingWhat) {
+TEST(NamePattern, RefusesWhatItCannotReadSayingWhatAndWhere) {
     const Refusal refusals[] = {
         {"(a)\\1", "Unsupported server name pattern (backreference at offset 3)"},
         {"(?<n>a)\\k<n>", "Unsupported server name pattern (named group at offset 0)"},
         {"a\\k<n>", "Unsupported server name pattern (backreference at offset 1)"},
-        {"MORVA(?=-Live)", "Unsupported server name pattern (lookahead at offset 5)"},
         {"MORVA(?!-Demo).*", "Unsupported server name pattern (lookahead at offset 5)"},
         {"(?<=a)b", "Unsupported server name pattern (lookbehind at offset 0)"},
-        {"(?<!a)b", "Unsupported server name pattern (lookbehind at offset 0)"},
         {"(?i)morva", "Unsupported server name pattern (unknown group syntax at offset 0)"},
-        {"\\bMORVA", "Unsupported server name pattern (word boundary at offset 0)"},
         {"MORVA\\B", "Unsupported server name pattern (word boundary at offset 5)"},
         {"\\p{L}+", "Unsupported server name pattern (Unicode property at offset 0)"},
         {"\\01", "Unsupported server name pattern (octal escape at offset 0)"},
         {"[\\1]", "Unsupported server name pattern (octal escape at offset 1)"},
-        {"\\q", "Unsupported server name pattern (unknown escape \\q at offset 0)"},
         {"\\cA", "Unsupported server name pattern (unknown escape \\c at offset 0)"},
         {"[\\B]", "Unsupported server name pattern (unknown escape \\B at offset 1)"},
         {"(a{100}){100}", "Unsupported server name pattern (repetition too large at offset 8)"},
-        {"a{9000}", "Unsupported server name pattern (repetition too large at offset 1)"},
-        {"a{1500}b{1500}", "Unsupported server name pattern (repetition too large at offset 8)"},
         // Within the limit until the rest of the pattern is added.
         {"a{2040}bbbbbbbbbbbbbbbbbbbbbbbbbbbbbb",
          "Unsupported server name pattern (repetition too large at offset 1)"},
         {"a{99999999999999999999}", "Unsupported server name pattern (repetition too large"},
-    };
-    for (const Refusal& refusal : refusals) {
-        EXPECT_THAT(
-            [&] { NamePattern(Widen<std::u16string>(refusal.pattern)); },
-            ThrowsMessage<std::invalid_argument>(
-                AllOf(HasSubstr(refusal.reason), HasSubstr(std::string("): ") + refusal.pattern))))
-            << refusal.pattern;
-    }
-}
-
-TEST(NamePattern, RefusesMalformedPatternsSayingWhere) {
-    const Refusal refusals[] = {
         {"MORVA(Live", "Malformed server name pattern (unmatched '(' at offset 5)"},
         {"((a)", "Malformed server name pattern (unmatched '(' at offset 0)"},
         {"MORVA)", "Malformed server name pattern (unmatched ')' at offset 5)"},
         {"[a-z", "Malformed server name pattern (unmatched '[' at offset 0)"},
-        {"[", "Malformed server name pattern (unmatched '[' at offset 0)"},
         {"MORVA\\", "Malformed server name pattern (backslash at the end at offset 5)"},
-        {"*MORVA", "Malformed server name pattern (nothing to repeat at offset 0)"},
         {"a|*", "Malformed server name pattern (nothing to repeat at offset 2)"},
         {"(+)", "Malformed server name pattern (nothing to repeat at offset 1)"},
-        {"a**", "Malformed server name pattern (nothing to repeat at offset 2)"},
         {"a{2}{3}", "Malformed server name pattern (nothing to repeat at offset 4)"},
         {"a*??", "Malformed server name pattern (nothing to repeat at offset 3)"},
         {"^*", "Malformed server name pattern (nothing to repeat at offset 1)"},
         {"a$?", "Malformed server name pattern (nothing to repeat at offset 2)"},
-        {"{2}", "Malformed server name pattern (nothing to repeat at offset 0)"},
-        {"a{", "Malformed server name pattern (incomplete quantifier at offset 1)"},
         {"a{2", "Malformed server name pattern (incomplete quantifier at offset 1)"},
         {"a{,2}", "Malformed server name pattern (incomplete quantifier at offset 1)"},
-        {"a{2,x}", "Malformed server name pattern (incomplete quantifier at offset 1)"},
         {"a{3,2}", "Malformed server name pattern (quantifier range out of order at offset 1)"},
         {"[z-a]", "Malformed server name pattern (class range out of order at offset 1)"},
         {"[\\d-z]", "Malformed server name pattern (set in a class range at offset 1)"},
@@ -284,6 +165,12 @@ TEST(NamePattern, RefusesMalformedPatternsSayingWhere) {
     }
 }
 
+struct Case {
+    const char* pattern;
+    const char* name;
+    bool matches;
+};
+
 // std::wregex backtracks: these took seconds to hours against a few dozen characters.
 TEST(NamePattern, MatchesPathologicalPatternsInLinearTime) {
     const std::string longest(NamePattern::kMaxNameLength - 1, 'a');
@@ -292,9 +179,7 @@ TEST(NamePattern, MatchesPathologicalPatternsInLinearTime) {
         {"(.|.|.|.)*Z", "MORVA-Live-Server-03", false},
         {"(.|.|.|.)*Z", "MORVA-Live-Server-0Z", true},
         {"(a*)*b", longest.c_str(), false},
-        {"(a|aa)*b", longest.c_str(), false},
         {"(a+a+)+b", longest.c_str(), false},
-        {"((a|a)*)*(a|a)*b", longest.c_str(), false},
         {"(a*)*", longest.c_str(), true},
         {"(a?){200}a{200}", twoHundred.c_str(), true},
         {"(.*.*.*.*.*.*.*)*Z", longest.c_str(), false},

@@ -1,5 +1,6 @@
 #include "util/pending_result.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -85,12 +86,8 @@ TEST(PendingResult, RethrowsTheTasksFailureOnceThenStartsOver) {
     EXPECT_EQ(pending.Poll(pool, fail), std::nullopt);
     gate.Open();
     pending.Wait();
-    try {
-        pending.Poll(pool, succeed);
-        ADD_FAILURE() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "lookup failed");
-    }
+    EXPECT_THAT([&] { pending.Poll(pool, succeed); },
+                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("lookup failed")));
 
     gate.Close();
     EXPECT_EQ(pending.Poll(pool, succeed), std::nullopt);

@@ -1,5 +1,6 @@
 #include "util/worker_pool.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -55,12 +56,8 @@ TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
     std::future<void> nothing = pool.Submit([&] { ran = true; });
 
     EXPECT_EQ(answer.get(), 42);
-    try {
-        failure.get();
-        ADD_FAILURE() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "download failed");
-    }
+    EXPECT_THAT([&] { failure.get(); },
+                testing::ThrowsMessage<std::runtime_error>(testing::StrEq("download failed")));
     nothing.get();
     EXPECT_TRUE(ran);
 }
@@ -124,12 +121,10 @@ TEST(WorkerPool, DestructionWaitsForRunningTasksAndDropsQueuedOnes) {
 
     EXPECT_NO_THROW(running.get());
     EXPECT_FALSE(queuedRan);
-    try {
-        queued.get();
-        ADD_FAILURE() << "the dropped task reported a result";
-    } catch (const std::future_error& error) {
-        EXPECT_EQ(error.code(), std::future_errc::broken_promise);
-    }
+    EXPECT_THAT(
+        [&] { queued.get(); },
+        testing::Throws<std::future_error>(testing::Property(
+            &std::future_error::code, std::make_error_code(std::future_errc::broken_promise))));
 }
 
 }  // namespace
