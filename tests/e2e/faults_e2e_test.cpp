@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/files.h"
 #include "auth/credential_store.h"
 #include "broker_control.h"
 #include "exports_under_test.h"
@@ -60,8 +61,7 @@ BrokerControl& Broker() {
 }
 
 std::string BaseScenario() {
-    std::ifstream file(Environment("MORVA_E2E_SCENARIO"), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    return test::ReadFile(Environment("MORVA_E2E_SCENARIO"));
 }
 
 void PutScenario(const std::string& scenario) {

@@ -9,15 +9,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "../support/files.h"
 #include "auth/credential_store.h"
 #include "exports_under_test.h"
 #include "morva_orderbook.h"
@@ -27,6 +26,8 @@ namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 using namespace std::chrono_literals;
 
 const morva_char16* Wide(const std::u16string& text) {
@@ -45,15 +46,6 @@ fs::path DataFolder() {
         return path;
     }();
     return folder;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 // A library as the broker serves it, which run_updates_e2e.sh fetched.
@@ -189,31 +181,6 @@ TEST(Updates, InstallationPlacesTheLibraryAndOverwritesTheIndicator) {
     EXPECT_EQ(last.text, "");
     EXPECT_TRUE(ReadFile(library) == served);
     EXPECT_EQ(ReadFile(indicator), "indicator 5");
-}
-
-TEST(Updates, InstallationsForDifferentPathsRunSideBySide) {
-    ASSERT_EQ(Configure("mt5"), "");
-    const fs::path data = DataFolder();
-    const fs::path one = data / "MQL5" / "Indicators" / "one.ex5";
-    const fs::path two = data / "MQL5" / "Indicators" / "two.ex5";
-    const Answer startedOne = Install(data, one)();
-    const Answer startedTwo = Install(data, two)();
-    EXPECT_EQ(startedOne.result, 1);
-    EXPECT_EQ(startedTwo.result, 1) << "the second is not refused while the first runs";
-    EXPECT_EQ(Poll(Install(data, one), 1).second.result, 3);
-    EXPECT_EQ(Poll(Install(data, two), 1).second.result, 3);
-    EXPECT_EQ(ReadFile(one), "indicator 5");
-    EXPECT_EQ(ReadFile(two), "indicator 5");
-}
-
-TEST(Updates, Mt4InstallsIntoMql4WithThe32BitName) {
-    ASSERT_EQ(Configure("mt4"), "");
-    const fs::path data = DataFolder();
-    const fs::path indicator = data / "MQL4" / "book.ex4";
-    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
-    EXPECT_TRUE(ReadFile(data / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll") ==
-                Served("MORVA_Orderbook32_1.17.0.0.dll"));
-    EXPECT_EQ(ReadFile(indicator), "indicator 4");
 }
 
 TEST(Updates, FailedInstallationsReportAnErrorAndLeaveTheIndicator) {
