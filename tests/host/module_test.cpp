@@ -135,6 +135,7 @@ TEST_F(ModuleTest, TimeConverterAppearsOnceTheServerConfigurationArrives) {
             std::this_thread::sleep_for(1ms);
         }
     }
+    ASSERT_FALSE(waiting) << "no server configuration within ten seconds";
     // 2024-01-15 12:00 UTC is 14:00 on a UTC+2 server in winter.
     EXPECT_EQ(module.GetTimeConverter()->UtcToServerTime(1705320000), 1705320000 + 7200);
 }
