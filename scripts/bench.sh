@@ -4,9 +4,9 @@
 # The figures come from build/linux (built here): the Google Benchmarks of the export frame, book
 # parsing and the caches (morva_bench), the transport against curl and the library through its
 # exports (both inside scripts/sandbox against the fake broker), and the load run's export latency
-# and memory. --markdown prints the table as docs/performance.md records it. Run it on a quiet
-# machine: other work on the cores shows in every figure. Exits non-zero when a figure misses its
-# target.
+# and memory (bench/load_bench.cpp in the load test's scenario). --markdown prints the table as
+# docs/performance.md records it. Run it on a quiet machine: other work on the cores shows in every
+# figure. Exits non-zero when a figure misses its target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,7 +16,7 @@ markdown=0
 scripts/install-deps
 build=build/linux
 { cmake --preset linux && cmake --build --preset linux -j "$(nproc)" --target morva_bench \
-    morva_transport_bench morva_library_bench morva_load_e2e_tests morva_orderbook fake-broker; } \
+    morva_transport_bench morva_library_bench morva_load_bench morva_orderbook fake-broker; } \
     >build/bench.log 2>&1 || { tail -n 30 build/bench.log >&2; exit 1; }
 
 out=$(mktemp -d)
@@ -32,7 +32,7 @@ bench/library_bench.sh "$build" >"$out/library.txt"
 echo "running the load run (${MORVA_LOAD_SECONDS:-300} s)" >&2
 client_id=$(sed -n 's/^MORVA_PRODUCTION_CLIENT_ID:[A-Z]*=//p' "$build/CMakeCache.txt")
 scripts/sandbox env MORVA_LOAD_SECONDS="${MORVA_LOAD_SECONDS:-300}" bash tests/e2e/run_load_e2e.sh \
-    "$build/bin/morva_load_e2e_tests" "$build/bin/libmorva_orderbook.so" "$client_id" |
+    "$build/bin/morva_load_bench" "$build/bin/libmorva_orderbook.so" "$client_id" |
     grep '^load:' >"$out/load.txt"
 
 python3 - "$out" "$markdown" <<'PY'

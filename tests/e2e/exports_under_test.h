@@ -2,11 +2,16 @@
 
 // The library under test as a terminal meets it: loaded by path, reached only through its exports.
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "exports.h"
 #include "library.h"
@@ -54,5 +59,97 @@ struct ErrorBuffer {
     std::string text() const { return Utf16ToUtf8(units); }
     char16_t units[MORVA_ERROR_BUFFER_SIZE] = u"stale text";
 };
+
+// Sanitizer builds run the library many times slower; their test presets stretch every deadline
+// by the whole factor in MORVA_TEST_TIME_SCALE (1 when unset).
+inline std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
+    static const int scale = [] {
+        const std::string text = Environment("MORVA_TEST_TIME_SCALE");
+        return text.empty() ? 1 : std::max(1, std::stoi(text));
+    }();
+    return duration * scale;
+}
+
+// InitDLL as this program's terminal calls it; the error text.
+inline std::string InitDll(const std::string& account, const std::string& server = "MORVA-Live-3",
+                           const std::string& platform = TerminalPlatform()) {
+    ErrorBuffer error;
+    Lib().InitDLL(Text(server).get(), Text(account).get(), Text(platform).get(), Text("en").get(),
+                  error.get());
+    return error.text();
+}
+
+inline std::string InitCreds() {
+    ErrorBuffer error;
+    Lib().InitCreds(error.get());
+    return error.text();
+}
+
+// Repeats `attempt` every few milliseconds while it answers one of `waiting`, as an indicator
+// polls, within a deadline; returns every distinct answer in turn, the last one last.
+inline std::vector<std::string> PollWhile(
+    const std::function<std::string()>& attempt, const std::vector<std::string>& waiting,
+    std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    std::vector<std::string> seen;
+    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        const std::string text = attempt();
+        if (seen.empty() || seen.back() != text) {
+            seen.push_back(text);
+        }
+        if (std::find(waiting.begin(), waiting.end(), text) == waiting.end() ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return seen;
+        }
+    }
+}
+
+// A module for `account`, configured and signed in: "" then, else the text that stopped it.
+inline std::string SignIn(const std::string& account) {
+    const std::string configured =
+        PollWhile([&] { return InitDll(account); }, {"Waiting for server configuration"}).back();
+    return configured.empty() ? PollWhile(InitCreds, {"Waiting for authorization"}).back()
+                              : configured;
+}
+
+struct BookAnswer {
+    std::int32_t result = 0;
+    std::string text;
+    std::chrono::steady_clock::time_point at;
+};
+using BookRequest = decltype(::OrderBook);
+
+inline bool Loading(std::int32_t result) {
+    return result == -100 || result == -200 || result == -300;
+}
+
+inline BookAnswer AskBook(BookRequest* request, const std::string& instrument,
+                          std::int32_t time = 0) {
+    ErrorBuffer error;
+    BookAnswer answer;
+    answer.result = request(Text(instrument).get(), time, error.get());
+    answer.text = error.text();
+    answer.at = std::chrono::steady_clock::now();
+    return answer;
+}
+
+// Polls a book request until it is no longer loading, within a deadline; `statuses` gets every
+// distinct status in turn.
+inline BookAnswer PollBook(BookRequest* request, const std::string& instrument,
+                           std::int32_t time = 0,
+                           std::chrono::milliseconds limit = std::chrono::seconds(30),
+                           std::vector<std::int32_t>* statuses = nullptr) {
+    BookAnswer answer;
+    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);;
+         std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        answer = AskBook(request, instrument, time);
+        if (statuses != nullptr && (statuses->empty() || statuses->back() != answer.result)) {
+            statuses->push_back(answer.result);
+        }
+        if (!Loading(answer.result) || answer.at >= deadline) {
+            return answer;
+        }
+    }
+}
 
 }  // namespace morva

@@ -8,10 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -29,96 +30,25 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
 
-// Sanitizer builds run the library many times slower; their test presets stretch every deadline
-// by the whole factor in MORVA_TEST_TIME_SCALE (1 when unset).
-int TimeScale() {
-    static const int scale = [] {
-        const std::string text = Environment("MORVA_TEST_TIME_SCALE");
-        return text.empty() ? 1 : std::max(1, std::stoi(text));
-    }();
-    return scale;
-}
-
-std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
-    return duration * TimeScale();
-}
-
-std::string InitDll(const char* server, const char* account = "1001") {
-    ErrorBuffer error;
-    Lib().InitDLL(Text(server).get(), Text(account).get(), Text(TerminalPlatform()).get(),
-                  Text("en").get(), error.get());
-    return error.text();
-}
-
-// Calls `attempt` every few milliseconds until it reports an empty buffer (bounded); returns
-// every distinct text seen on the way.
-std::vector<std::string> PollUntilEmpty(const std::function<std::string()>& attempt) {
-    std::vector<std::string> seen;
-    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(30s);
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
-        const std::string text = attempt();
-        if (seen.empty() || seen.back() != text) {
-            seen.push_back(text);
-        }
-        if (text.empty()) {
-            break;
-        }
-    }
-    return seen;
-}
-
-struct BookAnswer {
-    std::int32_t result;
-    std::string text;
-};
-using BookRequest = decltype(::OrderBook);
-
-// Polls a book request until it is no longer loading; returns the last answer and every status.
-BookAnswer PollBook(BookRequest* request, const std::string& instrument, std::int32_t time,
-                    std::vector<std::int32_t>* statuses = nullptr) {
-    BookAnswer answer{};
-    for (const auto deadline = std::chrono::steady_clock::now() + Scaled(30s);
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(2ms)) {
-        ErrorBuffer error;
-        answer.result = request(Text(instrument).get(), time, error.get());
-        answer.text = error.text();
-        if (statuses != nullptr && (statuses->empty() || statuses->back() != answer.result)) {
-            statuses->push_back(answer.result);
-        }
-        if (answer.result != -100 && answer.result != -200 && answer.result != -300) {
-            break;
-        }
-    }
-    return answer;
-}
-
+// OrderBook and InitCreds before InitDLL: lifecycle_test.sh.
 TEST(Library, EveryExportWaitsForInitDll) {
     ErrorBuffer error;
-    EXPECT_EQ(Lib().OrderBook(Text("EUR_USD").get(), 0, error.get()), -1);
-    EXPECT_EQ(error.text(), "Orderbook module not initialized");
-    Lib().InitCreds(error.get());
-    EXPECT_EQ(error.text(), "Orderbook module not initialized");
     EXPECT_EQ(Lib().PositionBook_Sz(1, error.get()), -1);
     EXPECT_EQ(error.text(), "Orderbook module not initialized");
 }
 
-TEST(Library, ServerNamesOutsideBothEnvironmentsAreRefused) {
-    for (const char* name : {"Broker-MORVA", "morva-live", " MORVA"}) {
-        EXPECT_EQ(InitDll(name),
-                  std::string("No configuration match for MetaTrader server name: ") + name);
-    }
-}
-
 TEST(Library, InitDllWaitsForTheServerConfiguration) {
-    const auto seen = PollUntilEmpty([] { return InitDll("MORVA-Live-3"); });
+    const auto seen =
+        PollWhile([] { return InitDll("1001"); }, {"Waiting for server configuration"});
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), "");
     EXPECT_EQ(seen.front(), "Waiting for server configuration");
     // The same texts again keep the module but look the configuration up anew; with the document
     // cached that lookup may finish before the call checks on it.
-    const std::string again = InitDll("MORVA-Live-3");
+    const std::string again = InitDll("1001");
     EXPECT_TRUE(again.empty() || again == "Waiting for server configuration") << again;
-    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3"); }).back(), "");
+    EXPECT_EQ(
+        PollWhile([] { return InitDll("1001"); }, {"Waiting for server configuration"}).back(), "");
 }
 
 TEST(Library, BooksWaitForTheSignInThatInitCredsStarts) {
@@ -127,17 +57,12 @@ TEST(Library, BooksWaitForTheSignInThatInitCredsStarts) {
     ErrorBuffer error;
     Lib().InitCreds(error.get());
     EXPECT_EQ(error.text(), "Waiting for authorization");
-    const auto seen = PollUntilEmpty([] {
-        ErrorBuffer again;
-        Lib().InitCreds(again.get());
-        return again.text();
-    });
-    EXPECT_EQ(seen.back(), "");
+    EXPECT_EQ(PollWhile(InitCreds, {"Waiting for authorization"}).back(), "");
 }
 
 TEST(Library, OrderBookLoadsInTheBackgroundAndIsReadThroughItsReference) {
     std::vector<std::int32_t> statuses;
-    const BookAnswer answer = PollBook(Lib().OrderBook, "EUR_USD", 0, &statuses);
+    const BookAnswer answer = PollBook(Lib().OrderBook, "EUR_USD", 0, 30s, &statuses);
     ASSERT_GE(answer.result, 1) << answer.text;
     EXPECT_EQ(answer.text, "");
     ASSERT_GE(statuses.size(), 3u);
@@ -231,7 +156,8 @@ TEST(Library, PositionBooksKeepTheirOwnReferences) {
 TEST(Library, ANewAccountBuildsANewModule) {
     const BookAnswer answer = PollBook(Lib().OrderBook, "XAU_USD", 0);
     ASSERT_GE(answer.result, 1) << answer.text;
-    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3", "2002"); }).back(), "");
+    EXPECT_EQ(
+        PollWhile([] { return InitDll("2002"); }, {"Waiting for server configuration"}).back(), "");
     // However many books the new module loads, none takes the kept reference's number.
     for (std::int32_t hour = 1, newest = 0; newest < answer.result && hour <= 64; ++hour) {
         newest = PollBook(Lib().OrderBook, "XAU_USD", 1765000000 + hour * 3600).result;
@@ -246,7 +172,10 @@ TEST(Library, ANewAccountBuildsANewModule) {
 // answer is a status, a reference or a clear text, and nothing crashes.
 TEST(Library, BookExportsSurviveInitDllOnAnotherThread) {
     std::atomic<bool> stop{false};
-    std::atomic<int> calls{0}, unexpected{0};
+    std::atomic<int> unexpected{0};
+    int calls = 0;
+    std::mutex mutex;
+    std::condition_variable called;
     std::vector<std::thread> readers;
     for (int t = 0; t < 8; ++t) {
         readers.emplace_back([&, t] {
@@ -263,30 +192,37 @@ TEST(Library, BookExportsSurviveInitDllOnAnotherThread) {
                 } else if (ref == -1 && error.text().empty()) {
                     ++unexpected;  // a failure must say why
                 }
-                ++calls;
+                {
+                    const std::lock_guard lock(mutex);
+                    ++calls;
+                }
+                called.notify_all();
                 // An indicator's pace: every failure is a log line, and the log keeps ten files.
                 std::this_thread::sleep_for(5ms);
             }
         });
     }
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
-        InitDll("MORVA-Live-3", i % 2 == 0 ? "4004" : "5005");
-        std::this_thread::sleep_for(20ms);
+    // Every switch waits for another round of reads, so that each lands among them.
+    bool reading = true;
+    for (int switches = 0; reading && switches < 500; ++switches) {
+        InitDll(switches % 2 == 0 ? "4004" : "5005");
+        std::unique_lock lock(mutex);
+        const int before = calls;
+        reading = called.wait_for(lock, Scaled(10s), [&] { return calls >= before + 8; });
     }
     stop = true;
     for (auto& reader : readers) {
         reader.join();
     }
-    EXPECT_GT(calls.load(), 1000);
+    EXPECT_TRUE(reading) << "the readers stopped getting answers";
     EXPECT_EQ(unexpected.load(), 0);
-    EXPECT_EQ(PollUntilEmpty([] { return InitDll("MORVA-Live-3", "4004"); }).back(), "");
+    EXPECT_EQ(
+        PollWhile([] { return InitDll("4004"); }, {"Waiting for server configuration"}).back(), "");
 }
 
 // Last: the library goes away while a download is held back by the broker and the sign-in of a
 // new module is still pending. FreeLibrary must return, and the process must end normally.
 TEST(Library, UnloadingWithWorkInFlightNeitherHangsNorCrashes) {
-    std::vector<std::int32_t> statuses;
     ErrorBuffer error;
     for (const auto deadline = std::chrono::steady_clock::now() + Scaled(10s);
          std::chrono::steady_clock::now() < deadline &&
@@ -294,7 +230,7 @@ TEST(Library, UnloadingWithWorkInFlightNeitherHangsNorCrashes) {
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_EQ(error.text(), "SLOW_USD OrderBook has started loading...");
-    EXPECT_EQ(InitDll("MORVA-Live-3", "3003"), "Waiting for server configuration");
+    EXPECT_EQ(InitDll("3003"), "Waiting for server configuration");
     Lib().InitCreds(error.get());
     EXPECT_EQ(error.text(), "Waiting for authorization");
     Lib().library.reset();

@@ -45,9 +45,9 @@ body=$(sed '1s/^\xEF\xBB\xBF//' "$log")
 stamp='[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}'
 grep -qaE "^$stamp INFO  \[[0-9]+\] \[LoadDll@[0-9]+\] Loaded $label \(v1\.16\.5\.0\) in [0-9]+\.[0-9]{6}s"$'\r'"\$" <<<"$body" ||
     fail "no Loaded line"
-grep -qaE "^$stamp ERROR \[[0-9]+\] \[ExecuteDll@[0-9]+\] OrderBook\(EURUSD, 0\) failed: Orderbook module not initialized"$'\r'"\$" <<<"$body" ||
+grep -qaE "^$stamp ERROR \[[0-9]+\] \[[^]]+@[0-9]+\] OrderBook\(EURUSD, 0\) failed: Orderbook module not initialized"$'\r'"\$" <<<"$body" ||
     fail "no failure line for OrderBook"
-grep -qaE "^$stamp INFO  \[[0-9]+\] \[UnloadDll@[0-9]+\] Unloaded $label \(v1\.16\.5\.0\) in [0-9]+\.[0-9]{6}s"$'\r'"\$" <<<"$body" ||
+grep -qaE "^$stamp INFO  \[[0-9]+\] \[[^]]+@[0-9]+\] Unloaded $label \(v1\.16\.5\.0\) in [0-9]+\.[0-9]{6}s"$'\r'"\$" <<<"$body" ||
     fail "no Unloaded line"
 ! grep -qa 'Executing ' "$log" || fail "DEBUG lines reached the file"
 [ "$(grep -c $'\r$' "$log")" = "$(wc -l <"$log")" ] || fail "a line does not end in CRLF"

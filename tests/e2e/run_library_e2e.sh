@@ -22,7 +22,7 @@ for file in "${logs[@]}"; do
     [ "$(head -c 3 "$file" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "$file does not start with a BOM"
     [ "$(grep -c $'\r$' "$file")" = "$(wc -l <"$file")" ] || fail "a line of $file does not end in CRLF"
 done
-grep -qa 'INFO  \[[0-9]*\] \[morva::Module::InitCreds@[0-9]*\] Authorized morva|100042 by https://login.morva.example/ (canAccessPremium=0)' "${logs[@]}" ||
+grep -qa 'INFO  \[[0-9]*\] \[[^]@]*@[0-9]*\] Authorized morva|100042 by https://login.morva.example/ (canAccessPremium=0)' "${logs[@]}" ||
     fail "no Authorized line"
 check_no_token "${logs[@]}"
 echo "library end to end: ok"

@@ -47,13 +47,11 @@ log_files=("$logs"/MORVA_Orderbook*.log)
 expect_log() {
     grep -qaF -- "$1" "${log_files[@]}" || fail "the log lacks: $1"
 }
-expect_log 'Failed to update indicator: Unknown Platform [MT5]'
 expect_log 'Failed to update indicator: Failed to open ofstream: '
 expect_log 'Failed to update indicator: Published version is not a release number [1.0\..\..\evil]'
 expect_log 'Failed to update indicator: Published version is not a release number [../x]'
 expect_log 'Failed to update indicator: Downloaded library is not a Windows DLL for mt5: no MZ header'
 expect_log 'Failed to update indicator: Downloaded library is not a Windows DLL for mt5: machine 0x014C, not 0x8664'
-expect_log 'MORVA_Orderbook64_1.17.0.0.dll: not a Windows DLL for mt5: no MZ header'
 expect_log 'New version found [current version: 1.16.5.0; new version: 1.17.0.0; minVersion: 1.16.0.0; forceUpdate: false]'
 expect_log 'MORVA_Orderbook64_1.17.0.0.dll saved successfully'
 check_no_token "${log_files[@]}"

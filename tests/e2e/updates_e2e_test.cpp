@@ -9,15 +9,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "../support/files.h"
 #include "auth/credential_store.h"
 #include "exports_under_test.h"
 #include "morva_orderbook.h"
@@ -27,6 +26,8 @@ namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 using namespace std::chrono_literals;
 
 const morva_char16* Wide(const std::u16string& text) {
@@ -47,15 +48,6 @@ fs::path DataFolder() {
     return folder;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 // A library as the broker serves it, which run_updates_e2e.sh fetched.
 std::string Served(const char* name) {
     const std::string bytes = ReadFile(fs::path(Environment("MORVA_E2E_EXPECTED")) / name);
@@ -71,17 +63,11 @@ std::map<fs::path, std::string> Snapshot(const fs::path& root) {
     return files;
 }
 
-std::string InitDll(const char16_t* platform) {
-    ErrorBuffer error;
-    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
-        Lib().InitDLL(Wide(u"MORVA-Live-3"), Wide(u"1001"), Wide(platform), Wide(u"en"),
-                      error.get());
-        if (error.text() != "Waiting for server configuration") {
-            break;
-        }
-    }
-    return error.text();
+// InitDLL for a terminal of `platform`, once the server configuration is in.
+std::string Configure(const std::string& platform) {
+    return PollWhile([&] { return InitDll("1001", "MORVA-Live-3", platform); },
+                     {"Waiting for server configuration"})
+        .back();
 }
 
 struct Answer {
@@ -123,7 +109,7 @@ TEST(Updates, ExportsWaitForInitDll) {
 }
 
 TEST(Updates, PremiumComesFromTheBookApiOnceSignedIn) {
-    ASSERT_EQ(InitDll(u"mt5"), "");
+    ASSERT_EQ(Configure("mt5"), "");
     WriteCredentials(u"MORVA_Orderbook",
                      {u"", Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
     const auto premium = [](const char16_t* instrument) {
@@ -149,7 +135,7 @@ TEST(Updates, PremiumComesFromTheBookApiOnceSignedIn) {
 }
 
 TEST(Updates, CheckReportsThePublishedVersion) {
-    ASSERT_EQ(InitDll(u"mt5"), "");
+    ASSERT_EQ(Configure("mt5"), "");
     char16_t version[MORVA_ERROR_BUFFER_SIZE] = u"untouched";
     bool force = true;
     const auto check = [&] {
@@ -167,11 +153,6 @@ TEST(Updates, CheckReportsThePublishedVersion) {
     EXPECT_EQ(Utf16ToUtf8(version), "1.17.0.0");
     EXPECT_FALSE(force);
 
-    ErrorBuffer error;
-    EXPECT_EQ(Lib().CheckForUpdates(nullptr, nullptr, error.get()), -1);
-    EXPECT_EQ(error.text(), "CheckForUpdates needs a version buffer and a force flag");
-    EXPECT_EQ(Lib().UpdateIndicator(nullptr, nullptr, error.get()), -1);
-    EXPECT_EQ(error.text(), "UpdateIndicator needs a data folder and an indicator path");
     EXPECT_EQ(Poll(
                   [&] {
                       return Answer{Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version),
@@ -185,7 +166,7 @@ TEST(Updates, CheckReportsThePublishedVersion) {
 }
 
 TEST(Updates, InstallationPlacesTheLibraryAndOverwritesTheIndicator) {
-    ASSERT_EQ(InitDll(u"mt5"), "");
+    ASSERT_EQ(Configure("mt5"), "");
     const fs::path data = DataFolder();
     const fs::path indicator = data / "MQL5" / "Indicators" / fs::path(u"Книга ордеров.ex5");
     WriteFile(indicator, "old indicator");
@@ -200,42 +181,6 @@ TEST(Updates, InstallationPlacesTheLibraryAndOverwritesTheIndicator) {
     EXPECT_EQ(last.text, "");
     EXPECT_TRUE(ReadFile(library) == served);
     EXPECT_EQ(ReadFile(indicator), "indicator 5");
-
-    // A complete library of that name is left as it is (the terminal may have loaded it); what
-    // is no library is replaced. The indicator is written again each time.
-    for (const auto& [earlier, kept] : {std::pair{served + "earlier installation", true},
-                                        std::pair{std::string("earlier installation"), false}}) {
-        WriteFile(library, earlier);
-        WriteFile(indicator, "old indicator");
-        EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
-        EXPECT_TRUE(ReadFile(library) == (kept ? earlier : served)) << kept;
-        EXPECT_EQ(ReadFile(indicator), "indicator 5");
-    }
-}
-
-TEST(Updates, InstallationsForDifferentPathsRunSideBySide) {
-    ASSERT_EQ(InitDll(u"mt5"), "");
-    const fs::path data = DataFolder();
-    const fs::path one = data / "MQL5" / "Indicators" / "one.ex5";
-    const fs::path two = data / "MQL5" / "Indicators" / "two.ex5";
-    const Answer startedOne = Install(data, one)();
-    const Answer startedTwo = Install(data, two)();
-    EXPECT_EQ(startedOne.result, 1);
-    EXPECT_EQ(startedTwo.result, 1) << "the second is not refused while the first runs";
-    EXPECT_EQ(Poll(Install(data, one), 1).second.result, 3);
-    EXPECT_EQ(Poll(Install(data, two), 1).second.result, 3);
-    EXPECT_EQ(ReadFile(one), "indicator 5");
-    EXPECT_EQ(ReadFile(two), "indicator 5");
-}
-
-TEST(Updates, Mt4InstallsIntoMql4WithThe32BitName) {
-    ASSERT_EQ(InitDll(u"mt4"), "");
-    const fs::path data = DataFolder();
-    const fs::path indicator = data / "MQL4" / "book.ex4";
-    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 3);
-    EXPECT_TRUE(ReadFile(data / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll") ==
-                Served("MORVA_Orderbook32_1.17.0.0.dll"));
-    EXPECT_EQ(ReadFile(indicator), "indicator 4");
 }
 
 TEST(Updates, FailedInstallationsReportAnErrorAndLeaveTheIndicator) {
@@ -245,24 +190,18 @@ TEST(Updates, FailedInstallationsReportAnErrorAndLeaveTheIndicator) {
     const fs::path indicator = bare / "MQL5" / "book.ex5";
     WriteFile(indicator, "old indicator");
 
-    ASSERT_EQ(InitDll(u"mt5"), "");
+    ASSERT_EQ(Configure("mt5"), "");
     const auto [started, missing] = Poll(Install(bare, indicator), 1);
     EXPECT_EQ(missing.result, 2);
     EXPECT_EQ(missing.text, "An error occurred when updating indicator");
     EXPECT_EQ(ReadFile(indicator), "old indicator");
     EXPECT_FALSE(fs::exists(bare / "MQL5" / "Libraries")) << "no folder is created";
-
-    ASSERT_EQ(InitDll(u"MT5"), "");
-    const auto before = Snapshot(data);
-    EXPECT_EQ(Poll(Install(data, indicator), 1).second.result, 2);
-    EXPECT_EQ(Snapshot(data), before);
-    EXPECT_EQ(ReadFile(indicator), "old indicator");
 }
 
 // Run with a scenario that publishes what must never be installed: a version no file name may
 // carry, or a library that is no DLL for MetaTrader 5.
 TEST(Refused, NothingIsWrittenAnywhere) {
-    ASSERT_EQ(InitDll(u"mt5"), "");
+    ASSERT_EQ(Configure("mt5"), "");
     const fs::path work = Environment("MORVA_E2E_WORK");
     const fs::path data = DataFolder();
     const fs::path indicator = data / "MQL5" / "Indicators" / "book.ex5";
@@ -272,17 +211,14 @@ TEST(Refused, NothingIsWrittenAnywhere) {
     EXPECT_EQ(last.result, 2);
     EXPECT_EQ(last.text, "An error occurred when updating indicator");
     // The log may have grown; nothing else under the work folder may change.
-    auto after = Snapshot(work);
-    std::erase_if(after, [](const auto& entry) {
-        return entry.first.filename().string().rfind("MORVA_Orderbook", 0) == 0 &&
-               entry.first.extension() == ".log";
-    });
-    auto expected = before;
-    std::erase_if(expected, [](const auto& entry) {
-        return entry.first.filename().string().rfind("MORVA_Orderbook", 0) == 0 &&
-               entry.first.extension() == ".log";
-    });
-    EXPECT_EQ(after, expected);
+    const auto withoutLogs = [](std::map<fs::path, std::string> files) {
+        std::erase_if(files, [](const auto& entry) {
+            return entry.first.filename().string().rfind("MORVA_Orderbook", 0) == 0 &&
+                   entry.first.extension() == ".log";
+        });
+        return files;
+    };
+    EXPECT_EQ(withoutLogs(Snapshot(work)), withoutLogs(before));
 }
 
 // Run against a newer release's update tree (run_release_update_e2e.sh): the library of this
@@ -292,7 +228,7 @@ TEST(Release, InstallsTheReleasedLibraryWhichLoads) {
     const bool mt4 = sizeof(void*) == 4;
     const std::string version = Environment("MORVA_E2E_VERSION");
     ASSERT_FALSE(version.empty());
-    ASSERT_EQ(InitDll(mt4 ? u"mt4" : u"mt5"), "");
+    ASSERT_EQ(Configure(mt4 ? "mt4" : "mt5"), "");
     char16_t published[MORVA_ERROR_BUFFER_SIZE] = u"";
     bool force = true;
     const Answer checked =

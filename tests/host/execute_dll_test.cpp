@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/log.h"
 #include "base/morva_error.h"
@@ -15,7 +17,6 @@
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 // An error buffer as the indicator passes it, pre-filled with a stale text.
 struct ErrorBuffer {
@@ -49,31 +50,19 @@ TEST(ExecuteDll, SuccessReturnsTheBodysResultAndClearsAStaleBuffer) {
 }
 
 TEST(ExecuteDll, EveryKindOfThrowBecomesMinusOneAndAText) {
+    const std::pair<std::function<std::int32_t()>, std::u16string> cases[] = {
+        {[]() -> std::int32_t { throw morva::MorvaError("Book #%d not found", 7); },
+         u"Book #7 not found"},
+        {[]() -> std::int32_t { throw morva::InvalidInstrumentError("bad"); }, u"bad"},
+        {[]() -> std::int32_t { throw std::overflow_error("too many"); }, u"too many"},
+        {[]() -> std::int32_t { throw 42; }, u"Unknown error"},
+    };
+    for (const auto& [body, text] : cases) {
+        ErrorBuffer error;
+        EXPECT_EQ(ExecuteDll(error.units, body, "OrderBook_Sz(%d)", 7), -1);
+        EXPECT_EQ(error.Text(), text);
+    }
     ErrorBuffer error;
-    EXPECT_EQ(
-        ExecuteDll(
-            error.units, []() -> std::int32_t { throw morva::MorvaError("Book #%d not found", 7); },
-            "OrderBook_Sz(%d)", 7),
-        -1);
-    EXPECT_EQ(error.Text(), u"Book #7 not found");
-
-    EXPECT_EQ(ExecuteDll(
-                  error.units, []() -> std::int32_t { throw morva::InvalidInstrumentError("bad"); },
-                  "OrderBook(%ls, %d)", u"X", 0),
-              -1);
-    EXPECT_EQ(error.Text(), u"bad");
-
-    EXPECT_EQ(
-        ExecuteDll(
-            error.units, []() -> std::int32_t { throw std::overflow_error("too many"); }, "x"),
-        -1);
-    EXPECT_EQ(error.Text(), u"too many");
-
-    EXPECT_EQ(ExecuteDll(
-                  error.units, []() -> std::int32_t { throw 42; }, "x"),
-              -1);
-    EXPECT_EQ(error.Text(), u"Unknown error");
-
     ExecuteDll(
         error.units, [] { throw std::runtime_error("void body failed"); }, "InitCreds");
     EXPECT_EQ(error.Text(), u"void body failed");
@@ -118,16 +107,16 @@ TEST(ExecuteDll, FailuresAreLoggedAtErrorUnderTheFramesName) {
     ErrorBuffer error;
     ExecuteDll(
         error.units, [] { return std::int32_t{5}; }, "OrderBook(%ls, %d)", u"EURUSD", 0);
-    EXPECT_EQ(log.Lines(), "") << "successful calls are DEBUG only";
+    EXPECT_EQ(log.Messages(), "") << "successful calls are DEBUG only";
 
     ExecuteDll(
         error.units, []() -> std::int32_t { throw morva::MorvaError("boom"); },
         "OrderBook(%ls, %d)", u"EURUSD", 7);
     ExecuteDll(
         error.units, [] { throw 1; }, "InitCreds");
-    EXPECT_EQ(log.Lines(),
-              "error|ExecuteDll|OrderBook(EURUSD, 7) failed: boom\n"
-              "error|ExecuteDll|InitCreds failed: Unknown error\n");
+    EXPECT_EQ(log.Messages(),
+              "error|OrderBook(EURUSD, 7) failed: boom\n"
+              "error|InitCreds failed: Unknown error\n");
 }
 
 TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
@@ -135,12 +124,12 @@ TEST(ExecuteDll, DebugLinesTraceEveryCallWhenAdmitted) {
     ErrorBuffer error;
     ExecuteDll(
         error.units, [] { return std::int32_t{5}; }, "OrderBook_Sz(%d)", 3);
-    EXPECT_THAT(log.Lines(), HasSubstr("debug|ExecuteDll|Executing OrderBook_Sz(3)\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("debug|Executing OrderBook_Sz(3)\n"));
     // std::regex rather than gtest's, whose syntax differs between the platforms.
     EXPECT_TRUE(std::regex_search(
-        log.Lines(),
-        std::regex(R"(debug\|ExecuteDll\|Executed OrderBook_Sz\(3\) = 5 in [0-9]+\.[0-9]{6}s\n)")))
-        << log.Lines();
+        log.Messages(),
+        std::regex(R"(debug\|Executed OrderBook_Sz\(3\) = 5 in [0-9]+\.[0-9]{6}s\n)")))
+        << log.Messages();
 }
 
 TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeFormatted) {
@@ -151,14 +140,14 @@ TEST(ExecuteDll, CallTextIsCutAt127AndEmptyWhenItCannotBeFormatted) {
         error.units, [] { throw std::runtime_error("x"); }, "OrderBook(%ls, %d)", longInstrument,
         0);
     const std::string expectedCall = ("OrderBook(" + std::string(200, 'I')).substr(0, 127);
-    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll|" + expectedCall + " failed: x\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("error|" + expectedCall + " failed: x\n"));
 
     ExecuteDll(
         error.units, [] { throw std::runtime_error("w"); }, "CheckPremium(%ls)", u"\u0416");
-    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll|CheckPremium(\xD0\x96) failed: w\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("error|CheckPremium(\xD0\x96) failed: w\n"));
     ExecuteDll(
         error.units, [] { throw std::runtime_error("y"); }, "CheckPremium(%d)", u"\u0416");
-    EXPECT_THAT(log.Lines(), HasSubstr("|ExecuteDll| failed: y\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("error| failed: y\n"));
     EXPECT_EQ(error.Text(), u"y") << "the export itself is unaffected";
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "base/morva_error.h"
 #include "books/http_strata_client.h"
 #include "config/environment_profiles.h"
 #include "host/module.h"
@@ -25,16 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-
-template <class Call>
-std::string ErrorOf(Call call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 TEST(UpdateExportTexts, EveryStatusHasItsText) {
     EXPECT_EQ(UpdatesCheckStatusText(1), u"Checking for updates - Waiting for server response...");
@@ -55,10 +48,10 @@ TEST(UpdateExportTexts, EveryStatusHasItsText) {
 
 class UpdateExportsTest : public ::testing::Test {
   protected:
-    std::unique_ptr<Module> MakeModule(bool asynchronous, std::u16string platform = u"mt4") {
+    std::unique_ptr<Module> MakeModule(bool asynchronous) {
         EnvironmentProfile profile = EnvironmentProfiles()[1];
         profile.asynchronous = asynchronous;
-        TerminalInfo terminal{u"MORVA-Live", u"1001", std::move(platform), u"de"};
+        TerminalInfo terminal{u"MORVA-Live", u"1001", u"mt4", u"de"};
         auto strata = std::make_shared<HttpStrataClient>(u"api.morva.example", terminal, http_);
         return std::make_unique<Module>(profile, terminal, auth_, strata, config_);
     }
@@ -85,10 +78,10 @@ TEST_F(UpdateExportsTest, CheckWritesTheStatusText) {
     EXPECT_EQ(std::u16string(error_),
               u"Checking for updates - An error occurred when checking for updates");
 
-    EXPECT_EQ(ErrorOf([&] { CheckForUpdates(*module, nullptr, &force_, error_); }),
-              "CheckForUpdates needs a version buffer and a force flag");
-    EXPECT_EQ(ErrorOf([&] { CheckForUpdates(*module, version_, nullptr, error_); }),
-              "CheckForUpdates needs a version buffer and a force flag");
+    const auto needsBoth =
+        ThrowsMessage<MorvaError>(StrEq("CheckForUpdates needs a version buffer and a force flag"));
+    EXPECT_THAT([&] { CheckForUpdates(*module, nullptr, &force_, error_); }, needsBoth);
+    EXPECT_THAT([&] { CheckForUpdates(*module, version_, nullptr, error_); }, needsBoth);
 }
 
 TEST_F(UpdateExportsTest, NonBlockingModuleAnswersAtOnce) {
@@ -104,10 +97,11 @@ TEST_F(UpdateExportsTest, NonBlockingModuleAnswersAtOnce) {
     EXPECT_EQ(std::u16string(error_), u"Checking for updates - Waiting for server response...");
     EXPECT_EQ(UpdateIndicator(*module, u"C:\\data", u"C:\\data\\x.ex4", error_), 1);
     EXPECT_EQ(std::u16string(error_), u"Update in progress...");
-    EXPECT_EQ(ErrorOf([&] {
-                  module->user().CheckPremium(AccessToken{"Bearer", "t", 60, {}, {}}, u"EUR_USD");
-              }),
-              "Checking premium in progress...");
+    EXPECT_THAT(
+        [&] {
+            module->user().CheckPremium(AccessToken{"Bearer", "t", 60, {}, {}}, u"EUR_USD");
+        },
+        ThrowsMessage<MorvaError>(StrEq("Checking premium in progress...")));
     config_->Open();
     gate.set_value();
 }
@@ -128,13 +122,9 @@ TEST_F(UpdateExportsTest, InstallationUsesTheTerminalsPlatformAndLanguage) {
         fs::exists(folder.path() / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
     EXPECT_EQ(test::ReadFile(indicator), "i");
 
-    auto upperCase = MakeModule(false, u"MT4");
-    EXPECT_EQ(UpdateIndicator(*upperCase, folder.path().u16string().c_str(),
-                              indicator.u16string().c_str(), error_),
-              2);
-    EXPECT_EQ(std::u16string(error_), u"An error occurred when updating indicator");
-    EXPECT_EQ(ErrorOf([&] { UpdateIndicator(*module, nullptr, u"x", error_); }),
-              "UpdateIndicator needs a data folder and an indicator path");
+    EXPECT_THAT([&] { UpdateIndicator(*module, nullptr, u"x", error_); },
+                ThrowsMessage<MorvaError>(
+                    StrEq("UpdateIndicator needs a data folder and an indicator path")));
 }
 
 TEST_F(UpdateExportsTest, SynchronousModuleChecksPremiumAtOnce) {

@@ -28,6 +28,16 @@ class CapturedLog {
     CapturedLog& operator=(const CapturedLog&) = delete;
 
     std::string Lines() const { return stream_.str(); }
+    // The lines as "level|message\n": what the log format promises, without the C++ function.
+    std::string Messages() const {
+        std::istringstream lines(stream_.str());
+        std::string messages;
+        for (std::string line; std::getline(lines, line);) {
+            const auto level = line.find('|');
+            messages += line.substr(0, level) + line.substr(line.find('|', level + 1)) + "\n";
+        }
+        return messages;
+    }
 
   private:
     std::ostringstream stream_;

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -38,16 +39,12 @@ TEST(SaveFileToDiskPosix, WriteTheSystemRefusesHalfwayLeavesTheOldFileAndNothing
     test::TempFolder folder;
     const std::filesystem::path path = folder.path() / "MORVA_Orderbook64_1.17.0.0.dll";
     test::WriteFile(path, "old library");
-    std::string error;
     {
         const FileSizeLimit limit(100 * 1024);
-        try {
-            SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string());
-        } catch (const MorvaError& e) {
-            error = e.what();
-        }
+        EXPECT_THAT([&] { SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string()); },
+                    testing::ThrowsMessage<MorvaError>(testing::StrEq(
+                        "Error occurred while writing to: " + path.string() + " [27]")));  // EFBIG
     }
-    EXPECT_EQ(error, "Error occurred while writing to: " + path.string() + " [27]");  // EFBIG
     EXPECT_EQ(test::ReadFile(path), "old library");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
                             std::filesystem::directory_iterator()),

@@ -19,19 +19,12 @@ namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-template <class Call>
-std::string ErrorOf(Call call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // The names in `folder`: a temporary file left behind shows here.
 std::vector<std::string> Names(const fs::path& folder) {
@@ -50,8 +43,7 @@ TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
     const std::string bytes("a\r\nb\0\xff", 6);
     SaveFileToDisk(FileBytes(bytes.begin(), bytes.end()), path.u16string());
     EXPECT_EQ(test::ReadFile(path), bytes);
-    EXPECT_THAT(log.Lines(),
-                HasSubstr("info|morva::SaveFileToDisk|" + path.string() + " saved successfully\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("info|" + path.string() + " saved successfully\n"));
 
     SaveFileToDisk(FileBytes(), path.u16string());
     EXPECT_TRUE(fs::exists(path));
@@ -72,10 +64,10 @@ TEST(SaveFileToDisk, NonAsciiPathsWork) {
 TEST(SaveFileToDisk, MissingFolderIsNotCreated) {
     test::TempFolder folder;
     const fs::path path = folder.path() / fs::path(u"Нет") / "file.bin";
-    const std::string error = ErrorOf([&] { SaveFileToDisk(FileBytes{1}, path.u16string()); });
-    EXPECT_THAT(error,
-                StartsWith("Failed to open ofstream: " + Utf16ToUtf8(path.u16string()) + " ["));
-    EXPECT_THAT(error, ::testing::EndsWith("]"));
+    EXPECT_THAT([&] { SaveFileToDisk(FileBytes{1}, path.u16string()); },
+                ThrowsMessage<MorvaError>(AllOf(
+                    StartsWith("Failed to open ofstream: " + Utf16ToUtf8(path.u16string()) + " ["),
+                    ::testing::EndsWith("]"))));
     EXPECT_FALSE(fs::exists(path.parent_path()));
 }
 
@@ -87,17 +79,18 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
     test::WriteFile(path, "old indicator");
     const FileBytes bytes(200 * 1024, 'n');
     std::vector<std::size_t> progress;
-    const std::string error = ErrorOf([&] {
-        SaveFileToDisk(bytes, path.u16string(),
-                       [&](const std::u16string& written, std::size_t count) {
-                           EXPECT_EQ(written, path.u16string());
-                           progress.push_back(count);
-                           if (count > 100 * 1024) {
-                               throw MorvaError("There is not enough space on the disk");
-                           }
-                       });
-    });
-    EXPECT_EQ(error, "There is not enough space on the disk");
+    EXPECT_THAT(
+        [&] {
+            SaveFileToDisk(bytes, path.u16string(),
+                           [&](const std::u16string& written, std::size_t count) {
+                               EXPECT_EQ(written, path.u16string());
+                               progress.push_back(count);
+                               if (count > 100 * 1024) {
+                                   throw MorvaError("There is not enough space on the disk");
+                               }
+                           });
+        },
+        ThrowsMessage<MorvaError>(StrEq("There is not enough space on the disk")));
     EXPECT_THAT(progress, ElementsAre(64 * 1024, 128 * 1024));
     EXPECT_EQ(test::ReadFile(path), "old indicator");
     EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5"));
@@ -105,8 +98,9 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
     // A folder in the file's place: everything is written, and the rename is refused.
     const fs::path taken = folder.path() / "taken";
     fs::create_directories(taken / "inside");
-    EXPECT_THAT(ErrorOf([&] { SaveFileToDisk(bytes, taken.u16string()); }),
-                StartsWith("Error occurred while writing to: " + taken.string() + " ["));
+    EXPECT_THAT([&] { SaveFileToDisk(bytes, taken.u16string()); },
+                ThrowsMessage<MorvaError>(
+                    StartsWith("Error occurred while writing to: " + taken.string() + " [")));
     EXPECT_TRUE(fs::is_directory(taken / "inside"));
     EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5", "taken"));
 
@@ -136,8 +130,9 @@ TEST(ReadFileHead, ReadsTheStartAndTellsTheSize) {
 
     EXPECT_FALSE(ReadFileHead((folder.path() / "none").u16string(), 4));
     EXPECT_FALSE(ReadFileHead((folder.path() / "none" / "file").u16string(), 4));
-    EXPECT_THAT(ErrorOf([&] { ReadFileHead(folder.path().u16string(), 4); }),
-                StartsWith("Failed to read: " + folder.path().string() + " ["));
+    EXPECT_THAT(
+        [&] { ReadFileHead(folder.path().u16string(), 4); },
+        ThrowsMessage<MorvaError>(StartsWith("Failed to read: " + folder.path().string() + " [")));
 }
 
 }  // namespace

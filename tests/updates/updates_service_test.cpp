@@ -67,35 +67,30 @@ TEST_F(UpdatesCheckTest, NotNewerVersionsAreNoUpdates) {
     EXPECT_EQ(Check(u"1.16.5.0", u"1.17.0.0"), UpdatesCheckStatus::NoUpdates);
     EXPECT_EQ(std::u16string(version_), u"1.16.5.0");
     EXPECT_TRUE(force_) << "the flag is left alone";
-    EXPECT_THAT(log_.Lines(), HasSubstr("info|morva::UpdatesService::CheckForUpdates|No updates "
-                                        "found [current version: 1.16.5.0]\n"));
-    EXPECT_EQ(Check(u"1.16.4.9", u""), UpdatesCheckStatus::NoUpdates);
-    EXPECT_EQ(Check(u"1.16.5", u""), UpdatesCheckStatus::NoUpdates);
-    EXPECT_EQ(std::u16string(version_), u"1.16.5");
+    EXPECT_THAT(log_.Messages(), HasSubstr("info|No updates found [current version: 1.16.5.0]\n"));
 }
 
 TEST_F(UpdatesCheckTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
     EXPECT_EQ(Check(u"1.16.6", u"1.16.0.0"), UpdatesCheckStatus::UpdateAvailable);
     EXPECT_EQ(std::u16string(version_), u"1.16.6") << "the published text as sent";
     EXPECT_FALSE(force_);
-    EXPECT_THAT(log_.Lines(),
-                HasSubstr("info|morva::UpdatesService::CheckForUpdates|New version found "
-                          "[current version: 1.16.5.0; new version: 1.16.6; minVersion: "
-                          "1.16.0.0; forceUpdate: false]\n"));
+    EXPECT_THAT(
+        log_.Messages(),
+        HasSubstr(
+            "info|New version found [current version: 1.16.5.0; new version: 1.16.6; minVersion: "
+            "1.16.0.0; forceUpdate: false]\n"));
 
     EXPECT_EQ(Check(u"1.17.0.0", u"1.16.5.1"), UpdatesCheckStatus::UpdateAvailable);
     EXPECT_TRUE(force_);
-    EXPECT_THAT(log_.Lines(), HasSubstr("minVersion: 1.16.5.1; forceUpdate: true]\n"));
+    EXPECT_THAT(log_.Messages(), HasSubstr("minVersion: 1.16.5.1; forceUpdate: true]\n"));
     EXPECT_EQ(Check(u"1.17.0.0", u""), UpdatesCheckStatus::UpdateAvailable);
     EXPECT_FALSE(force_) << "an empty minimum forces nothing";
-    EXPECT_EQ(Check(u"1.16.10", u"1.16.9"), UpdatesCheckStatus::UpdateAvailable);
-    EXPECT_TRUE(force_) << "1.16.9 is above 1.16.5 as a number";
 }
 
 TEST_F(UpdatesCheckTest, FailuresAreErrorsWithTheirText) {
     EXPECT_EQ(Check(u"1.x.0", u"1.0"), UpdatesCheckStatus::Error);
-    EXPECT_THAT(log_.Lines(), HasSubstr("error|morva::UpdatesService::CheckForUpdates|Failed to "
-                                        "check for updates: invalid stoi argument\n"));
+    EXPECT_THAT(log_.Messages(),
+                HasSubstr("error|Failed to check for updates: invalid stoi argument\n"));
     EXPECT_EQ(std::u16string(version_), u"1.x.0") << "copied before the comparison failed";
 
     EXPECT_EQ(Check(u"1.17", u"1.y"), UpdatesCheckStatus::Error) << "a bad minimum fails too";
@@ -103,7 +98,7 @@ TEST_F(UpdatesCheckTest, FailuresAreErrorsWithTheirText) {
     config_->Fail(std::make_exception_ptr(
         MorvaError("Failed to get orderbook metadata [HttpStatus: %d]", 503)));
     EXPECT_EQ(Check(u"9.0", u"9.0"), UpdatesCheckStatus::Error);
-    EXPECT_THAT(log_.Lines(),
+    EXPECT_THAT(log_.Messages(),
                 HasSubstr("Failed to check for updates: Failed to get orderbook metadata "
                           "[HttpStatus: 503]\n"));
     EXPECT_EQ(std::u16string(version_), u"1.17") << "nothing read, nothing copied";
@@ -155,8 +150,7 @@ TEST_F(UpdateTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator)
     EXPECT_EQ(Describe(test::ReadFile(library())), Describe(dllText_));
     EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     EXPECT_THAT(config_->downloads(), ElementsAre(u"dll mt5", u"indicator mt5 en"));
-    EXPECT_THAT(log_.Lines(), HasSubstr("info|morva::SaveFileToDisk|"));
-    EXPECT_THAT(log_.Lines(), HasSubstr("MORVA_Orderbook64_1.17.0.0.dll saved successfully\n"));
+    EXPECT_THAT(log_.Messages(), HasSubstr("MORVA_Orderbook64_1.17.0.0.dll saved successfully\n"));
 
     config_->SetFiles(test::MinimalDll(kMachineI386), Bytes("new indicator"));
     EXPECT_EQ(Update(data(), u"mt4"), UpdateStatus::Updated);
@@ -174,8 +168,7 @@ TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) 
         bool kept;
     };
     for (const auto& [existing, kept] :
-         {Case{earlier, true}, Case{Bytes("earlier"), false}, Case{cut, false},
-          Case{test::MinimalDll(kMachineI386), false}}) {
+         {Case{earlier, true}, Case{Bytes("earlier"), false}, Case{cut, false}}) {
         const std::string text(existing.begin(), existing.end());
         test::WriteFile(library(), text);
         test::WriteFile(indicator(), "old indicator");
@@ -183,9 +176,10 @@ TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) 
         EXPECT_EQ(Describe(test::ReadFile(library())), Describe(kept ? text : dllText_));
         EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     }
-    EXPECT_THAT(log_.Lines(), HasSubstr("Replacing " + library().string() +
-                                        ": not a Windows DLL for mt5: cut short: 204799 of 204800 "
-                                        "bytes\n"));
+    EXPECT_THAT(log_.Messages(),
+                HasSubstr("Replacing " + library().string() +
+                          ": not a Windows DLL for mt5: cut short: 204799 of 204800 "
+                          "bytes\n"));
 }
 
 // What a proxy's sign-in page or a wrong upload would put in place of the files is refused
@@ -198,12 +192,9 @@ TEST_F(UpdateTest, FilesThatAreNoLibraryOrIndicatorWriteNothing) {
         std::string error;
     };
     const Case cases[] = {
+        // One defect of the library: PeImageDefect's test has them all.
         {html, Bytes("new indicator"),
          "Downloaded library is not a Windows DLL for mt5: no MZ header"},
-        {test::MinimalDll(kMachineI386), Bytes("new indicator"),
-         "Downloaded library is not a Windows DLL for mt5: machine 0x014C, not 0x8664"},
-        {FileBytes(dll_.begin(), dll_.begin() + 0x300), Bytes("new indicator"),
-         "Downloaded library is not a Windows DLL for mt5: cut short: 768 of 204800 bytes"},
         {dll_, FileBytes(), "Downloaded indicator is empty"},
         {dll_, Bytes(" \r\n<html><body>Sign in</body></html>"),
          "Downloaded indicator is a web page"},
@@ -213,7 +204,7 @@ TEST_F(UpdateTest, FilesThatAreNoLibraryOrIndicatorWriteNothing) {
         const auto before = Snapshot(data());
         EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error) << c.error;
         EXPECT_EQ(Snapshot(data()), before) << c.error;
-        EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: " + c.error + "\n"));
+        EXPECT_THAT(log_.Messages(), HasSubstr("Failed to update indicator: " + c.error + "\n"));
     }
 }
 
@@ -240,8 +231,9 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
     auto expected = before;
     expected[library()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
-    EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: There is not enough space on "
-                                        "the disk\n"));
+    EXPECT_THAT(log_.Messages(),
+                HasSubstr("Failed to update indicator: There is not enough space on "
+                          "the disk\n"));
 
     failing.clear();
     EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
@@ -250,18 +242,13 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
     EXPECT_EQ(Snapshot(data()), expected);
 }
 
-TEST_F(UpdateTest, DataFolderEndingInASeparatorWorks) {
-    EXPECT_EQ(service_.Update(data().u16string() + kPathSeparator, indicator().u16string(), u"mt5",
-                              u"en"),
-              UpdateStatus::Updated);
-    EXPECT_TRUE(fs::exists(data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll"));
-}
-
+// Also a data folder ending in a separator, as a terminal may pass it.
 TEST_F(UpdateTest, NonAsciiFoldersWork) {
     const fs::path user = data() / fs::path(u"Пользователь 数据");
     fs::create_directories(user / "MQL5" / "Libraries");
     const fs::path userIndicator = user / fs::path(u"Индикатор.ex5");
-    EXPECT_EQ(service_.Update(user.u16string(), userIndicator.u16string(), u"mt5", u"ru"),
+    EXPECT_EQ(service_.Update(user.u16string() + kPathSeparator, userIndicator.u16string(), u"mt5",
+                              u"ru"),
               UpdateStatus::Updated);
     EXPECT_EQ(
         Describe(test::ReadFile(user / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll")),
@@ -274,14 +261,14 @@ TEST_F(UpdateTest, UnknownPlatformFailsBeforeAnyDownload) {
     EXPECT_EQ(Update(data(), u"MT5"), UpdateStatus::Error);
     EXPECT_THAT(config_->downloads(), IsEmpty());
     EXPECT_EQ(Snapshot(data()), before);
-    EXPECT_THAT(log_.Lines(), HasSubstr("error|morva::UpdatesService::Update|Failed to update "
-                                        "indicator: Unknown Platform [MT5]\n"));
+    EXPECT_THAT(log_.Messages(),
+                HasSubstr("error|Failed to update indicator: Unknown Platform [MT5]\n"));
 }
 
 TEST_F(UpdateTest, VersionsThatAreNoReleaseNumbersWriteNothing) {
     const fs::path parent = data().parent_path();
     for (const char16_t* version :
-         {u"1.0\\..\\..\\evil", u"../x", u"1.0/../../evil", u"", u"1.2.3.4.5", u"1.17.0.0 "}) {
+         {u"1.0\\..\\..\\evil", u"../x"}) {  // the full list: IsPlainVersion's test
         config_->SetVersions(version, u"1.0");
         const auto before = Snapshot(data());
         EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
@@ -290,9 +277,8 @@ TEST_F(UpdateTest, VersionsThatAreNoReleaseNumbersWriteNothing) {
     EXPECT_THAT(config_->downloads(), IsEmpty());
     EXPECT_FALSE(fs::exists(parent / "evil.dll"));
     EXPECT_FALSE(fs::exists(parent / "x.dll"));
-    EXPECT_THAT(log_.Lines(), HasSubstr("error|morva::UpdatesService::Update|Failed to update "
-                                        "indicator: Published version is not a release number "
-                                        "[../x]\n"));
+    EXPECT_THAT(log_.Messages(), HasSubstr("error|Failed to update indicator: Published version is "
+                                           "not a release number [../x]\n"));
 }
 
 TEST_F(UpdateTest, MissingLibrariesFolderFailsBeforeTheIndicatorIsWritten) {
@@ -300,8 +286,8 @@ TEST_F(UpdateTest, MissingLibrariesFolderFailsBeforeTheIndicatorIsWritten) {
     EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
     EXPECT_EQ(test::ReadFile(indicator()), "old indicator");
     EXPECT_FALSE(fs::exists(data() / "MQL5" / "Libraries")) << "no folder is created";
-    EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: Failed to open ofstream: " +
-                                        (data() / "MQL5").string()));
+    EXPECT_THAT(log_.Messages(), HasSubstr("Failed to update indicator: Failed to open ofstream: " +
+                                           (data() / "MQL5").string()));
 }
 
 TEST_F(UpdateTest, FailedDownloadWritesNothingAndWrittenFilesStay) {
@@ -310,8 +296,9 @@ TEST_F(UpdateTest, FailedDownloadWritesNothingAndWrittenFilesStay) {
         MorvaError("Failed to download indicator file [HttpStatus: %d]", 404)));
     EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
     EXPECT_EQ(Snapshot(data()), before);
-    EXPECT_THAT(log_.Lines(), HasSubstr("Failed to update indicator: Failed to download indicator "
-                                        "file [HttpStatus: 404]\n"));
+    EXPECT_THAT(log_.Messages(),
+                HasSubstr("Failed to update indicator: Failed to download indicator "
+                          "file [HttpStatus: 404]\n"));
 
     // The library goes first; an indicator that cannot be written leaves it in place.
     config_->Fail(nullptr);

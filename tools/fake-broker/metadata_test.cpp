@@ -11,21 +11,6 @@
 namespace fake_broker {
 namespace {
 
-TEST(MetadataDocument, HasTheMembersTheConfigurationClientReads) {
-    const auto document = MetadataDocument(MetadataScenario{}, false, FileServer{});
-    EXPECT_EQ(document.at("version"), "1.16.5.0");
-    EXPECT_TRUE(document.at("minVersion").is_string());
-    EXPECT_EQ(document.at("source").at("hostname"), "www.morva.example");
-    EXPECT_EQ(document.at("source").at("port"), 443);
-    EXPECT_EQ(document.at("source").at("basePath"), "/downloads");
-    ASSERT_FALSE(document.at("servers").empty());
-    for (const auto& server : document.at("servers")) {
-        EXPECT_TRUE(server.at("namePattern").is_string());
-        EXPECT_TRUE(server.at("utcOffset").is_number_integer());
-        EXPECT_TRUE(server.at("daylightTimeZone").is_string());
-    }
-}
-
 TEST(MetadataDocument, EachDocumentMatchesItsOwnServers) {
     const auto first = [](const nlohmann::json& servers, const std::string& name) {
         for (const auto& server : servers) {
