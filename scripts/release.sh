@@ -91,7 +91,10 @@ build() {  # build PRESET
     local log=build/$1.log
     mkdir -p build
     echo "=== $1"
-    if ! { cmake --preset "$1" --fresh ${settings:+-C "$settings"} &&
+    # From an empty folder: an object left by a build with other settings (another cache setup,
+    # another date) would otherwise be linked in unchanged. The compiler cache keeps this fast.
+    rm -rf "build/$1"
+    if ! { cmake --preset "$1" ${settings:+-C "$settings"} &&
            cmake --build --preset "$1" -j "$(nproc)"; } >"$log" 2>&1; then
         tail -n 40 "$log"
         fail "building $1 failed (all of its output in $log)"
@@ -229,7 +232,8 @@ if [ "$verify" -eq 1 ]; then
     if ! cmp -s dist/SHA256SUMS "$copy/dist/SHA256SUMS" ||
         { [ -d dist/update ] && ! diff -r dist/update "$copy/dist/update" >&2; }; then
         diff dist/SHA256SUMS "$copy/dist/SHA256SUMS" >&2
-        fail "the two builds differ"
+        trap - EXIT  # kept, to find what differs
+        fail "the two builds differ (the second is in $copy)"
     fi
     rm -f "$copy.log"
     echo "Both builds gave identical bytes."
