@@ -136,9 +136,11 @@ TEST_F(ServerConfigProviderTest, AsyncDeliversEachFinishedFetchOnce) {
 
 TEST_F(ServerConfigProviderTest, AsyncReportsNoMatchOnceThenStartsOver) {
     client_->SetServerConfigs({kLive});
+    client_->Close();  // or the fetch could finish before the first call looks
     AsyncServerConfigProvider provider(u"Other-Server", client_);
     const std::string noMatch = "No configuration match for MetaTrader server: Other-Server";
     EXPECT_EQ(OutcomeOf(provider), kWaiting);
+    client_->Open();
     EXPECT_EQ(OutcomeOfFetch(provider, 1), noMatch);
 
     client_->Close();
