@@ -175,15 +175,6 @@ class FakeCredentialStore : public CredentialStore {
         return found == entries_.end() ? std::nullopt : std::optional(found->second);
     }
 
-    void Put(const std::u16string& target, Credentials credentials) {
-        const std::lock_guard lock(mutex_);
-        entries_[target] = std::move(credentials);
-    }
-    std::optional<Credentials> Get(const std::u16string& target) const {
-        const std::lock_guard lock(mutex_);
-        const auto found = entries_.find(target);
-        return found == entries_.end() ? std::nullopt : std::optional(found->second);
-    }
     void FailReads(bool fail) {
         const std::lock_guard lock(mutex_);
         failReads_ = fail;
