@@ -56,8 +56,8 @@ TEST(FileCredentialStore, UnreadableStoreIsAnErrorAndNeverOverwritten) {
     const fs::path path = file_store_detail::CredentialsFilePath();
 
     for (const char* content :
-         {"{\"MORVA_Orderbook\": {\"secret\": \"refresh-tok", "[1, 2]",
-          R"({"MORVA_Orderbook": "flat"})", R"({"MORVA_Orderbook": {"userName": "u"}})"}) {
+         {"{\"MORVA_Orderbook\": {\"secret\": \"refresh-tok", R"({"MORVA_Orderbook": "flat"})",
+          R"({"MORVA_Orderbook": {"userName": "u"}})"}) {
         test::WriteFile(path, content);
         EXPECT_THAT([&] { ReadCredentials(target); },
                     testing::ThrowsMessage<MorvaError>(
