@@ -169,7 +169,6 @@ TEST_F(HttpAuthClientTest, AFailureQuotesNoBodyThatHoldsATokenMember) {
     };
     const Case cases[] = {
         {201, TokenBody(kTokenMembers)},
-        {204, TokenBody()},
         {302, R"({"refresh_token":"r-secret"})"},
         {400, R"({"error":"invalid_grant","id_token":"i-secret"})"},
         {401, R"({"error":"x","error_description":"y","access_\u0074oken":"a-secret"})"},

@@ -115,11 +115,5 @@ TEST(SignInNewWindow, IsFollowedToWebPagesAndTheRedirectOnly) {
     }
 }
 
-TEST(SignInCompletionPage, IsOneFragmentWithoutWhitespaceBetweenElements) {
-    EXPECT_EQ(kCompletionPage,
-              u"<div style=\"text-align:center;margin-top:50px;\"><h1>Completed authorization</h1>"
-              u"<p>Please close the window.</p></div>");
-}
-
 }  // namespace
 }  // namespace morva
