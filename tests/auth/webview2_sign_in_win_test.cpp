@@ -276,25 +276,26 @@ TEST_F(WebView2SignInTest, RelativeRuntimeFolderIsTheTerminalsOwn) {
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
 
-TEST_F(WebView2SignInTest, RuntimeThatIsNotADllIsNamedInTheFailure) {
-    const test::TempFolder folder;
-    const std::filesystem::path library = ClientLibrary(folder.path());
+TEST_F(WebView2SignInTest, RuntimeThatCannotBeUsedIsNamedInTheFailure) {
+    const test::TempFolder notADll;
+    const std::filesystem::path library = ClientLibrary(notADll.path());
     std::filesystem::create_directories(library.parent_path());
     test::WriteFile(library, "not a DLL");
-    const RuntimeFolderSetting broken(folder.path());
-    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
-                ThrowsMessage<MorvaError>(
-                    StartsWith("WebView runtime " + Utf8(library) + " cannot be loaded: ")));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-}
-
-TEST_F(WebView2SignInTest, RuntimeWithoutTheEntryPointIsNamedInTheFailure) {
-    const std::filesystem::path folder = ProgramFolder() / L"not_a_webview2_runtime";
-    const RuntimeFolderSetting foreign(folder);
-    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
-                ThrowsMessage<MorvaError>("WebView runtime " + Utf8(ClientLibrary(folder)) +
-                                          " has no CreateWebViewEnvironmentWithOptionsInternal"));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
+    const std::filesystem::path foreign = ProgramFolder() / L"not_a_webview2_runtime";
+    const struct {
+        std::filesystem::path folder;
+        testing::Matcher<std::string> text;
+    } cases[] = {
+        {notADll.path(), StartsWith("WebView runtime " + Utf8(library) + " cannot be loaded: ")},
+        {foreign, "WebView runtime " + Utf8(ClientLibrary(foreign)) +
+                      " has no CreateWebViewEnvironmentWithOptionsInternal"},
+    };
+    for (const auto& c : cases) {
+        const RuntimeFolderSetting broken(c.folder);
+        EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
+                    ThrowsMessage<MorvaError>(c.text));
+        EXPECT_THAT(temp.DataFolders(), IsEmpty());
+    }
 }
 
 }  // namespace

@@ -32,7 +32,6 @@ namespace {
 using test::PrivateTemp;
 using test::ScriptedBrowser;
 using test::ScriptedRequest;
-using testing::HasSubstr;
 using testing::ThrowsMessage;
 
 const std::u16string kRedirect = u"morva://login.morva.example/metatrader/morva/callback";
@@ -157,9 +156,18 @@ TEST_F(WindowAuthCodeProviderWinTest, WindowHasTheClassTitleSizeAndStyleOfTheSig
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
 }
 
-// Nothing from the first sign-in (no stray quit message) may end the second one early.
-TEST_F(WindowAuthCodeProviderWinTest,
-       RedirectDestroysTheWindowAfterTheLoopAndTheThreadSignsInAgain) {
+// Each window is destroyed after its loop, whichever way the loop ended; nothing from one sign-in
+// (no stray quit message) may end the next early.
+TEST_F(WindowAuthCodeProviderWinTest, EachSignInDestroysItsWindowAfterTheLoopAndTheThreadGoesOn) {
+    BrowserReady();
+    Then([](HWND, SignInEvents& events) {
+        ScriptedRequest navigation(kRedirect + u"?error=access_denied&state=s1");
+        EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
+    });
+    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
+    EXPECT_FALSE(IsWindow(browsers->windows.back()));
+
     for (const char16_t* code : {u"first", u"second"}) {
         BrowserReady();
         PageShown();
@@ -170,9 +178,8 @@ TEST_F(WindowAuthCodeProviderWinTest,
         });
         EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), code);
         EXPECT_FALSE(IsWindow(browsers->windows.back()));
-        EXPECT_THAT(browser->calls, testing::Contains(testing::StartsWith("NavigateToString(")));
     }
-    EXPECT_EQ(browsers->windows.size(), 2u);
+    EXPECT_EQ(browsers->windows.size(), 3u);
 }
 
 TEST_F(WindowAuthCodeProviderWinTest, ResizingFitsTheBrowserToTheClientArea) {
@@ -187,17 +194,6 @@ TEST_F(WindowAuthCodeProviderWinTest, ResizingFitsTheBrowserToTheClientArea) {
     });
     UserCloses();
     EXPECT_EQ(provider.GetAuthCode(Config(), kRequest), u"");
-}
-
-TEST_F(WindowAuthCodeProviderWinTest, FailingCallbackEndsTheLoopAndDestroysTheWindow) {
-    BrowserReady();
-    Then([](HWND, SignInEvents& events) {
-        ScriptedRequest navigation(kRedirect + u"?error=access_denied&state=s1");
-        EXPECT_EQ(events.OnNavigationStarting(navigation), kSignInFailed);
-    });
-    EXPECT_THAT([this] { provider.GetAuthCode(Config(), kRequest); },
-                ThrowsMessage<MorvaError>("Authorization error: access_denied (no description)"));
-    EXPECT_FALSE(IsWindow(browsers->windows.at(0)));
 }
 
 TEST_F(WindowAuthCodeProviderWinTest, BrowserThatCannotStartFailsAtOnceAndLeavesNoWindow) {
@@ -293,8 +289,6 @@ TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) 
                     ThrowsMessage<MorvaError>(
                         "WebView runtime not installed. Download from: "
                         "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
-        EXPECT_THAT([&] { provider.GetAuthCode(Config(), kRequest); },
-                    ThrowsMessage<MorvaError>(HasSubstr("WebView runtime not installed")));
     }
 }
 
