@@ -18,13 +18,6 @@ TEST(WebView2RuntimeTest, VersionsAreFourDecimalNumbersWithin32Bits) {
     }
 }
 
-TEST(WebView2RuntimeTest, ClientLibraryLiesInTheArchitecturesFolder) {
-    EXPECT_EQ(WebView2ClientLibraryPath(u"C:\\R\\120.0.1.0", u"x64"),
-              u"C:\\R\\120.0.1.0\\EBWebView\\x64\\EmbeddedBrowserWebView.dll");
-    EXPECT_EQ(WebView2ClientLibraryPath(u"C:\\R\\", u"x86"),
-              u"C:\\R\\EBWebView\\x86\\EmbeddedBrowserWebView.dll");
-}
-
 TEST(WebView2RuntimeTest, ChoosesTheNewestRuntimeWhoseLibraryExistsForTheArchitecture) {
     const std::set<std::u16string> files = {
         u"C:\\A\\99.0.1150.9\\EBWebView\\x64\\EmbeddedBrowserWebView.dll",
@@ -34,7 +27,8 @@ TEST(WebView2RuntimeTest, ChoosesTheNewestRuntimeWhoseLibraryExistsForTheArchite
         u"C:\\F\\120.0.2210.99x\\EBWebView\\x64\\EmbeddedBrowserWebView.dll",
     };
     const auto exists = [&](const std::u16string& path) { return files.contains(path); };
-    // Newer runtimes without an x64 library, too old or unreadably named, and missing ones lose.
+    // Newer runtimes without an x64 library, too old or unreadably named, and missing ones lose; a
+    // folder's trailing separator is not doubled.
     const std::vector<std::u16string> folders = {
         u"C:\\A\\99.0.1150.9", u"C:\\C\\120.0.2210.100", u"C:\\B\\120.0.2210.91\\",
         u"C:\\D\\86.0.615.9",  u"C:\\E\\130.0.0.0",      u"C:\\F\\120.0.2210.99x",

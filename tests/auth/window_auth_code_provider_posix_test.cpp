@@ -21,13 +21,9 @@ TEST(WindowAuthCodeProviderWithoutDisplay, FailsAtOnceWithAClearText) {
     unsetenv("WAYLAND_DISPLAY");
     WindowAuthCodeProvider provider(nullptr);
     for (int attempt = 0; attempt < 2; ++attempt) {  // a failed start is tried afresh
-        try {
-            provider.GetAuthCode(Config(), AuthorizationRequest::Create());
-            ADD_FAILURE() << "GetAuthCode returned without a display";
-        } catch (const MorvaError& e) {
-            EXPECT_STREQ(e.what(),
-                         "Open display for auth window failed. No display: DISPLAY is not set");
-        }
+        EXPECT_THAT([&] { provider.GetAuthCode(Config(), AuthorizationRequest::Create()); },
+                    testing::ThrowsMessage<MorvaError>(
+                        "Open display for auth window failed. No display: DISPLAY is not set"));
     }
 }
 
