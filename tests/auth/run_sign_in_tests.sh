@@ -9,7 +9,9 @@ set -euo pipefail
 # address satisfies the check and reaches nothing new. Only where the network namespace holds
 # nothing but loopback, that is, in the sandbox's.
 if [ "${MORVA_SANDBOX:-}" = 1 ] && [ "$(ip -o link show | wc -l)" -eq 1 ]; then
-    ip -o addr show dev lo | grep -q ' 127\.0\.0\.2/' || ip addr add 127.0.0.2/32 dev lo
+    # Idempotent, as repeated runs share the namespace: a test with `ip | grep -q` failed under
+    # pipefail when grep's early exit cut `ip` off.
+    ip addr replace 127.0.0.2/32 dev lo
 fi
 
 exec xvfb-run --auto-servernum --server-args="-screen 0 1280x1024x24" "$@"
