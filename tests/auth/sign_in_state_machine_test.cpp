@@ -356,16 +356,5 @@ TEST_F(SignInStateMachineTest, EachSignInStartsClean) {
     EXPECT_EQ(SignIn(), u"");  // neither the old error nor an old code
 }
 
-TEST_F(SignInStateMachineTest, ResizingFitsTheBrowserToTheWindow) {
-    BrowserReadyAndPageShown();
-    Then([this](SignInEvents& events) {
-        browser->calls.clear();
-        events.OnWindowSize();
-        EXPECT_THAT(browser->calls, ElementsAre("SetBounds(784x961)"));
-        window->UserCloses();
-    });
-    EXPECT_EQ(SignIn(), u"");
-}
-
 }  // namespace
 }  // namespace morva
