@@ -55,7 +55,7 @@ TEST_F(AsyncUpdatesServiceTest, CheckRunsInTheBackgroundAndDeliversItsOutputsOnc
               UpdatesCheckStatus::UpdateAvailable);
     EXPECT_EQ(std::u16string(version_), u"1.17.0.0");
     EXPECT_TRUE(force_) << "1.16.5.0 is below the minimum 1.16.9";
-    EXPECT_EQ(config_->calls(), 2) << "one check: the version and the minimum";
+    EXPECT_EQ(config_->started(), 2) << "one check: the version and the minimum";
 
     // Finished checks are forgotten: the next call starts over. A failed one reports the
     // version text of the last check that read one.
@@ -66,7 +66,7 @@ TEST_F(AsyncUpdatesServiceTest, CheckRunsInTheBackgroundAndDeliversItsOutputsOnc
               UpdatesCheckStatus::Error);
     EXPECT_EQ(std::u16string(version_), u"1.17.0.0");
     EXPECT_TRUE(force_);
-    EXPECT_EQ(config_->calls(), 3);
+    EXPECT_EQ(config_->started(), 3);
 }
 
 TEST_F(AsyncUpdatesServiceTest, FailedFirstCheckReportsAnEmptyVersion) {
@@ -92,7 +92,7 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
     // Both are held at the gate at once: they run side by side.
     ASSERT_TRUE(config_->WaitStarted(2));
     EXPECT_EQ(service_.Update(data, first, u"mt5", u"en"), UpdateStatus::InProgress);
-    EXPECT_EQ(config_->calls(), 2) << "a repeated request polls the running installation";
+    EXPECT_EQ(config_->started(), 2) << "a repeated request polls the running installation";
     EXPECT_FALSE(fs::exists(first));
     config_->Open();
 
@@ -102,7 +102,7 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
               UpdateStatus::Updated);
     EXPECT_EQ(test::ReadFile(first), "i");
     EXPECT_EQ(test::ReadFile(second), "i");
-    EXPECT_EQ(config_->calls(), 6);
+    EXPECT_EQ(config_->started(), 6);
 
     // The finished installation was removed: the same request starts a new one.
     config_->Close();
