@@ -61,14 +61,14 @@ class AsyncBookServiceTest : public ::testing::Test {
         service.reset();
     }
 
-    // Polls as an indicator does, the only way the service tells that a download has ended,
-    // until the answer is no longer "still loading" or the deadline passes; errors of the
-    // collecting call pass through.
+    // Polls as an indicator does: the service tells of an ended download no other way, and the
+    // result is handed over just after the source returns. The deadline is only a fail-safe;
+    // errors of the collecting call pass through.
     std::int32_t Collect(const std::u16string& instrument, std::int64_t time) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         std::int32_t result = service->GetBookRef(instrument, time);
         while (result == kStill && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
+            std::this_thread::yield();
             result = service->GetBookRef(instrument, time);
         }
         return result;
