@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -41,11 +42,20 @@ constexpr const char* kValidOrderBook = R"({
 })";
 
 AccessToken Token(std::string type = "Bearer", std::string text = "eyJ.abc.def") {
-    AccessToken token;
-    token.tokenType = std::move(type);
-    token.token = std::move(text);
-    token.expiresIn = 3600;
-    return token;
+    return {std::move(type), std::move(text), 3600, {}, {}};
+}
+
+// Fails with this text, as an InvalidInstrumentError exactly when `invalidInstrument` (the
+// server's 400 and 404), else as a plain MorvaError.
+testing::Matcher<std::function<void()>> Fails(bool invalidInstrument,
+                                              const testing::Matcher<std::string>& text) {
+    const auto what =
+        testing::ResultOf([](const MorvaError& e) { return std::string(e.what()); }, text);
+    const auto invalid = testing::WhenDynamicCastTo<const InvalidInstrumentError&>(testing::_);
+    if (invalidInstrument) {
+        return testing::Throws<MorvaError>(testing::AllOf(invalid, what));
+    }
+    return testing::Throws<MorvaError>(testing::AllOf(testing::Not(invalid), what));
 }
 
 class HttpStrataClientTest : public ::testing::Test {
@@ -58,23 +68,13 @@ class HttpStrataClientTest : public ::testing::Test {
         return requests.empty() ? std::u16string() : requests.back().request.path;
     }
 
-    // The text of the error an order-book request fails with for this answer; the type must be
-    // exactly MorvaError or, when `invalidInstrument`, InvalidInstrumentError.
-    std::string OrderBookError(HttpResponse response, bool invalidInstrument,
-                               bool position = false) {
+    // A book request answered with `response`.
+    std::function<void()> Answered(HttpResponse response, bool position = false) {
         http_->Enqueue(std::move(response));
-        try {
+        return [this, position] {
             position ? client_.GetPositionBook(Token(), u"EUR_USD", 0)
                      : client_.GetOrderBook(Token(), u"EUR_USD", 0);
-        } catch (const InvalidInstrumentError& e) {
-            EXPECT_TRUE(invalidInstrument) << "unexpected InvalidInstrumentError: " << e.what();
-            return e.what();
-        } catch (const MorvaError& e) {
-            EXPECT_FALSE(invalidInstrument) << "expected InvalidInstrumentError: " << e.what();
-            return e.what();
-        }
-        ADD_FAILURE() << "no error thrown";
-        return {};
+        };
     }
 
     std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
@@ -178,7 +178,7 @@ TEST_F(HttpStrataClientTest, ErrorAnswersNameTheStatusAndTheServersText) {
          "Get order book failed (HTTP 404): 100% %s %d"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(OrderBookError(c.response, c.invalidInstrument), c.text);
+        EXPECT_THAT(Answered(c.response), Fails(c.invalidInstrument, c.text));
     }
 }
 
@@ -217,11 +217,10 @@ TEST_F(HttpStrataClientTest, RefusesMissingArgumentsBeforeSending) {
 }
 
 TEST_F(HttpStrataClientTest, PositionBookUsesItsOwnPathAndTexts) {
-    EXPECT_EQ(
-        OrderBookError(MakeResponse(404, R"({"errorMessage":"Unknown instrument"})"), true, true),
-        "Get position book failed (HTTP 404): Unknown instrument");
-    EXPECT_EQ(OrderBookError(MakeResponse(500, "oops"), false, true),
-              "Get position book failed (HTTP 500): oops");
+    EXPECT_THAT(Answered(MakeResponse(404, R"({"errorMessage":"Unknown instrument"})"), true),
+                Fails(true, "Get position book failed (HTTP 404): Unknown instrument"));
+    EXPECT_THAT(Answered(MakeResponse(500, "oops"), true),
+                Fails(false, "Get position book failed (HTTP 500): oops"));
     http_->Enqueue(MakeResponse(503));
     EXPECT_THROW(client_.GetPositionBook(Token(), u"XAU/USD", 1'672'531'200), MorvaError);
     EXPECT_EQ(http_->Requests().back().request.path,
@@ -260,12 +259,12 @@ TEST_F(HttpStrataClientTest, PremiumAsksForTheOrderBookAtNow) {
 
 TEST_F(HttpStrataClientTest, ABodyThatIsNotTheRightBookIsAParseFailure) {
     // The parser's own text follows, whatever its wording.
-    EXPECT_THAT(OrderBookError(MakeResponse(200, "not json"), false),
-                StartsWith("Failed to parse order book: [json.exception."));
-    EXPECT_THAT(OrderBookError(MakeResponse(200, R"({"positionBook":{}})"), false),
-                StartsWith("Failed to parse order book: "));
-    EXPECT_THAT(OrderBookError(MakeResponse(200, kValidOrderBook), false, true),
-                StartsWith("Failed to parse position book: "));
+    EXPECT_THAT(Answered(MakeResponse(200, "not json")),
+                Fails(false, StartsWith("Failed to parse order book: [json.exception.")));
+    EXPECT_THAT(Answered(MakeResponse(200, R"({"positionBook":{}})")),
+                Fails(false, StartsWith("Failed to parse order book: ")));
+    EXPECT_THAT(Answered(MakeResponse(200, kValidOrderBook), true),
+                Fails(false, StartsWith("Failed to parse position book: ")));
 }
 
 TEST_F(HttpStrataClientTest, ValidAnswersParseIntoTheRecord) {
