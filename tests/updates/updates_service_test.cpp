@@ -245,17 +245,18 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
             throw MorvaError("There is not enough space on the disk");
         }
     });
+    const auto update = [&] {
+        return service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en");
+    };
     const auto before = Snapshot(data());
     failing = library().u16string();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Error);
+    EXPECT_EQ(update(), UpdateStatus::Error);
     EXPECT_EQ(Snapshot(data()), before);
 
     // Now the library is written whole, and the indicator (as long as the library) fails halfway.
     config_->SetFiles(dll_, dll_);
     failing = indicator().u16string();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Error);
+    EXPECT_EQ(update(), UpdateStatus::Error);
     auto expected = before;
     expected[library()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
@@ -264,8 +265,7 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
                           "the disk\n"));
 
     failing.clear();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Updated);
+    EXPECT_EQ(update(), UpdateStatus::Updated);
     expected[indicator()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
 }
