@@ -44,13 +44,7 @@ auto Fails(const char* text) {
     return ThrowsMessage<MorvaError>(StrEq(text));
 }
 
-AccessToken Token() {
-    AccessToken token;
-    token.tokenType = "Bearer";
-    token.token = "async-token";
-    token.expiresIn = 3600;
-    return token;
-}
+const AccessToken kToken{"Bearer", "async-token", 3600, {}, {}};
 
 class AsyncBookServiceTest : public ::testing::Test {
   protected:
@@ -61,14 +55,14 @@ class AsyncBookServiceTest : public ::testing::Test {
         service.reset();
     }
 
-    // Polls as an indicator does, the only way the service tells that a download has ended,
-    // until the answer is no longer "still loading" or the deadline passes; errors of the
-    // collecting call pass through.
+    // Polls as an indicator does: the service tells of an ended download no other way, and the
+    // result is handed over just after the source returns. The deadline is only a fail-safe;
+    // errors of the collecting call pass through.
     std::int32_t Collect(const std::u16string& instrument, std::int64_t time) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         std::int32_t result = service->GetBookRef(instrument, time);
         while (result == kStill && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
+            std::this_thread::yield();
             result = service->GetBookRef(instrument, time);
         }
         return result;
@@ -95,13 +89,13 @@ TEST_F(AsyncBookServiceTest, WaitsForAuthorizationWithoutStartingAnything) {
     EXPECT_THAT(morva::test::LevelsAndMessages(log),
                 HasSubstr("debug|Book(EURUSD, 100) is waiting for authorization\n"));
 
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
 }
 
 TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
     const morva::test::CapturedLog log(spdlog::level::debug);
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     EXPECT_EQ(service->GetBookRef(u"EURUSD", 100), kStill);
     ASSERT_TRUE(source->WaitStarted(1));
@@ -124,7 +118,7 @@ TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
 // the next call starts again.
 TEST_F(AsyncBookServiceTest, AFailedDownloadIsReportedOnceThenStartsAgain) {
     const morva::test::CapturedLog log(spdlog::level::debug);
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     source->Fail(std::make_exception_ptr(
         InvalidInstrumentError("%s failed (HTTP %d): %s", "Get order book", 404, "Invalid")));
     source->Open();
@@ -156,7 +150,7 @@ TEST_F(AsyncBookServiceTest, NoDownloadStartsWithoutAnInstrumentOrAfterAFailedSi
 }
 
 TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     constexpr int kThreads = static_cast<int>(AsyncBookService::kDownloadThreads);
     constexpr int kBooks = kThreads + 4;
     for (int i = 0; i < kBooks; ++i) {
@@ -177,7 +171,7 @@ TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
 }
 
 TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     source->Open();
     ASSERT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     ASSERT_EQ(Collect(u"EURUSD", 100), 1);
@@ -189,7 +183,7 @@ TEST_F(AsyncBookServiceTest, ExpiredBookIsDownloadedAgainUnderANewRef) {
 }
 
 TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDownloadsEnd) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     constexpr int kMax = static_cast<int>(AsyncBookService::kMaxLoading);
     for (int time = 0; time < kMax; ++time) {
         ASSERT_EQ(service->GetBookRef(u"EURUSD", time), kStarted);
@@ -209,7 +203,7 @@ TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDown
 }
 
 TEST_F(AsyncBookServiceTest, AbandonedDownloadsAreDroppedOnceOlderThanTheLifetime) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     source->Open();
     // A new time on every call, none asked for again. Each batch leaves room for the downloads
     // that have left the source but not yet ended.
@@ -231,7 +225,7 @@ TEST_F(AsyncBookServiceTest, AbandonedDownloadsAreDroppedOnceOlderThanTheLifetim
 }
 
 TEST_F(AsyncBookServiceTest, DownloadPolledPastTheLifetimeIsKeptUntilCollected) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     ASSERT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     ASSERT_TRUE(source->WaitStarted(1));
     clock->Advance(11s);
@@ -244,7 +238,7 @@ TEST_F(AsyncBookServiceTest, DownloadPolledPastTheLifetimeIsKeptUntilCollected) 
 }
 
 TEST_F(AsyncBookServiceTest, DestructionWaitsForARunningDownload) {
-    auth->CompleteAsync(Token());
+    auth->CompleteAsync(kToken);
     ASSERT_EQ(service->GetBookRef(u"EURUSD", 100), kStarted);
     ASSERT_TRUE(source->WaitStarted(1));
     // What the download had done when the destruction returned.

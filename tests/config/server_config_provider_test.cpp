@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/morva_error.h"
@@ -82,7 +83,6 @@ TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesTheWholeNameWin
         {{kLive, kLiveUs},
          u"Broker-Demo",
          "No configuration match for MetaTrader server: Broker-Demo"},
-        {{}, u"Broker-Demo", "No configuration match for MetaTrader server: Broker-Demo"},
         // A bad pattern ends the call even before a match; one after the match is never compiled.
         {{{u"Broker-(Live", 1, u"UTC"}, kAny},
          u"Broker-Live",
@@ -100,7 +100,7 @@ TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesTheWholeNameWin
         ServerConfigProvider provider(c.name, client_);
         EXPECT_EQ(OutcomeOf(provider), c.outcome) << Narrow(c.name);
     }
-    EXPECT_EQ(client_->calls(), static_cast<int>(std::size(cases)))
+    EXPECT_EQ(client_->started(), static_cast<int>(std::size(cases)))
         << "the provider keeps nothing; the client keeps the document";
 }
 
@@ -113,41 +113,29 @@ TEST_F(ServerConfigProviderTest, ClientFailuresPassThroughUnchanged) {
         ThrowsMessage<MorvaError>(StrEq("Failed to get orderbook metadata [HttpStatus: 500]")));
 }
 
+// A match or a failure alike is delivered once; the call after it starts another fetch.
 TEST_F(ServerConfigProviderTest, AsyncDeliversEachFinishedFetchOnce) {
-    client_->SetServerConfigs({kAny});
-    client_->Close();
-    AsyncServerConfigProvider provider(u"Broker-Live", client_);
-    EXPECT_EQ(client_->calls(), 0) << "no fetch before the first call";
-
-    EXPECT_EQ(OutcomeOf(provider), kWaiting);
-    ASSERT_TRUE(client_->WaitStarted(1));
-    EXPECT_EQ(OutcomeOf(provider), kWaiting) << "still running";
-    client_->Open();
-    EXPECT_EQ(OutcomeOfFetch(provider, 1), "<ok> Broker.*");
-
-    // Delivered: the next call starts another fetch and waits for it.
-    client_->Close();
-    EXPECT_EQ(OutcomeOf(provider), kWaiting);
-    ASSERT_TRUE(client_->WaitStarted(2));
-    client_->Open();
-    EXPECT_EQ(OutcomeOfFetch(provider, 2), "<ok> Broker.*");
-    EXPECT_EQ(client_->calls(), 2);
-}
-
-TEST_F(ServerConfigProviderTest, AsyncReportsNoMatchOnceThenStartsOver) {
-    client_->SetServerConfigs({kLive});
-    client_->Close();  // or the fetch could finish before the first call looks
-    AsyncServerConfigProvider provider(u"Other-Server", client_);
-    const std::string noMatch = "No configuration match for MetaTrader server: Other-Server";
-    EXPECT_EQ(OutcomeOf(provider), kWaiting);
-    client_->Open();
-    EXPECT_EQ(OutcomeOfFetch(provider, 1), noMatch);
-
-    client_->Close();
-    EXPECT_EQ(OutcomeOf(provider), kWaiting) << "the failure was reported; a new fetch starts";
-    ASSERT_TRUE(client_->WaitStarted(2));
-    client_->Open();
-    EXPECT_EQ(OutcomeOfFetch(provider, 2), noMatch);
+    const std::pair<ServerConfig, std::string> cases[] = {
+        {kAny, "<ok> Broker.*"},
+        {kLive, "No configuration match for MetaTrader server: Broker-Demo"},
+    };
+    int fetches = 0;
+    client_->Close();  // before every call, or a fetch could finish before the call looks
+    for (const auto& [config, outcome] : cases) {
+        SCOPED_TRACE(outcome);
+        client_->SetServerConfigs({config});
+        AsyncServerConfigProvider provider(u"Broker-Demo", client_);
+        EXPECT_EQ(client_->started(), fetches) << "no fetch before the first call";
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(OutcomeOf(provider), kWaiting);
+            ASSERT_TRUE(client_->WaitStarted(++fetches));
+            EXPECT_EQ(OutcomeOf(provider), kWaiting) << "still running";
+            client_->Open();
+            EXPECT_EQ(OutcomeOfFetch(provider, fetches), outcome);
+            client_->Close();
+        }
+    }
+    EXPECT_EQ(client_->started(), fetches);
 }
 
 TEST_F(ServerConfigProviderTest, AsyncCallersShareOneFetch) {
@@ -163,7 +151,7 @@ TEST_F(ServerConfigProviderTest, AsyncCallersShareOneFetch) {
     }
     client_->Open();
     EXPECT_EQ(OutcomeOfFetch(provider, 1), "<ok> Broker.*");
-    EXPECT_EQ(client_->calls(), 1);
+    EXPECT_EQ(client_->started(), 1);
 }
 
 TEST_F(ServerConfigProviderTest, DestroyingTheAsyncProviderWaitsForItsFetch) {
@@ -176,7 +164,7 @@ TEST_F(ServerConfigProviderTest, DestroyingTheAsyncProviderWaitsForItsFetch) {
     // What the fetch had done when the destruction returned.
     auto destroyed = std::async(std::launch::async, [&] {
         provider.reset();
-        return client_->finishedCalls();
+        return client_->finished();
     });
     EXPECT_EQ(destroyed.wait_for(50ms), std::future_status::timeout) << "returned at once";
     client_->Open();

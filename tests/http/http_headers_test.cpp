@@ -26,12 +26,6 @@ TEST(HttpHeaders, NamesIgnoreLetterCaseAndHoldOneValue) {
     EXPECT_EQ(order, u"a,A_,b,C,");
 }
 
-TEST(HttpHeaders, ConstantSetsCarryJson) {
-    EXPECT_EQ(JsonAcceptingHeaders(), (HttpHeaders{{u"Accept", u"application/json"}}));
-    EXPECT_EQ(JsonExchangingHeaders(), (HttpHeaders{{u"Accept", u"application/json"},
-                                                    {u"Content-Type", u"application/json"}}));
-}
-
 TEST(HttpHeaders, ParsesARawBlockLikeTheServerSentIt) {
     const HttpHeaders headers = ParseResponseHeaders(
         u"HTTP/1.1 200 OK\r\n"

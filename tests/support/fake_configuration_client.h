@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -10,12 +8,14 @@
 
 #include "config/configuration_client.h"
 #include "config/server_config.h"
+#include "support/gate.h"
 
 namespace morva::test {
 
 // A configuration client whose answers a test sets. Every call is counted; a test may make all
-// calls fail, or hold them at a gate until it opens it (to keep a background call running).
-class FakeConfigurationClient : public ConfigurationClient {
+// calls fail, or close the gate to hold them until it opens it (to keep a background call
+// running).
+class FakeConfigurationClient : public ConfigurationClient, public Gate {
   public:
     std::u16string GetVersion() override {
         return Answer([&] { return version_; });
@@ -60,34 +60,6 @@ class FakeConfigurationClient : public ConfigurationClient {
         failure_ = std::move(failure);
     }
 
-    // Calls wait at the gate from now on, until Open.
-    void Close() {
-        const std::lock_guard lock(mutex_);
-        open_ = false;
-    }
-    void Open() {
-        const std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    // True when `count` calls have entered (or finished) within the deadline.
-    bool WaitStarted(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, deadline, [&] { return started_ >= count; });
-    }
-    bool WaitFinished(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, deadline, [&] { return finished_ >= count; });
-    }
-
-    int calls() const {
-        const std::lock_guard lock(mutex_);
-        return started_;
-    }
-    int finishedCalls() const {
-        const std::lock_guard lock(mutex_);
-        return finished_;
-    }
     // "dll <platform>" or "indicator <platform> <language>", one per download asked for.
     std::vector<std::u16string> downloads() const {
         const std::lock_guard lock(mutex_);
@@ -97,12 +69,8 @@ class FakeConfigurationClient : public ConfigurationClient {
   private:
     template <class Produce>
     auto Answer(const Produce& produce) -> decltype(produce()) {
-        std::unique_lock lock(mutex_);
-        ++started_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
-        ++finished_;
-        changed_.notify_all();
+        const Pass pass(*this);
+        const std::lock_guard lock(mutex_);
         if (failure_ != nullptr) {
             std::rethrow_exception(failure_);
         }
@@ -110,10 +78,6 @@ class FakeConfigurationClient : public ConfigurationClient {
     }
 
     mutable std::mutex mutex_;  // guards everything below: tests and background tasks share it
-    std::condition_variable changed_;
-    bool open_ = true;
-    int started_ = 0;
-    int finished_ = 0;
     std::exception_ptr failure_;
     std::u16string version_ = u"1.16.5.0";
     std::u16string minVersion_ = u"1.16.0.0";

@@ -34,6 +34,8 @@ auto PollUntilDone(Call call) {
 
 class AsyncUpdatesServiceTest : public ::testing::Test {
   protected:
+    UpdatesCheckStatus Check() { return service_.CheckForUpdates(version_, &force_); }
+
     std::shared_ptr<test::FakeConfigurationClient> config_ =
         std::make_shared<test::FakeConfigurationClient>();
     AsyncUpdatesService service_{config_};
@@ -44,35 +46,32 @@ class AsyncUpdatesServiceTest : public ::testing::Test {
 TEST_F(AsyncUpdatesServiceTest, CheckRunsInTheBackgroundAndDeliversItsOutputsOnce) {
     config_->SetVersions(u"1.17.0.0", u"1.16.9");
     config_->Close();
-    EXPECT_EQ(service_.CheckForUpdates(version_, &force_), UpdatesCheckStatus::InProgress);
-    EXPECT_EQ(service_.CheckForUpdates(version_, &force_), UpdatesCheckStatus::InProgress);
+    EXPECT_EQ(Check(), UpdatesCheckStatus::InProgress);
+    EXPECT_EQ(Check(), UpdatesCheckStatus::InProgress);
     EXPECT_EQ(std::u16string(version_), u"untouched");
     EXPECT_TRUE(force_);
     ASSERT_TRUE(config_->WaitStarted(1));
     config_->Open();
 
-    EXPECT_EQ(PollUntilDone([&] { return service_.CheckForUpdates(version_, &force_); }),
-              UpdatesCheckStatus::UpdateAvailable);
+    EXPECT_EQ(PollUntilDone([&] { return Check(); }), UpdatesCheckStatus::UpdateAvailable);
     EXPECT_EQ(std::u16string(version_), u"1.17.0.0");
     EXPECT_TRUE(force_) << "1.16.5.0 is below the minimum 1.16.9";
-    EXPECT_EQ(config_->calls(), 2) << "one check: the version and the minimum";
+    EXPECT_EQ(config_->started(), 2) << "one check: the version and the minimum";
 
     // Finished checks are forgotten: the next call starts over. A failed one reports the
     // version text of the last check that read one.
     config_->Fail(std::make_exception_ptr(MorvaError("offline")));
     force_ = false;
     std::fill(std::begin(version_), std::end(version_), u'\0');
-    EXPECT_EQ(PollUntilDone([&] { return service_.CheckForUpdates(version_, &force_); }),
-              UpdatesCheckStatus::Error);
+    EXPECT_EQ(PollUntilDone([&] { return Check(); }), UpdatesCheckStatus::Error);
     EXPECT_EQ(std::u16string(version_), u"1.17.0.0");
     EXPECT_TRUE(force_);
-    EXPECT_EQ(config_->calls(), 3);
+    EXPECT_EQ(config_->started(), 3);
 }
 
 TEST_F(AsyncUpdatesServiceTest, FailedFirstCheckReportsAnEmptyVersion) {
     config_->Fail(std::make_exception_ptr(MorvaError("offline")));
-    EXPECT_EQ(PollUntilDone([&] { return service_.CheckForUpdates(version_, &force_); }),
-              UpdatesCheckStatus::Error);
+    EXPECT_EQ(PollUntilDone([&] { return Check(); }), UpdatesCheckStatus::Error);
     EXPECT_EQ(std::u16string(version_), u"");
     EXPECT_FALSE(force_);
 }
@@ -85,34 +84,34 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
     const std::u16string data = folder.path().u16string();
     const std::u16string first = (folder.path() / "first.ex5").u16string();
     const std::u16string second = (folder.path() / "second.ex5").u16string();
+    const auto update = [&](const std::u16string& indicator, const char16_t* platform = u"mt5") {
+        return service_.Update(data, indicator, platform, u"en");
+    };
 
     config_->Close();
-    EXPECT_EQ(service_.Update(data, first, u"mt5", u"en"), UpdateStatus::InProgress);
-    EXPECT_EQ(service_.Update(data, second, u"mt5", u"en"), UpdateStatus::InProgress);
+    EXPECT_EQ(update(first), UpdateStatus::InProgress);
+    EXPECT_EQ(update(second), UpdateStatus::InProgress);
     // Both are held at the gate at once: they run side by side.
     ASSERT_TRUE(config_->WaitStarted(2));
-    EXPECT_EQ(service_.Update(data, first, u"mt5", u"en"), UpdateStatus::InProgress);
-    EXPECT_EQ(config_->calls(), 2) << "a repeated request polls the running installation";
+    EXPECT_EQ(update(first), UpdateStatus::InProgress);
+    EXPECT_EQ(config_->started(), 2) << "a repeated request polls the running installation";
     EXPECT_FALSE(fs::exists(first));
     config_->Open();
 
-    EXPECT_EQ(PollUntilDone([&] { return service_.Update(data, first, u"mt5", u"en"); }),
-              UpdateStatus::Updated);
-    EXPECT_EQ(PollUntilDone([&] { return service_.Update(data, second, u"mt5", u"en"); }),
-              UpdateStatus::Updated);
+    EXPECT_EQ(PollUntilDone([&] { return update(first); }), UpdateStatus::Updated);
+    EXPECT_EQ(PollUntilDone([&] { return update(second); }), UpdateStatus::Updated);
     EXPECT_EQ(test::ReadFile(first), "i");
     EXPECT_EQ(test::ReadFile(second), "i");
-    EXPECT_EQ(config_->calls(), 6);
+    EXPECT_EQ(config_->started(), 6);
 
     // The finished installation was removed: the same request starts a new one.
     config_->Close();
-    EXPECT_EQ(service_.Update(data, first, u"mt5", u"en"), UpdateStatus::InProgress);
+    EXPECT_EQ(update(first), UpdateStatus::InProgress);
     ASSERT_TRUE(config_->WaitStarted(7));
-    EXPECT_EQ(service_.Update(data, first, u"mt4", u"en"), UpdateStatus::InProgress)
+    EXPECT_EQ(update(first, u"mt4"), UpdateStatus::InProgress)
         << "a different platform is a different request";
     config_->Open();
-    EXPECT_EQ(PollUntilDone([&] { return service_.Update(data, first, u"mt4", u"en"); }),
-              UpdateStatus::Error)
+    EXPECT_EQ(PollUntilDone([&] { return update(first, u"mt4"); }), UpdateStatus::Error)
         << "no library for mt4 here";
 }
 

@@ -16,6 +16,7 @@
 #include "support/minimal_dll.h"
 #include "updates/pe_image_check.h"
 #include "updates/save_file_to_disk.h"
+#include "util/utf.h"
 
 namespace morva {
 namespace {
@@ -23,7 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 FileBytes Bytes(std::string_view text) {
     return FileBytes(text.begin(), text.end());
@@ -63,28 +63,32 @@ class UpdatesCheckTest : public ::testing::Test {
     bool force_ = true;
 };
 
-TEST_F(UpdatesCheckTest, NotNewerVersionsAreNoUpdates) {
-    EXPECT_EQ(Check(u"1.16.5.0", u"1.17.0.0"), UpdatesCheckStatus::NoUpdates);
-    EXPECT_EQ(std::u16string(version_), u"1.16.5.0");
-    EXPECT_TRUE(force_) << "the flag is left alone";
-    EXPECT_THAT(log_.Messages(), HasSubstr("info|No updates found [current version: 1.16.5.0]\n"));
-}
-
 TEST_F(UpdatesCheckTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
-    EXPECT_EQ(Check(u"1.16.6", u"1.16.0.0"), UpdatesCheckStatus::UpdateAvailable);
-    EXPECT_EQ(std::u16string(version_), u"1.16.6") << "the published text as sent";
-    EXPECT_FALSE(force_);
-    EXPECT_THAT(
-        log_.Messages(),
-        HasSubstr(
-            "info|New version found [current version: 1.16.5.0; new version: 1.16.6; minVersion: "
-            "1.16.0.0; forceUpdate: false]\n"));
-
-    EXPECT_EQ(Check(u"1.17.0.0", u"1.16.5.1"), UpdatesCheckStatus::UpdateAvailable);
-    EXPECT_TRUE(force_);
-    EXPECT_THAT(log_.Messages(), HasSubstr("minVersion: 1.16.5.1; forceUpdate: true]\n"));
-    EXPECT_EQ(Check(u"1.17.0.0", u""), UpdatesCheckStatus::UpdateAvailable);
-    EXPECT_FALSE(force_) << "an empty minimum forces nothing";
+    struct Case {
+        const char16_t* published;
+        const char16_t* minimum;
+        UpdatesCheckStatus status;
+        bool force;
+        const char* log;
+    };
+    const Case cases[] = {
+        {u"1.16.6", u"1.16.0.0", UpdatesCheckStatus::UpdateAvailable, false,
+         "info|New version found [current version: 1.16.5.0; new version: 1.16.6; minVersion: "
+         "1.16.0.0; forceUpdate: false]\n"},
+        {u"1.17.0.0", u"1.16.5.1", UpdatesCheckStatus::UpdateAvailable, true,
+         "minVersion: 1.16.5.1; forceUpdate: true]\n"},
+        {u"1.17.0.0", u"", UpdatesCheckStatus::UpdateAvailable, false, ""},  // forces nothing
+        // Not newer: the flag is left alone, though the minimum is above the current version.
+        {u"1.16.5.0", u"1.17.0.0", UpdatesCheckStatus::NoUpdates, false,
+         "info|No updates found [current version: 1.16.5.0]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.published) + " over " + Utf16ToUtf8(c.minimum));
+        EXPECT_EQ(Check(c.published, c.minimum), c.status);
+        EXPECT_EQ(std::u16string(version_), c.published) << "the published text as sent";
+        EXPECT_EQ(force_, c.force);
+        EXPECT_THAT(log_.Messages(), HasSubstr(c.log));
+    }
 }
 
 TEST_F(UpdatesCheckTest, FailuresAreErrorsWithTheirText) {
@@ -182,30 +186,54 @@ TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) 
                           "bytes\n"));
 }
 
-// What a proxy's sign-in page or a wrong upload would put in place of the files is refused
-// before anything is written.
-TEST_F(UpdateTest, FilesThatAreNoLibraryOrIndicatorWriteNothing) {
+// What a proxy's sign-in page or a wrong upload would put in place of the files, an unknown
+// platform, a published version that could lead out of the folder, a failed download: each is
+// refused before anything is written.
+TEST_F(UpdateTest, RefusalsWriteNothing) {
     const FileBytes html = Bytes("<!DOCTYPE html><html><body>Sign in</body></html>");
+    const auto files = [this](FileBytes library, FileBytes indicator) {
+        return [this, library, indicator] { config_->SetFiles(library, indicator); };
+    };
+    const auto version = [this](const char16_t* published) {
+        return [this, published] { config_->SetVersions(published, u"1.0"); };
+    };
     struct Case {
-        FileBytes library;
-        FileBytes indicator;
+        std::function<void()> arrange;
+        const char16_t* platform;
+        bool downloads;
         std::string error;
     };
     const Case cases[] = {
         // One defect of the library: PeImageDefect's test has them all.
-        {html, Bytes("new indicator"),
+        {files(html, Bytes("new indicator")), u"mt5", true,
          "Downloaded library is not a Windows DLL for mt5: no MZ header"},
-        {dll_, FileBytes(), "Downloaded indicator is empty"},
-        {dll_, Bytes(" \r\n<html><body>Sign in</body></html>"),
+        {files(dll_, FileBytes()), u"mt5", true, "Downloaded indicator is empty"},
+        {files(dll_, Bytes(" \r\n<html><body>Sign in</body></html>")), u"mt5", true,
          "Downloaded indicator is a web page"},
+        {[] {}, u"MT5", false, "Unknown Platform [MT5]"},
+        // The full list: IsPlainVersion's test.
+        {version(u"1.0\\..\\..\\evil"), u"mt5", false,
+         "Published version is not a release number [1.0\\..\\..\\evil]"},
+        {version(u"../x"), u"mt5", false, "Published version is not a release number [../x]"},
+        {[this] {
+             config_->Fail(std::make_exception_ptr(
+                 MorvaError("Failed to download indicator file [HttpStatus: %d]", 404)));
+         },
+         u"mt5", false, "Failed to download indicator file [HttpStatus: 404]"},
     };
     for (const Case& c : cases) {
-        config_->SetFiles(c.library, c.indicator);
+        SCOPED_TRACE(c.error);
+        c.arrange();
         const auto before = Snapshot(data());
-        EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error) << c.error;
-        EXPECT_EQ(Snapshot(data()), before) << c.error;
-        EXPECT_THAT(log_.Messages(), HasSubstr("Failed to update indicator: " + c.error + "\n"));
+        const std::size_t downloads = config_->downloads().size();
+        EXPECT_EQ(Update(data(), c.platform), UpdateStatus::Error);
+        EXPECT_EQ(Snapshot(data()), before);
+        EXPECT_EQ(config_->downloads().size() > downloads, c.downloads);
+        EXPECT_THAT(log_.Messages(),
+                    HasSubstr("error|Failed to update indicator: " + c.error + "\n"));
     }
+    EXPECT_FALSE(fs::exists(data().parent_path() / "evil.dll"));
+    EXPECT_FALSE(fs::exists(data().parent_path() / "x.dll"));
 }
 
 // A write that fails halfway (a full disk, the terminal killed) leaves the files as they were and
@@ -217,17 +245,18 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
             throw MorvaError("There is not enough space on the disk");
         }
     });
+    const auto update = [&] {
+        return service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en");
+    };
     const auto before = Snapshot(data());
     failing = library().u16string();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Error);
+    EXPECT_EQ(update(), UpdateStatus::Error);
     EXPECT_EQ(Snapshot(data()), before);
 
     // Now the library is written whole, and the indicator (as long as the library) fails halfway.
     config_->SetFiles(dll_, dll_);
     failing = indicator().u16string();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Error);
+    EXPECT_EQ(update(), UpdateStatus::Error);
     auto expected = before;
     expected[library()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
@@ -236,8 +265,7 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
                           "the disk\n"));
 
     failing.clear();
-    EXPECT_EQ(service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en"),
-              UpdateStatus::Updated);
+    EXPECT_EQ(update(), UpdateStatus::Updated);
     expected[indicator()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
 }
@@ -256,31 +284,6 @@ TEST_F(UpdateTest, NonAsciiFoldersWork) {
     EXPECT_EQ(test::ReadFile(userIndicator), "new indicator");
 }
 
-TEST_F(UpdateTest, UnknownPlatformFailsBeforeAnyDownload) {
-    const auto before = Snapshot(data());
-    EXPECT_EQ(Update(data(), u"MT5"), UpdateStatus::Error);
-    EXPECT_THAT(config_->downloads(), IsEmpty());
-    EXPECT_EQ(Snapshot(data()), before);
-    EXPECT_THAT(log_.Messages(),
-                HasSubstr("error|Failed to update indicator: Unknown Platform [MT5]\n"));
-}
-
-TEST_F(UpdateTest, VersionsThatAreNoReleaseNumbersWriteNothing) {
-    const fs::path parent = data().parent_path();
-    for (const char16_t* version :
-         {u"1.0\\..\\..\\evil", u"../x"}) {  // the full list: IsPlainVersion's test
-        config_->SetVersions(version, u"1.0");
-        const auto before = Snapshot(data());
-        EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
-        EXPECT_EQ(Snapshot(data()), before);
-    }
-    EXPECT_THAT(config_->downloads(), IsEmpty());
-    EXPECT_FALSE(fs::exists(parent / "evil.dll"));
-    EXPECT_FALSE(fs::exists(parent / "x.dll"));
-    EXPECT_THAT(log_.Messages(), HasSubstr("error|Failed to update indicator: Published version is "
-                                           "not a release number [../x]\n"));
-}
-
 TEST_F(UpdateTest, MissingLibrariesFolderFailsBeforeTheIndicatorIsWritten) {
     fs::remove(data() / "MQL5" / "Libraries");
     EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
@@ -290,18 +293,8 @@ TEST_F(UpdateTest, MissingLibrariesFolderFailsBeforeTheIndicatorIsWritten) {
                                            (data() / "MQL5").string()));
 }
 
-TEST_F(UpdateTest, FailedDownloadWritesNothingAndWrittenFilesStay) {
-    const auto before = Snapshot(data());
-    config_->Fail(std::make_exception_ptr(
-        MorvaError("Failed to download indicator file [HttpStatus: %d]", 404)));
-    EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Error);
-    EXPECT_EQ(Snapshot(data()), before);
-    EXPECT_THAT(log_.Messages(),
-                HasSubstr("Failed to update indicator: Failed to download indicator "
-                          "file [HttpStatus: 404]\n"));
-
-    // The library goes first; an indicator that cannot be written leaves it in place.
-    config_->Fail(nullptr);
+// The library goes first; an indicator that cannot be written leaves it in place.
+TEST_F(UpdateTest, ALibraryWrittenStaysWhenTheIndicatorCannotBe) {
     EXPECT_EQ(service_.Update(data().u16string(), (data() / "missing" / "x.ex5").u16string(),
                               u"mt5", u"en"),
               UpdateStatus::Error);
