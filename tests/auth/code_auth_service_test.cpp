@@ -59,7 +59,7 @@ class CodeAuthServiceTest : public ::testing::Test {
 };
 
 TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorization) {
-    window_->Hold();
+    window_->Close();
     window_->AnswerCode(u"c0de");
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-1"));
     std::vector<std::shared_future<AccessToken>> futures(8);
@@ -74,16 +74,16 @@ TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorizatio
     for (auto& caller : callers) {
         caller.join();
     }
-    ASSERT_TRUE(window_->WaitForCalls(1));
+    ASSERT_TRUE(window_->WaitStarted(1));
     futures.push_back(service_->GetAccessTokenAsync());  // a poll while the window is open
     EXPECT_EQ(futures.back().wait_for(0s), std::future_status::timeout);
-    window_->Release();
+    window_->Open();
 
     EXPECT_EQ(Await(futures[0]).token, "access-1");
     for (const auto& future : futures) {
         EXPECT_EQ(&Await(future), &Await(futures[0]));  // one shared state
     }
-    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_EQ(window_->started(), 1);
     const auto calls = endpoint_->Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].grant, "code");
@@ -120,7 +120,7 @@ TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
     EXPECT_EQ(calls[0].first, "r-stored");
     EXPECT_EQ(calls[1].first, "r-2");
     EXPECT_EQ(store_->Read(kTarget)->secret, u"r-3");
-    EXPECT_EQ(window_->calls(), 0);
+    EXPECT_EQ(window_->started(), 0);
 }
 
 TEST_F(CodeAuthServiceTest, OnlyARefusedRefreshTokenOpensTheWindow) {
@@ -131,7 +131,7 @@ TEST_F(CodeAuthServiceTest, OnlyARefusedRefreshTokenOpensTheWindow) {
     window_->AnswerCode(u"c0de");
 
     EXPECT_EQ(service_->GetAccessToken().token, "access-2");
-    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_EQ(window_->started(), 1);
     EXPECT_EQ(store_->Read(kTarget)->secret, u"r-fresh");
     EXPECT_THAT(log_.Lines(),
                 HasSubstr("|Failed to get access token by refresh token: Get auth "
@@ -154,7 +154,7 @@ TEST_F(CodeAuthServiceTest, AFailedRenewalKeepsTheTokenAndRetriesAfterThePause) 
     ExpectNextFails(failure + " (next sign-in attempt in 1 s)");
     clock_->Advance(1s);
     EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-2");
-    EXPECT_EQ(window_->calls(), 0);
+    EXPECT_EQ(window_->started(), 0);
     const auto calls = endpoint_->Calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1].first, "r-stored");
@@ -170,7 +170,7 @@ TEST_F(CodeAuthServiceTest, AClosedWindowIsReopenedAfterThePause) {
 
     clock_->Advance(CodeAuthService::kPauseAfterClosedWindow - 1s);
     ExpectNextFails(failure + " (next sign-in attempt in 1 s)");
-    EXPECT_EQ(window_->calls(), 1);
+    EXPECT_EQ(window_->started(), 1);
     EXPECT_TRUE(endpoint_->Calls().empty());
     EXPECT_THAT(log_.Lines(), HasSubstr("|Authorization failed: " + failure + "\n"));
 
@@ -178,7 +178,7 @@ TEST_F(CodeAuthServiceTest, AClosedWindowIsReopenedAfterThePause) {
     window_->AnswerCode(u"c0de");
     endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
     EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
-    EXPECT_EQ(window_->calls(), 2);
+    EXPECT_EQ(window_->started(), 2);
 }
 
 TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
@@ -213,16 +213,16 @@ TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
 }
 
 TEST_F(CodeAuthServiceTest, ReleasingTheServiceNeverWaitsForTheWindow) {
-    window_->Hold();
+    window_->Close();
     window_->AnswerCode(u"c0de");
     endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
     const auto pending = service_->GetAccessTokenAsync();
-    ASSERT_TRUE(window_->WaitForCalls(1));
+    ASSERT_TRUE(window_->WaitStarted(1));
 
     std::weak_ptr<CodeAuthService> watcher = service_;
     service_.reset();                 // returns while the window is still open
     EXPECT_FALSE(watcher.expired());  // the sign-in keeps what it needs
-    window_->Release();
+    window_->Open();
     EXPECT_EQ(Await(pending).token, "access-1");
 }
 

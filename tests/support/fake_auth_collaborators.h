@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <map>
@@ -16,45 +15,29 @@
 #include "auth/auth_code_provider.h"
 #include "auth/credential_store.h"
 #include "base/morva_error.h"
+#include "support/gate.h"
 #include "util/clock.h"
 
 namespace morva::test {
 
-// A sign-in window that answers from a script; `Hold` makes it block until `Release`, like a user
-// who takes their time.
-class FakeAuthCodeProvider : public AuthCodeProvider {
+// A sign-in window that answers from a script; closing its gate makes it block until opened,
+// like a user who takes their time.
+class FakeAuthCodeProvider : public AuthCodeProvider, public Gate {
   public:
     std::u16string GetAuthCode(const AuthConfig& /*config*/,
                                const AuthorizationRequest& request) override {
-        std::unique_lock lock(mutex_);
-        ++calls_;
-        requests_.push_back(request);
-        called_.notify_all();
-        released_.wait(lock, [this] { return !held_; });
+        {
+            const std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        const Pass pass(*this);
+        const std::lock_guard lock(mutex_);
         return code_;
     }
 
     void AnswerCode(std::u16string code) {
         const std::lock_guard lock(mutex_);
         code_ = std::move(code);
-    }
-    void Hold() {
-        const std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void Release() {
-        const std::lock_guard lock(mutex_);
-        held_ = false;
-        released_.notify_all();
-    }
-    // Waits (bounded) until the window has been asked for `count` codes in all.
-    bool WaitForCalls(int count) {
-        std::unique_lock lock(mutex_);
-        return called_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_ >= count; });
-    }
-    int calls() const {
-        const std::lock_guard lock(mutex_);
-        return calls_;
     }
     // What each sign-in asked with, in order.
     std::vector<AuthorizationRequest> requests() const {
@@ -64,11 +47,7 @@ class FakeAuthCodeProvider : public AuthCodeProvider {
 
   private:
     mutable std::mutex mutex_;  // guards everything below
-    std::condition_variable called_;
-    std::condition_variable released_;
     std::u16string code_;
-    bool held_ = false;
-    int calls_ = 0;
     std::vector<AuthorizationRequest> requests_;
 };
 

@@ -34,10 +34,10 @@ class Gate {
         changed_.notify_all();
     }
     // True when `count` calls have entered (or left) within the deadline.
-    bool WaitStarted(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
+    bool WaitStarted(int count, std::chrono::seconds deadline = std::chrono::seconds(20)) {
         return WaitFor(started_, count, deadline);
     }
-    bool WaitFinished(int count, std::chrono::seconds deadline = std::chrono::seconds(10)) {
+    bool WaitFinished(int count, std::chrono::seconds deadline = std::chrono::seconds(20)) {
         return WaitFor(finished_, count, deadline);
     }
     int started() const { return Read(started_); }
