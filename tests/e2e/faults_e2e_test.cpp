@@ -153,8 +153,10 @@ TEST(Faults, SessionStarts) {
 #endif
 }
 
-TEST(Faults, ErrorStatusesReachTheIndicatorWithTheServersMessage) {
-    const std::pair<const char*, const char*> cases[] = {
+// Error statuses with the server's message, and bodies reset, cut short or not UTF-8: failures
+// that say so, never a book.
+TEST(Faults, FailedDownloadsReachTheIndicatorWithTheirReason) {
+    const std::pair<const char*, Matcher<std::string>> cases[] = {
         {"LIMIT_USD", "Get order book failed (HTTP 429): Rate limit violation. Too many requests"},
         {"LIMITBARE_USD", "Get order book failed (HTTP 429): "},
         {"ERROR_USD", "Get order book failed (HTTP 500): Internal server error"},
@@ -162,23 +164,6 @@ TEST(Faults, ErrorStatusesReachTheIndicatorWithTheServersMessage) {
         {"DOWN_USD",
          "Get order book failed (HTTP 503): <html><body>Service Unavailable</body></html>"},
         {"DOWNBARE_USD", "Get order book failed (HTTP 503): "},
-    };
-    for (const auto& [instrument, text] : cases) {
-        const BookAnswer answer = PollBook(Lib().OrderBook, instrument);
-        EXPECT_EQ(answer.result, -1) << instrument;
-        EXPECT_EQ(answer.text, text) << instrument;
-        // A failure is reported once; the next call tries again.
-        EXPECT_EQ(AskBook(Lib().OrderBook, instrument).result, -100) << instrument;
-    }
-    const BookAnswer positions = PollBook(Lib().PositionBook, "DOWNBARE_USD");
-    EXPECT_EQ(positions.result, -1);
-    EXPECT_EQ(positions.text, "Get position book failed (HTTP 503): ");
-    ExpectBookDelivered("GBP_USD");
-}
-
-// Bodies reset, cut short or not UTF-8: failures that say so, never a book.
-TEST(Faults, BrokenBodiesFailWithTheirReason) {
-    const std::pair<const char*, Matcher<std::string>> cases[] = {
         {"RESET_USD", StartsWith(kReadFailure)},
 #ifdef _WIN32
         // WinInet itself ends the body quietly where the connection closed; the client compares it
@@ -197,8 +182,13 @@ TEST(Faults, BrokenBodiesFailWithTheirReason) {
         const BookAnswer answer = PollBook(Lib().OrderBook, instrument);
         EXPECT_EQ(answer.result, -1) << instrument;
         EXPECT_THAT(answer.text, text) << instrument;
+        // A failure is reported once; the next call tries again.
+        EXPECT_EQ(AskBook(Lib().OrderBook, instrument).result, -100) << instrument;
     }
-    ExpectBookDelivered("XAU_USD");
+    const BookAnswer positions = PollBook(Lib().PositionBook, "DOWNBARE_USD");
+    EXPECT_EQ(positions.result, -1);
+    EXPECT_EQ(positions.text, "Get position book failed (HTTP 503): ");
+    ExpectBookDelivered("GBP_USD");
 }
 
 TEST(Faults, ATenMegabyteBookIsDeliveredWhole) {
