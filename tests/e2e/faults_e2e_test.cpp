@@ -125,7 +125,9 @@ std::map<std::string, BookAnswer> PollBooks(const std::vector<std::string>& inst
 void ExpectBookDelivered(const std::string& instrument) {
     const BookAnswer answer = PollBook(Lib().OrderBook, instrument);
     ASSERT_GE(answer.result, 1) << instrument << ": " << answer.text;
-    EXPECT_EQ(ReadBook(Orders(), answer.result).error, "");
+    const BookContent book = ReadBook(Orders(), answer.result);
+    EXPECT_EQ(book.error, "");
+    EXPECT_FALSE(book.prices.empty());
     ErrorBuffer error;
     Lib().OrderBook_Free(answer.result, error.get());
 }
