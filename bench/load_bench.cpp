@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tests/e2e/load_scenario.h"
 #include "auth/credential_store.h"
 #include "exports.h"
 #include "util/utf.h"
@@ -30,10 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kInstruments = 50;
-constexpr int kThreads = 8;
-// As the load test asks: the latest book and three fixed snapshots.
-constexpr std::array<std::int32_t, 4> kTimes = {0, 1721044800, 1721043600, 1721042400};
+using namespace morva::load;
 
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
@@ -161,9 +159,8 @@ void Poll(int thread, const std::atomic<bool>& stop, Run& run) {
     const auto latencies = std::make_unique<Latencies>();  // too large for the thread's stack
     std::vector<double> shortCounts, longCounts, prices;
     while (!stop) {
-        char name[16];
-        std::snprintf(name, sizeof name, "LOAD%02d_USD",
-                      std::uniform_int_distribution<int>(0, kInstruments - 1)(random));
+        const std::string name =
+            InstrumentName(std::uniform_int_distribution<int>(0, kInstruments - 1)(random));
         const bool orders = random() % 2 == 0;
         const WideText text(name);
         WideBuffer error;
@@ -222,8 +219,7 @@ void Print(const char* name, const LatencyHistogram& latencies) {
 }  // namespace
 
 int main() {
-    const std::string secondsText = Environment("MORVA_LOAD_SECONDS");
-    const int seconds = secondsText.empty() ? 300 : std::stoi(secondsText);
+    const int seconds = RunSeconds();
     morva::WriteCredentials(u"MORVA_Orderbook",
                             {u"", morva::Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
     Run run(Environment("MORVA_E2E_LIBRARY"));
@@ -237,11 +233,11 @@ int main() {
         threads.emplace_back([t, &stop, &run] { Poll(t, stop, run); });
     }
     const auto start = Clock::now();
-    const auto warmUp = start + std::chrono::seconds(std::min(30, std::max(5, seconds / 5)));
+    const auto warmUp = start + WarmUp(seconds);
     long long atWarmUp = -1;
     std::vector<long long> series;  // resident kB every ten seconds
     int switches = 0;
-    for (auto tick = start; tick < start + std::chrono::seconds(seconds); tick += 10s) {
+    for (auto tick = start; tick < start + std::chrono::seconds(seconds); tick += kSwitchPeriod) {
         std::this_thread::sleep_until(std::min(tick, warmUp));
         if (atWarmUp < 0 && Clock::now() >= warmUp) {
             atWarmUp = ResidentKb("VmRSS:");

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -118,6 +119,62 @@ struct BookAnswer {
     std::chrono::steady_clock::time_point at;
 };
 using BookRequest = decltype(::OrderBook);
+
+// One kind of book's exports, as an indicator reads order or position books alike.
+struct BookKind {
+    BookRequest* request;
+    decltype(::OrderBook_Sz)* size;
+    decltype(::OrderBook_BookData)* data;
+    decltype(::OrderBook_MetaData)* metaData;
+    decltype(::OrderBook_Free)* free;
+};
+inline BookKind Orders() {
+    return {Lib().OrderBook, Lib().OrderBook_Sz, Lib().OrderBook_BookData, Lib().OrderBook_MetaData,
+            Lib().OrderBook_Free};
+}
+inline BookKind Positions() {
+    return {Lib().PositionBook, Lib().PositionBook_Sz, Lib().PositionBook_BookData,
+            Lib().PositionBook_MetaData, Lib().PositionBook_Free};
+}
+
+// What a reference holds, read as an indicator reads it; `error` is the first call's text.
+struct BookContent {
+    double Total() const {
+        return std::accumulate(shortCounts.begin(), shortCounts.end(), 0.0) +
+               std::accumulate(longCounts.begin(), longCounts.end(), 0.0);
+    }
+    std::vector<double> shortCounts, longCounts, prices;
+    double bucketWidth = 0, price = 0;
+    std::int32_t unixTime = 0, serverTime = 0;
+    std::string time, instrument, error;
+};
+
+inline BookContent ReadBook(const BookKind& kind, std::int32_t ref) {
+    BookContent book;
+    ErrorBuffer error;
+    const std::int32_t size = kind.size(ref, error.get());
+    book.error = error.text();
+    if (size <= 0 || !book.error.empty()) {
+        return book;
+    }
+    book.shortCounts.resize(static_cast<std::size_t>(size));
+    book.longCounts.resize(book.shortCounts.size());
+    book.prices.resize(book.shortCounts.size());
+    kind.data(ref, book.shortCounts.data(), book.longCounts.data(), book.prices.data(), size,
+              error.get());
+    book.error = error.text();
+    if (!book.error.empty()) {
+        return book;
+    }
+    char16_t time[MORVA_TEXT_BUFFER_SIZE] = {}, instrument[MORVA_TEXT_BUFFER_SIZE] = {};
+    kind.metaData(ref, &book.bucketWidth, &book.price, &book.unixTime, &book.serverTime, 1,
+                  reinterpret_cast<morva_char16*>(time),
+                  reinterpret_cast<morva_char16*>(instrument), error.get());
+    book.error = error.text();
+    book.time = Utf16ToUtf8(time);
+    book.instrument = Utf16ToUtf8(instrument);
+    return book;
+}
 
 inline bool Loading(std::int32_t result) {
     return result == -100 || result == -200 || result == -300;

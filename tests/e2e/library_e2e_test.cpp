@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,35 +70,26 @@ TEST(Library, OrderBookLoadsInTheBackgroundAndIsReadThroughItsReference) {
     ErrorBuffer error;
     EXPECT_EQ(Lib().OrderBook(Text("EUR_USD").get(), 0, error.get()), answer.result);
 
-    const std::int32_t size = Lib().OrderBook_Sz(answer.result, error.get());
-    ASSERT_EQ(size, 320) << error.text();
-    std::vector<double> shortCounts(size), longCounts(size), prices(size);
-    Lib().OrderBook_BookData(answer.result, shortCounts.data(), longCounts.data(), prices.data(),
-                             size, error.get());
-    EXPECT_EQ(error.text(), "");
-    const double total = std::accumulate(shortCounts.begin(), shortCounts.end(), 0.0) +
-                         std::accumulate(longCounts.begin(), longCounts.end(), 0.0);
-    EXPECT_NEAR(total, 100.0, 0.01);
-    EXPECT_LT(prices.front(), prices.back());
+    const BookContent book = ReadBook(Orders(), answer.result);
+    EXPECT_EQ(book.error, "");
+    ASSERT_EQ(book.prices.size(), 320u);
+    EXPECT_NEAR(book.Total(), 100.0, 0.01);
+    EXPECT_LT(book.prices.front(), book.prices.back());
+    EXPECT_GT(book.bucketWidth, 0);
+    EXPECT_GT(book.price, 0);
+    EXPECT_EQ(book.instrument, "EUR_USD");
+    // E. Europe: two hours ahead in winter, three in summer.
+    EXPECT_THAT((std::vector<std::int32_t>{7200, 10800}),
+                ::testing::Contains(book.serverTime - book.unixTime));
 
     double bucketWidth = 0, price = 0;
     std::int32_t unixTime = 0, serverTime = 0;
     char16_t time[MORVA_TEXT_BUFFER_SIZE] = {}, instrument[MORVA_TEXT_BUFFER_SIZE] = {};
-    auto* t = reinterpret_cast<morva_char16*>(time);
-    auto* i = reinterpret_cast<morva_char16*>(instrument);
-    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 2, t, i,
-                             error.get());
+    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 2,
+                             reinterpret_cast<morva_char16*>(time),
+                             reinterpret_cast<morva_char16*>(instrument), error.get());
     EXPECT_EQ(error.text(), "Book #" + std::to_string(answer.result) + " invalid array size of 2");
     EXPECT_EQ(unixTime, 0) << "a refused call touches no output";
-    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 1, t, i,
-                             error.get());
-    EXPECT_EQ(error.text(), "");
-    EXPECT_GT(bucketWidth, 0);
-    EXPECT_GT(price, 0);
-    EXPECT_EQ(Utf16ToUtf8(instrument), "EUR_USD");
-    // E. Europe: two hours ahead in winter, three in summer.
-    EXPECT_THAT((std::vector<std::int32_t>{7200, 10800}),
-                ::testing::Contains(serverTime - unixTime));
 
     Lib().OrderBook_Free(answer.result, error.get());
     EXPECT_EQ(error.text(), "");
@@ -110,17 +100,11 @@ TEST(Library, ServerTimeIsConvertedBothWays) {
     constexpr std::int32_t kServerNoon = 1721044800;
     const BookAnswer answer = PollBook(Lib().OrderBook, "GBP_USD", kServerNoon);
     ASSERT_GE(answer.result, 1) << answer.text;
-    double bucketWidth = 0, price = 0;
-    std::int32_t unixTime = 0, serverTime = 0;
-    char16_t time[MORVA_TEXT_BUFFER_SIZE] = {}, instrument[MORVA_TEXT_BUFFER_SIZE] = {};
-    ErrorBuffer error;
-    Lib().OrderBook_MetaData(answer.result, &bucketWidth, &price, &unixTime, &serverTime, 1,
-                             reinterpret_cast<morva_char16*>(time),
-                             reinterpret_cast<morva_char16*>(instrument), error.get());
-    EXPECT_EQ(error.text(), "");
-    EXPECT_EQ(unixTime, kServerNoon - 3 * 3600);
-    EXPECT_EQ(serverTime, kServerNoon);
-    EXPECT_THAT(Utf16ToUtf8(time), StartsWith("2024-07-15T09:00:00"));
+    const BookContent book = ReadBook(Orders(), answer.result);
+    EXPECT_EQ(book.error, "");
+    EXPECT_EQ(book.unixTime, kServerNoon - 3 * 3600);
+    EXPECT_EQ(book.serverTime, kServerNoon);
+    EXPECT_THAT(book.time, StartsWith("2024-07-15T09:00:00"));
 }
 
 TEST(Library, FailuresReachTheIndicatorAsStatusesAndTexts) {
@@ -182,13 +166,12 @@ TEST(Library, BookExportsSurviveInitDllOnAnotherThread) {
             const char* instruments[] = {"EUR_USD", "GBP_USD", "USD_JPY", "XAU_USD"};
             ErrorBuffer error;
             while (!stop) {
-                const std::string instrument = instruments[t % 4];
-                const bool orders = t % 2 == 0;
-                const std::int32_t ref = (orders ? Lib().OrderBook : Lib().PositionBook)(
-                    Text(instrument).get(), 0, error.get());
+                const BookKind kind = t % 2 == 0 ? Orders() : Positions();
+                const std::int32_t ref =
+                    kind.request(Text(instruments[t % 4]).get(), 0, error.get());
                 if (ref >= 1) {
-                    (orders ? Lib().OrderBook_Sz : Lib().PositionBook_Sz)(ref, error.get());
-                    (orders ? Lib().OrderBook_Free : Lib().PositionBook_Free)(ref, error.get());
+                    kind.size(ref, error.get());
+                    kind.free(ref, error.get());
                 } else if (ref == -1 && error.text().empty()) {
                     ++unexpected;  // a failure must say why
                 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <link.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -23,12 +24,10 @@ std::vector<std::string> LoadedObjects() {
 }
 
 bool Loaded(const std::string& fragment) {
-    for (const std::string& name : LoadedObjects()) {
-        if (name.find(fragment) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<std::string> names = LoadedObjects();
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return name.find(fragment) != std::string::npos;
+    });
 }
 
 TEST(LibraryUnload, ThreadsTheLoadStartedKeepTheirCode) {

@@ -28,24 +28,14 @@
 
 #include "auth/credential_store.h"
 #include "exports_under_test.h"
+#include "load_scenario.h"
 
 namespace morva {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kInstruments = 50;
-constexpr int kThreads = 8;
-// 2024-07-15 12:00 on the server: a few fixed snapshots besides the latest keep the set of books
-// bounded, so memory can only grow through a leak.
-constexpr std::array<std::int32_t, 4> kTimes = {0, 1721044800, 1721043600, 1721042400};
-
-std::string InstrumentName(int index) {
-    char name[16];
-    std::snprintf(name, sizeof name, "LOAD%02d_USD", index);
-    return name;
-}
+using namespace load;
 
 long long ResidentKb() {
 #ifdef _WIN32
@@ -115,44 +105,26 @@ class LoadRecord {
 // One terminal thread: asks for books, reads those that arrived, checks premium now and then.
 void Poll(int thread, const std::atomic<bool>& stop, LoadRecord& record) {
     std::mt19937 random(static_cast<unsigned>(1000 + thread));
-    std::vector<double> shortCounts, longCounts, prices;
     while (!stop) {
         const int instrument = std::uniform_int_distribution<int>(0, kInstruments - 1)(random);
         const bool orders = random() % 2 == 0;
+        const BookKind kind = orders ? Orders() : Positions();
         const std::string name = InstrumentName(instrument);
         const Text text(name);
         ErrorBuffer error;
-        const std::int32_t ref = (orders ? Lib().OrderBook : Lib().PositionBook)(
-            text.get(), kTimes[random() % kTimes.size()], error.get());
+        const std::int32_t ref =
+            kind.request(text.get(), kTimes[random() % kTimes.size()], error.get());
         if (ref >= 1) {
             ++record.refs;
-            const std::int32_t size =
-                (orders ? Lib().OrderBook_Sz : Lib().PositionBook_Sz)(ref, error.get());
             // An account switch on another thread retires the reference at any moment.
-            if (size > 0) {
-                shortCounts.resize(static_cast<std::size_t>(size));
-                longCounts.resize(shortCounts.size());
-                prices.resize(shortCounts.size());
-                (orders ? Lib().OrderBook_BookData : Lib().PositionBook_BookData)(
-                    ref, shortCounts.data(), longCounts.data(), prices.data(), size, error.get());
-                double width = 0, price = 0;
-                std::int32_t unixTime = 0, serverTime = 0;
-                char16_t timeText[MORVA_TEXT_BUFFER_SIZE] = {},
-                         nameText[MORVA_TEXT_BUFFER_SIZE] = {};
-                ErrorBuffer metaError;
-                (orders ? Lib().OrderBook_MetaData : Lib().PositionBook_MetaData)(
-                    ref, &width, &price, &unixTime, &serverTime, 1,
-                    reinterpret_cast<morva_char16*>(timeText),
-                    reinterpret_cast<morva_char16*>(nameText), metaError.get());
-                if (metaError.text().empty()) {
-                    if (Utf16ToUtf8(nameText) != name) {
-                        record.Unexpected("metadata of " + name + " names " +
-                                          Utf16ToUtf8(nameText));
-                    }
-                    record.Delivered(orders, instrument);
+            const BookContent book = ReadBook(kind, ref);
+            if (!book.prices.empty() && book.error.empty()) {
+                if (book.instrument != name) {
+                    record.Unexpected("metadata of " + name + " names " + book.instrument);
                 }
+                record.Delivered(orders, instrument);
             }
-            (orders ? Lib().OrderBook_Free : Lib().PositionBook_Free)(ref, error.get());
+            kind.free(ref, error.get());
         } else if (ref == -1) {
             if (error.text().empty()) {
                 record.Unexpected(name + ": -1 without a text");
@@ -175,8 +147,7 @@ void Poll(int thread, const std::atomic<bool>& stop, LoadRecord& record) {
 TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
     WriteCredentials(u"MORVA_Orderbook",
                      {u"", Utf8ToUtf16(Environment("MORVA_E2E_REFRESH_TOKEN"))});
-    const std::string secondsText = Environment("MORVA_LOAD_SECONDS");
-    const int seconds = secondsText.empty() ? 300 : std::stoi(secondsText);
+    const int seconds = RunSeconds();
     ASSERT_GT(seconds, 0);
     ASSERT_TRUE(SignInDespiteFaults("1001"));
 
@@ -190,11 +161,10 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
     // new modules, the old ones retired underneath the polling threads).
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(seconds);
-    std::this_thread::sleep_until(start +
-                                  std::chrono::seconds(std::min(30, std::max(5, seconds / 5))));
+    std::this_thread::sleep_until(start + WarmUp(seconds));
     const long long atWarmUp = ResidentKb();
     int switches = 0;
-    for (auto next = start + 10s; next < end; next = Clock::now() + 10s) {
+    for (auto next = start + kSwitchPeriod; next < end; next = Clock::now() + kSwitchPeriod) {
         std::this_thread::sleep_until(next);
         EXPECT_TRUE(SignInDespiteFaults(switches++ % 2 == 0 ? "2002" : "1001"));
     }
@@ -208,15 +178,14 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
     // Books that no poll happened to collect: asked for until they come, faults or not.
     for (const bool orders : {true, false}) {
         for (const int instrument : record.Missing(orders)) {
+            const BookKind kind = orders ? Orders() : Positions();
             const Text text(InstrumentName(instrument));
             for (const auto deadline = Clock::now() + 60s; Clock::now() < deadline;
                  std::this_thread::sleep_for(20ms)) {
                 ErrorBuffer error;
-                const std::int32_t ref =
-                    (orders ? Lib().OrderBook : Lib().PositionBook)(text.get(), 0, error.get());
-                if (ref >= 1) {
+                if (const std::int32_t ref = kind.request(text.get(), 0, error.get()); ref >= 1) {
                     record.Delivered(orders, instrument);
-                    (orders ? Lib().OrderBook_Free : Lib().PositionBook_Free)(ref, error.get());
+                    kind.free(ref, error.get());
                     break;
                 }
             }

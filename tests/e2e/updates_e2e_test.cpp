@@ -95,6 +95,16 @@ std::function<Answer()> Install(const fs::path& dataFolder, const fs::path& indi
     };
 }
 
+// CheckForUpdates writing into `version` and `force`.
+std::function<Answer()> Check(char16_t* version, bool& force) {
+    return [version, &force] {
+        ErrorBuffer error;
+        const std::int32_t result =
+            Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get());
+        return Answer{result, error.text()};
+    };
+}
+
 TEST(Updates, ExportsWaitForInitDll) {
     ErrorBuffer error;
     EXPECT_EQ(Lib().CheckPremium(Wide(u"EUR_USD"), error.get()), -1);
@@ -138,13 +148,7 @@ TEST(Updates, CheckReportsThePublishedVersion) {
     ASSERT_EQ(Configure("mt5"), "");
     char16_t version[MORVA_ERROR_BUFFER_SIZE] = u"untouched";
     bool force = true;
-    const auto check = [&] {
-        ErrorBuffer error;
-        const std::int32_t result =
-            Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get());
-        return Answer{result, error.text()};
-    };
-    const auto [first, last] = Poll(check, 1);
+    const auto [first, last] = Poll(Check(version, force), 1);
     if (first.result == 1) {
         EXPECT_EQ(first.text, "Checking for updates - Waiting for server response...");
     }
@@ -231,16 +235,7 @@ TEST(Release, InstallsTheReleasedLibraryWhichLoads) {
     ASSERT_EQ(Configure(mt4 ? "mt4" : "mt5"), "");
     char16_t published[MORVA_ERROR_BUFFER_SIZE] = u"";
     bool force = true;
-    const Answer checked =
-        Poll(
-            [&] {
-                ErrorBuffer error;
-                const std::int32_t result = Lib().CheckForUpdates(
-                    reinterpret_cast<morva_char16*>(published), &force, error.get());
-                return Answer{result, error.text()};
-            },
-            1)
-            .second;
+    const Answer checked = Poll(Check(published, force), 1).second;
     EXPECT_EQ(checked.result, 4) << checked.text;
     EXPECT_EQ(Utf16ToUtf8(published), version);
     EXPECT_FALSE(force);

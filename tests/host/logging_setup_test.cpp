@@ -1,5 +1,6 @@
 #include "host/logging_setup.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,6 +34,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFile;
 using test::TempFolder;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Counts how often it was formatted, to show what a filtered record costs.
 struct Counted {
@@ -83,12 +86,12 @@ TEST_F(LogMacro, WritesInfoAndAboveButNotDebugOrVerb) {
     EXPECT_EQ(formatted, 1);
 
     const std::string text = LogText();
-    EXPECT_EQ(text.find("Executing"), std::string::npos);
-    EXPECT_EQ(text.find("verbose"), std::string::npos);
-    EXPECT_NE(text.find(" INFO  ["), std::string::npos) << text;
-    EXPECT_NE(text.find("] Loaded library in 0.250000s\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(" ERROR ["), std::string::npos) << text;
-    EXPECT_NE(text.find("] failed: counted\r\n"), std::string::npos) << text;
+    EXPECT_THAT(text, Not(HasSubstr("Executing")));
+    EXPECT_THAT(text, Not(HasSubstr("verbose")));
+    EXPECT_THAT(text, HasSubstr(" INFO  ["));
+    EXPECT_THAT(text, HasSubstr("] Loaded library in 0.250000s\r\n"));
+    EXPECT_THAT(text, HasSubstr(" ERROR ["));
+    EXPECT_THAT(text, HasSubstr("] failed: counted\r\n"));
 }
 
 TEST_F(LogMacro, WritesWideTextAsUtf8) {
@@ -98,20 +101,18 @@ TEST_F(LogMacro, WritesWideTextAsUtf8) {
     const char16_t* none = nullptr;
     MORVA_LOG_INFO("{}, {}! {} {} {}", greeting, world, letters, none, u"\u00E9");
 
-    EXPECT_NE(LogText().find("] \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, "
-                             "\xD0\xBC\xD0\xB8\xD1\x80! \xD0\x81\xD0\x96 (null) \xC3\xA9\r\n"),
-              std::string::npos)
-        << LogText();
+    EXPECT_THAT(LogText(),
+                HasSubstr("] \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, "
+                          "\xD0\xBC\xD0\xB8\xD1\x80! \xD0\x81\xD0\x96 (null) \xC3\xA9\r\n"));
 }
 
 // The "[function@line]" field the log format promises; how names are qualified is QualifiedName's.
 TEST_F(LogMacro, NamesTheLoggingFunctionAndLine) {
     const int line = FreeLogProbe();
     const std::string text = LogText();
-    EXPECT_NE(text.find(" WARN  ["), std::string::npos) << text;
-    EXPECT_NE(text.find("[FreeLogProbe@" + std::to_string(line) + "] from free function\r\n"),
-              std::string::npos)
-        << text;
+    EXPECT_THAT(text, HasSubstr(" WARN  ["));
+    EXPECT_THAT(text,
+                HasSubstr("[FreeLogProbe@" + std::to_string(line) + "] from free function\r\n"));
 }
 
 TEST_F(LogMacro, NoLoggerSendsRecordsNowhere) {
@@ -127,8 +128,8 @@ TEST_F(LogMacro, NoLoggerSendsRecordsNowhere) {
     log::Install(logger_);
     MORVA_LOG_INFO("back");
     const std::string text = LogText();
-    EXPECT_EQ(text.find("gone"), std::string::npos);
-    EXPECT_NE(text.find("back"), std::string::npos);
+    EXPECT_THAT(text, Not(HasSubstr("gone")));
+    EXPECT_THAT(text, HasSubstr("back"));
 }
 
 class LoggingSetup : public ::testing::Test {
@@ -158,8 +159,8 @@ TEST_F(LoggingSetup, WritesIntoLogsBesideTheLibraryFolderAndToStandardOutput) {
 
     const std::string text = ReadFile(terminal / "MQL5" / "Logs" / "MORVA_Orderbook.log");
     EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
-    EXPECT_NE(text.find(" INFO  ["), std::string::npos) << text;
-    EXPECT_NE(text.find("] set up 1\r\n"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr(" INFO  ["));
+    EXPECT_THAT(text, HasSubstr("] set up 1\r\n"));
     EXPECT_EQ(console, text.substr(3, text.size() - 5) + "\n");
 }
 

@@ -4,44 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "gate.h"
 
 namespace {
 
 using morva::PendingResult;
 using morva::PendingResults;
 using morva::WorkerPool;
-
-// Holds the tasks of a round until the test opens it. Opened and closed by the test thread only,
-// and closed again only while no task runs.
-class Gate {
-  public:
-    Gate() { Close(); }
-
-    void Close() {
-        promise_ = std::promise<void>();
-        const std::lock_guard lock(mutex_);
-        opened_ = promise_.get_future().share();
-    }
-    void Open() { promise_.set_value(); }
-    void Pass() {
-        std::shared_future<void> opened;
-        {
-            const std::lock_guard lock(mutex_);
-            opened = opened_;
-        }
-        opened.wait();
-    }
-
-  private:
-    std::promise<void> promise_;
-    std::mutex mutex_;  // guards opened_
-    std::shared_future<void> opened_;
-};
+using morva::test::Gate;
 
 TEST(PendingResult, StartsOneTaskAtATimeAndHandsEachResultOutOnce) {
     WorkerPool pool(2);

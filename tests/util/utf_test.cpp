@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace morva {
 namespace {
@@ -64,30 +65,29 @@ void ExpectReplacedBetween(const std::string& input, std::u16string_view before,
 }
 
 TEST(UtfInvalidInput, BadUtf8BecomesReplacementCharacters) {
-    ExpectReplacedBetween(
-        "ab\x80"
-        "cd",
-        u"ab", u"cd");  // lone continuation
-    ExpectReplacedBetween(
-        "\xD0\x96\xE4\xB8"
-        "z",
-        u"\u0416", u"z");                           // truncated sequence
-    ExpectReplacedBetween("x\xE4\xB8", u"x", u"");  // truncated at the end
-    ExpectReplacedBetween(
-        "\xFF\xFE"
-        "\xE4\xB8\xAD",
-        u"", u"\u4E2D");  // bytes never valid
+    const struct {
+        std::string input;
+        std::u16string_view before, after;
+    } cases[] = {
+        {"ab\x80yz", u"ab", u"yz"},                // lone continuation
+        {"\xD0\x96\xE4\xB8z", u"\u0416", u"z"},    // truncated sequence
+        {"x\xE4\xB8", u"x", u""},                  // truncated at the end
+        {"\xFF\xFE\xE4\xB8\xAD", u"", u"\u4E2D"},  // bytes never valid
+    };
+    for (const auto& c : cases) {
+        ExpectReplacedBetween(c.input, c.before, c.after);
+    }
 }
 
 TEST(UtfInvalidInput, LoneSurrogatesBecomeReplacementCharacters) {
-    const std::u16string highOnly{u'a', char16_t{0xD800}, u'b'};
-    EXPECT_EQ(Utf16ToUtf8(highOnly),
-              "a\xEF\xBF\xBD"
-              "b");
-    const std::u16string lowOnly{char16_t{0xDC00}, u'\u0416'};
-    EXPECT_EQ(Utf16ToUtf8(lowOnly), "\xEF\xBF\xBD\xD0\x96");
-    const std::u16string highAtEnd{u'x', char16_t{0xDBFF}};
-    EXPECT_EQ(Utf16ToUtf8(highAtEnd), "x\xEF\xBF\xBD");
+    const std::pair<std::u16string, std::string> cases[] = {
+        {{u'a', char16_t{0xD800}, u'z'}, "a\xEF\xBF\xBDz"},
+        {{char16_t{0xDC00}, u'\u0416'}, "\xEF\xBF\xBD\xD0\x96"},
+        {{u'x', char16_t{0xDBFF}}, "x\xEF\xBF\xBD"},  // high at the end
+    };
+    for (const auto& [utf16, utf8] : cases) {
+        EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+    }
 }
 
 }  // namespace

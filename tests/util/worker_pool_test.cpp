@@ -5,48 +5,22 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "gate.h"
+
 namespace {
 
 using morva::WorkerPool;
+using morva::test::Gate;
 using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 10s;
-
-// Tasks that block until the test opens it, counting how many are inside at once.
-class Gate {
-  public:
-    void Pass() {
-        std::unique_lock lock(mutex_);
-        ++inside_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
-        --inside_;
-    }
-    void Open() {
-        const std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    bool WaitInside(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kDeadline, [&] { return inside_ >= count; });
-    }
-
-  private:
-    std::mutex mutex_;  // guards open_ and inside_
-    std::condition_variable changed_;
-    bool open_ = false;
-    int inside_ = 0;
-};
 
 TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
     WorkerPool pool(2);

@@ -6,32 +6,25 @@
 
 namespace {
 
-TEST(BookWindow, IsCentredOnThePricesBucket) {
-    const BookWindow window(MakeBook(100, 50), 21);
-    EXPECT_EQ(window.marked(), 50u);
-    EXPECT_EQ(window.first(), 40u);
-    EXPECT_EQ(window.count(), 21u);
-}
-
-TEST(BookWindow, IsCutOffAtTheBooksEnds) {
-    const BookWindow low(MakeBook(100, 3), 21);
-    EXPECT_EQ(low.marked(), 3u);
-    EXPECT_EQ(low.first(), 0u);
-    EXPECT_EQ(low.count(), 14u);  // buckets 0 to 13
-
-    const BookWindow high(MakeBook(100, 97), 21);
-    EXPECT_EQ(high.first(), 87u);
-    EXPECT_EQ(high.count(), 13u);  // buckets 87 to 99
-
-    const BookWindow all(MakeBook(5, 2), 21);
-    EXPECT_EQ(all.first(), 0u);
-    EXPECT_EQ(all.count(), 5u);
-}
-
-TEST(BookWindow, AnEvenRowCountShowsOneMoreBucketAboveThePrice) {
-    const BookWindow window(MakeBook(100, 50), 4);
-    EXPECT_EQ(window.first(), 49u);
-    EXPECT_EQ(window.count(), 4u);
+// Centred on the price's bucket, one more bucket above it for an even row count, cut off at the
+// book's ends.
+TEST(BookWindow, ShowsTheRowsAroundThePricesBucketWithinTheBook) {
+    const struct {
+        std::size_t buckets, marked;
+        int rows;
+        std::size_t first, count;
+    } cases[] = {
+        {100, 50, 21, 40, 21}, {100, 50, 4, 49, 4}, {100, 3, 21, 0, 14},
+        {100, 97, 21, 87, 13}, {5, 2, 21, 0, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.buckets << " buckets, price in " << c.marked << ", "
+                                          << c.rows << " rows");
+        const BookWindow window(MakeBook(c.buckets, c.marked), c.rows);
+        EXPECT_EQ(window.marked(), c.marked);
+        EXPECT_EQ(window.first(), c.first);
+        EXPECT_EQ(window.count(), c.count);
+    }
 }
 
 TEST(BookWindow, ThePriceBelongsToTheBucketStartingAtOrBelowIt) {
