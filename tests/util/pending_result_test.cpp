@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "gate.h"
+#include "support/gate.h"
 
 namespace {
 
@@ -20,10 +20,11 @@ using morva::test::Gate;
 TEST(PendingResult, StartsOneTaskAtATimeAndHandsEachResultOutOnce) {
     WorkerPool pool(2);
     Gate gate;
+    gate.Close();
     std::atomic<int> started{0};
     const auto echo = [&](int value) {
         ++started;
-        gate.Pass();
+        const Gate::Pass pass(gate);
         return value;
     };
     PendingResult<int> pending;
@@ -47,13 +48,14 @@ TEST(PendingResult, StartsOneTaskAtATimeAndHandsEachResultOutOnce) {
 TEST(PendingResult, RethrowsTheTasksFailureOnceThenStartsOver) {
     WorkerPool pool(1);
     Gate gate;
+    gate.Close();
     PendingResult<int> pending;
     const auto fail = [&]() -> int {
-        gate.Pass();
+        const Gate::Pass pass(gate);
         throw std::runtime_error("lookup failed");
     };
     const auto succeed = [&] {
-        gate.Pass();
+        const Gate::Pass pass(gate);
         return 7;
     };
 
@@ -91,10 +93,11 @@ TEST(PendingResult, HandsEachFailureToThePollerAlone) {
 TEST(PendingResults, RunsOneTaskPerKeyAndHandsEachOutcomeOutOnce) {
     WorkerPool pool(2);
     Gate gate;
+    gate.Close();
     std::atomic<int> started{0};
     const auto load = [&](const std::string& key) -> std::string {
         ++started;
-        gate.Pass();
+        const Gate::Pass pass(gate);
         if (key == "bad") {
             throw std::runtime_error("no such key");
         }

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "gate.h"
+#include "support/gate.h"
 
 namespace {
 
@@ -38,15 +38,16 @@ TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
 
 TEST(WorkerPool, ABurstQueuesBehindItsThreadsAndEveryTaskRuns) {
     Gate gate;
+    gate.Close();
     WorkerPool pool(3);
     std::vector<std::future<std::thread::id>> results;
     for (int i = 0; i < 10; ++i) {
         results.push_back(pool.Submit([&gate] {
-            gate.Pass();
+            const Gate::Pass pass(gate);
             return std::this_thread::get_id();
         }));
     }
-    ASSERT_TRUE(gate.WaitInside(3));
+    ASSERT_TRUE(gate.WaitStarted(3));
     gate.Open();
     // Ten tasks, each held until the first three were inside: a pool that started a thread per
     // queued task would have run them on more than three threads.
@@ -72,15 +73,16 @@ TEST(WorkerPool, ItsThreadIsKeptBetweenTasks) {
 
 TEST(WorkerPool, DestructionWaitsForRunningTasksAndDropsQueuedOnes) {
     Gate gate;
+    gate.Close();
     auto pool = std::make_unique<WorkerPool>(1);
     std::atomic<bool> finished{false};
     std::future<void> running = pool->Submit([&] {
-        gate.Pass();
+        const Gate::Pass pass(gate);
         finished = true;
     });
     std::atomic<bool> queuedRan{false};
     std::future<void> queued = pool->Submit([&] { queuedRan = true; });
-    ASSERT_TRUE(gate.WaitInside(1));
+    ASSERT_TRUE(gate.WaitStarted(1));
 
     // The running task is let go only once the destructor has dropped the queued one.
     std::future_status dropped = std::future_status::timeout;
