@@ -16,11 +16,15 @@ passed=0
 failed=0
 summary=()
 
+# Each step's time goes into the summary: docs/performance.md keeps the breakdown.
+step_start=$SECONDS
 record() {  # record NAME STATUS
+    local took="($((SECONDS - step_start)) s)"
+    step_start=$SECONDS
     if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1)); summary+=("PASS  $1")
+        passed=$((passed + 1)); summary+=("PASS  $1 $took")
     else
-        failed=$((failed + 1)); summary+=("FAIL  $1")
+        failed=$((failed + 1)); summary+=("FAIL  $1 $took")
     fi
 }
 
@@ -133,5 +137,5 @@ fi
 echo
 echo "=== summary"
 printf '%s\n' "${summary[@]}"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed in $((SECONDS / 60)) min $((SECONDS % 60)) s"
 [ "$failed" -eq 0 ]
