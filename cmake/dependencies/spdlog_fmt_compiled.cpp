@@ -1,11 +1,10 @@
-// The Windows builds have spdlog and fmt as headers only. Compiling their implementation here, once,
-// instead of inline in every translation unit that logs halves those units' compile time.
+// The Windows builds have spdlog and fmt as headers only. Compiling their implementation here,
+// once, instead of inline in every translation unit that logs halves those units' compile time.
 #ifndef SPDLOG_COMPILED_LIB
 #error "SPDLOG_COMPILED_LIB must be defined for every unit of the build"
 #endif
 
 #include <fmt/format-inl.h>
-
 #include <spdlog/common-inl.h>
 #include <spdlog/details/backtracer-inl.h>
 #include <spdlog/details/log_msg-inl.h>
