@@ -19,7 +19,6 @@
 #include "support/fake_auth_service.h"
 #include "support/fake_book_source.h"
 #include "support/fake_clock.h"
-#include "support/log_messages.h"
 
 namespace {
 
@@ -86,7 +85,7 @@ TEST_F(AsyncBookServiceTest, WaitsForAuthorizationWithoutStartingAnything) {
     EXPECT_EQ(auth->blockingCalls(), 0);
     EXPECT_EQ(source->started(), 0);
 
-    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+    EXPECT_THAT(log.Messages(),
                 HasSubstr("debug|Book(EURUSD, 100) is waiting for authorization\n"));
 
     auth->CompleteAsync(kToken);
@@ -107,7 +106,7 @@ TEST_F(AsyncBookServiceTest, StartsThenLoadsThenAnswersTheRefFromTheCache) {
     EXPECT_EQ(source->lastToken(), "async-token");
     EXPECT_EQ(auth->blockingCalls(), 0);
 
-    const std::string lines = morva::test::LevelsAndMessages(log);
+    const std::string lines = log.Messages();
     for (const char* event :
          {" started loading", " is still loading", " #1 is ready", " #1 is cached"}) {
         EXPECT_THAT(lines, HasSubstr(std::string("debug|Book(EURUSD, 100)") + event + "\n"));
@@ -124,7 +123,7 @@ TEST_F(AsyncBookServiceTest, AFailedDownloadIsReportedOnceThenStartsAgain) {
     source->Open();
     EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
     EXPECT_EQ(Collect(u"NOPE", 100), kMissing);
-    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+    EXPECT_THAT(log.Messages(),
                 HasSubstr("debug|Book(NOPE, 100) is not valid "
                           "[Get order book failed (HTTP 404): Invalid]\n"));
 
@@ -191,7 +190,7 @@ TEST_F(AsyncBookServiceTest, FullQueueAnswersStillLoadingWithoutQueuingUntilDown
     {
         const morva::test::CapturedLog log(spdlog::level::debug);
         EXPECT_EQ(service->GetBookRef(u"GBPUSD", 0), kStill);
-        EXPECT_THAT(morva::test::LevelsAndMessages(log),
+        EXPECT_THAT(log.Messages(),
                     HasSubstr("debug|Book(GBPUSD, 0) waits for room in the download queue\n"));
     }
     EXPECT_EQ(service->PendingCount(), AsyncBookService::kMaxLoading);

@@ -9,7 +9,6 @@
 #include "books/position_book_source.h"
 #include "support/captured_log.h"
 #include "support/fake_clock.h"
-#include "support/log_messages.h"
 
 namespace morva {
 namespace {
@@ -69,7 +68,7 @@ TEST(BookSources, EachLoadedBookLeavesOneTimedLineWithTheDocumentsNames) {
     PositionBookSource positions(client, clock);
     positions.GetBook(token, u"GBP_USD", 0);
 
-    EXPECT_EQ(test::LevelsAndMessages(log),
+    EXPECT_EQ(log.Messages(),
               "info|Loaded OrderBook for EUR_USD at 2026-12-06T10:20:00Z in 0.250000s\n"
               "info|Loaded PositionBook for GBP_USD at 2026-12-06T10:20:00Z in 0.250000s\n");
 }

@@ -18,7 +18,6 @@
 #include "support/fake_auth_service.h"
 #include "support/fake_book_source.h"
 #include "support/fake_clock.h"
-#include "support/log_messages.h"
 
 namespace {
 
@@ -265,9 +264,9 @@ TEST_F(CachedBookServiceTest, LogsLoadsAndHitsAtDebugOnly) {
     const morva::test::CapturedLog log(spdlog::level::debug);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 2);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 2);
-    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+    EXPECT_THAT(log.Messages(),
                 HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 has been loaded\n"));
-    EXPECT_THAT(morva::test::LevelsAndMessages(log),
+    EXPECT_THAT(log.Messages(),
                 HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 is cached\n"));
 }
 

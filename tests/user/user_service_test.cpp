@@ -15,7 +15,6 @@
 #include "http/http_headers.h"
 #include "support/captured_log.h"
 #include "support/fake_http_client.h"
-#include "support/log_messages.h"
 #include "user/async_user_service.h"
 #include "util/utf.h"
 
@@ -43,7 +42,7 @@ HttpHeaders PremiumHeader(const char16_t* value) {
 
 class UserServiceTest : public ::testing::Test {
   protected:
-    std::string Log() const { return test::LevelsAndMessages(log_); }
+    std::string Log() const { return log_.Messages(); }
 
     std::shared_ptr<test::FakeHttpClient> http_ = std::make_shared<test::FakeHttpClient>();
     std::shared_ptr<StrataClient> strata_ = std::make_shared<HttpStrataClient>(
