@@ -123,9 +123,8 @@ TEST_F(AsyncBookServiceTest, AFailedDownloadIsReportedOnceThenStartsAgain) {
     source->Open();
     EXPECT_EQ(service->GetBookRef(u"NOPE", 100), kStarted);
     EXPECT_EQ(Collect(u"NOPE", 100), kMissing);
-    EXPECT_THAT(log.Messages(),
-                HasSubstr("debug|Book(NOPE, 100) is not valid "
-                          "[Get order book failed (HTTP 404): Invalid]\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("debug|Book(NOPE, 100) is not valid "
+                                          "[Get order book failed (HTTP 404): Invalid]\n"));
 
     source->Fail(std::make_exception_ptr(
         MorvaError("%s failed (HTTP %d): %s", "Get order book", 500, "Internal error")));

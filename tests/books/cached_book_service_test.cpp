@@ -264,10 +264,8 @@ TEST_F(CachedBookServiceTest, LogsLoadsAndHitsAtDebugOnly) {
     const morva::test::CapturedLog log(spdlog::level::debug);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 2);
     ASSERT_EQ(service.GetBookRef(u"\u0415URUSD", 100), 2);
-    EXPECT_THAT(log.Messages(),
-                HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 has been loaded\n"));
-    EXPECT_THAT(log.Messages(),
-                HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 is cached\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 has been loaded\n"));
+    EXPECT_THAT(log.Messages(), HasSubstr("debug|Book(\xd0\x95URUSD, 100) #2 is cached\n"));
 }
 
 }  // namespace
