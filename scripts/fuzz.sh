@@ -7,7 +7,7 @@
 # sanitizer report, timeout, unexpected exception) and prints the reproducer's path; replay one
 # with build/fuzz/bin/TARGET_fuzzer FILE.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
@@ -33,22 +33,21 @@ fi
 # The JSON parsers find their way faster with the member names and JSON's tokens at hand.
 declare -A uses_json=([book]=1 [token_response]=1 [jwt]=1 [metadata]=1)
 
-status=0
-for target in "${targets[@]}"; do
-    program=build/fuzz/bin/${target}_fuzzer
+fuzz_one() {  # fuzz_one TARGET: runs it and reports; the status is the target's
+    local target=$1
+    local program=build/fuzz/bin/${target}_fuzzer
     if [ ! -x "$program" ]; then
         echo "FAIL  $target: no such fuzz target ($program)"
-        status=1
-        continue
+        return 1
     fi
-    corpus=build/fuzz/corpus/$target
-    findings=build/fuzz/findings/$target
-    log=build/fuzz/logs/$target.log
+    local corpus=build/fuzz/corpus/$target findings=build/fuzz/findings/$target
+    local log=build/fuzz/logs/$target.log
     mkdir -p "$corpus" "$findings" "$(dirname "$log")"
-    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-             -artifact_prefix="$findings/")
+    local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                   -artifact_prefix="$findings/")
     [ -n "${uses_json[$target]:-}" ] && options+=(-dict=fuzz/corpus/json.dict)
     echo "=== fuzz: $target for ${seconds}s"
+    local before after rc
     before=$(find "$findings" -type f | wc -l)
     "$program" "${options[@]}" "$corpus" "fuzz/corpus/$target" >"$log" 2>&1
     rc=$?
@@ -58,10 +57,27 @@ for target in "${targets[@]}"; do
             head -n 20
         echo "FAIL  $target (exit $rc; log $log); reproducer:"
         grep -o 'Test unit written to .*' "$log" | sed 's/^Test unit written to /  /'
-        status=1
-    else
-        echo "PASS  $target: $(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" |
-            grep -o '[0-9]*$') runs, $(find "$corpus" -type f | wc -l) inputs in $corpus"
+        return 1
     fi
+    echo "PASS  $target: $(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" |
+        grep -o '[0-9]*$') runs, $(find "$corpus" -type f | wc -l) inputs in $corpus"
+}
+
+# A fuzzer keeps one core busy: one target per core at a time, each for its full time, reported
+# in order.
+results=build/fuzz/results
+rm -rf "$results"
+mkdir -p "$results"
+for target in "${targets[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do
+        wait -n
+    done
+    { fuzz_one "$target"; echo $? >"$results/$target.status"; } >"$results/$target.out" 2>&1 &
+done
+wait
+status=0
+for target in "${targets[@]}"; do
+    cat "$results/$target.out"
+    [ "$(cat "$results/$target.status" 2>/dev/null)" = 0 ] || status=1
 done
 exit "$status"
