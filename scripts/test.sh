@@ -55,7 +55,7 @@ queue_sandboxed() {  # queue_sandboxed PRESET [CTEST ARGS without spaces...]
 }
 run_sandboxed() {
     [ ${#sandboxed[@]} -gt 0 ] || return 0
-    echo "=== sandboxed tests, at once: ${sandboxed[*]}"
+    echo "=== sandboxed tests, at once: ${sandboxed[*]%% *}"
     # A wineserver outside would share a prefix with the one a sandbox starts for itself.
     stop_wine
     # Made once here, so that the sandboxes only read it.
