@@ -68,6 +68,14 @@ fuzz_one() {  # fuzz_one TARGET: runs it and reports; the status is the target's
 results=build/fuzz/results
 rm -rf "$results"
 mkdir -p "$results"
+# A target named twice runs once: two runs would share its corpus, findings and log.
+declare -A seen=()
+unique=()
+for target in "${targets[@]}"; do
+    [ -n "${seen[$target]:-}" ] || unique+=("$target")
+    seen[$target]=1
+done
+targets=("${unique[@]}")
 for target in "${targets[@]}"; do
     while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do
         wait -n
