@@ -80,18 +80,13 @@ TEST_F(LogMacro, WritesInfoAndAboveButNotDebugOrVerb) {
     int formatted = 0;
     MORVA_LOG_DEBUG("Executing {}", Counted{&formatted});
     MORVA_LOG_VERB("verbose {}", Counted{&formatted});
-    EXPECT_EQ(formatted, 0);
-    MORVA_LOG_INFO("Loaded {} in {:.6f}s", "library", 0.25);
-    MORVA_LOG_ERROR("failed: {}", Counted{&formatted});
-    EXPECT_EQ(formatted, 1);
-
+    EXPECT_EQ(formatted, 0) << "a filtered record is never even formatted";
+    MORVA_LOG_INFO("info {}", Counted{&formatted});
+    MORVA_LOG_ERROR("error {}", Counted{&formatted});
+    EXPECT_EQ(formatted, 2);
     const std::string text = LogText();
-    EXPECT_THAT(text, Not(HasSubstr("Executing")));
-    EXPECT_THAT(text, Not(HasSubstr("verbose")));
-    EXPECT_THAT(text, HasSubstr(" INFO  ["));
-    EXPECT_THAT(text, HasSubstr("] Loaded library in 0.250000s\r\n"));
-    EXPECT_THAT(text, HasSubstr(" ERROR ["));
-    EXPECT_THAT(text, HasSubstr("] failed: counted\r\n"));
+    EXPECT_THAT(text, HasSubstr("] info counted\r\n"));
+    EXPECT_THAT(text, HasSubstr("] error counted\r\n"));
 }
 
 TEST_F(LogMacro, WritesWideTextAsUtf8) {
@@ -116,7 +111,6 @@ TEST_F(LogMacro, NamesTheLoggingFunctionAndLine) {
 }
 
 TEST_F(LogMacro, NoLoggerSendsRecordsNowhere) {
-    EXPECT_EQ(log::Logger(), logger_.get());
     EXPECT_EQ(log::Admitting(log::Severity::Info), logger_.get());
     EXPECT_EQ(log::Admitting(log::Severity::Debug), nullptr);
 
@@ -157,9 +151,8 @@ TEST_F(LoggingSetup, WritesIntoLogsBesideTheLibraryFolderAndToStandardOutput) {
 #endif
     log::Install(nullptr);  // closes the file before it is read and removed
 
+    // The file's byte order mark, line ends and level names: lifecycle_test.sh.
     const std::string text = ReadFile(terminal / "MQL5" / "Logs" / "MORVA_Orderbook.log");
-    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
-    EXPECT_THAT(text, HasSubstr(" INFO  ["));
     EXPECT_THAT(text, HasSubstr("] set up 1\r\n"));
     EXPECT_EQ(console, text.substr(3, text.size() - 5) + "\n");
 }

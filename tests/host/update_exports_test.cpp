@@ -3,12 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "base/morva_error.h"
 #include "books/http_strata_client.h"
@@ -67,11 +64,7 @@ TEST_F(UpdateExportsTest, CheckWritesTheStatusText) {
     EXPECT_EQ(std::u16string(error_), u"");
     EXPECT_EQ(std::u16string(version_), u"1.18");
     EXPECT_TRUE(force_);
-
-    config_->SetVersions(u"bad", u"1.17");
-    EXPECT_EQ(CheckForUpdates(*module, version_, &force_, error_), 2);
-    EXPECT_EQ(std::u16string(error_),
-              u"Checking for updates - An error occurred when checking for updates");
+    // A failed check's status and text: faults_e2e_test.cpp.
 
     const auto needsBoth =
         ThrowsMessage<MorvaError>(StrEq("CheckForUpdates needs a version buffer and a force flag"));
@@ -80,25 +73,12 @@ TEST_F(UpdateExportsTest, CheckWritesTheStatusText) {
 }
 
 TEST_F(UpdateExportsTest, NonBlockingModuleAnswersAtOnce) {
-    std::promise<void> gate;
-    http_->SetResponder(
-        [held = gate.get_future().share()](const std::u16string&, const HttpRequest&) {
-            held.wait();
-            return test::MakeResponse(401);
-        });
     auto module = MakeModule(true);
     config_->Close();
     EXPECT_EQ(CheckForUpdates(*module, version_, &force_, error_), 1);
     EXPECT_EQ(std::u16string(error_), u"Checking for updates - Waiting for server response...");
-    EXPECT_EQ(UpdateIndicator(*module, u"C:\\data", u"C:\\data\\x.ex4", error_), 1);
-    EXPECT_EQ(std::u16string(error_), u"Update in progress...");
-    EXPECT_THAT(
-        [&] {
-            module->user().CheckPremium(AccessToken{"Bearer", "t", 60, {}, {}}, u"EUR_USD");
-        },
-        ThrowsMessage<MorvaError>(StrEq("Checking premium in progress...")));
+    // The installation's and the premium check's own waiting texts: updates_e2e_test.cpp.
     config_->Open();
-    gate.set_value();
 }
 
 TEST_F(UpdateExportsTest, InstallationUsesTheTerminalsPlatformAndLanguage) {
