@@ -69,7 +69,8 @@ bool SignInDespiteFaults(const std::string& account) {
     return true;
 }
 
-// What the polling threads share: which books arrived, and what went wrong.
+// What the polling threads share: which books arrived, the first things that went wrong (bounded:
+// the run checks memory) and how many calls were answered.
 class LoadRecord {
   public:
     void Delivered(bool orders, int instrument) {
@@ -85,9 +86,8 @@ class LoadRecord {
         return missing;
     }
     void Unexpected(const std::string& what) {
-        ++unexpected;
         const std::lock_guard lock(mutex_);
-        if (examples_.size() < 10) {  // bounded: the run checks memory
+        if (examples_.size() < 10) {
             examples_.push_back(what);
         }
     }
@@ -109,7 +109,6 @@ class LoadRecord {
         return called_.wait_for(lock, Scaled(10s), [&] { return calls_ >= target; });
     }
     std::atomic<long long> refs{0};
-    std::atomic<int> unexpected{0};
 
   private:
     std::array<std::atomic<bool>, kInstruments> orders_{}, positions_{};
@@ -224,7 +223,6 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
         "load: %d s, %lld references, %d account switches, %lld kB at warm-up, %lld at end\n",
         seconds, record.refs.load(), switches, atWarmUp, atEnd);
 
-    EXPECT_EQ(record.unexpected.load(), 0);
     for (const std::string& example : record.Examples()) {
         ADD_FAILURE() << example;
     }

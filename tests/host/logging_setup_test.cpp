@@ -18,10 +18,6 @@
 #include "base/morva_error.h"
 #include "support/files.h"
 
-#ifdef _WIN32
-extern "C" char __ImageBase;  // the linker's name for the program's own module handle
-#endif
-
 int FreeLogProbe() {
     const int line = __LINE__ + 1;
     MORVA_LOG_WARN("from free function");
@@ -76,17 +72,14 @@ class LogMacro : public ::testing::Test {
     std::shared_ptr<spdlog::logger> logger_;
 };
 
-TEST_F(LogMacro, WritesInfoAndAboveButNotDebugOrVerb) {
+// ERROR and INFO lines, and no DEBUG ones, in the library's own file: lifecycle_test.sh.
+TEST_F(LogMacro, WritesInfoButNeitherFormatsNorWritesDebugOrVerb) {
     int formatted = 0;
     MORVA_LOG_DEBUG("Executing {}", Counted{&formatted});
     MORVA_LOG_VERB("verbose {}", Counted{&formatted});
-    EXPECT_EQ(formatted, 0) << "a filtered record is never even formatted";
     MORVA_LOG_INFO("info {}", Counted{&formatted});
-    MORVA_LOG_ERROR("error {}", Counted{&formatted});
-    EXPECT_EQ(formatted, 2);
-    const std::string text = LogText();
-    EXPECT_THAT(text, HasSubstr("] info counted\r\n"));
-    EXPECT_THAT(text, HasSubstr("] error counted\r\n"));
+    EXPECT_EQ(formatted, 1) << "a filtered record is never even formatted";
+    EXPECT_THAT(LogText(), HasSubstr("] info counted\r\n"));
 }
 
 TEST_F(LogMacro, WritesWideTextAsUtf8) {
@@ -164,17 +157,8 @@ TEST_F(LoggingSetup, DirectoryThatCannotBeCreatedThrowsAndInstallsNothing) {
     EXPECT_EQ(log::Logger(), nullptr);
 }
 
-TEST_F(LoggingSetup, ModuleFilePathNamesTheRunningProgram) {
-#ifdef _WIN32
-    const void* instance = &__ImageBase;
-#else
-    const void* instance = reinterpret_cast<const void*>(&FreeLogProbe);
-#endif
-    const fs::path path = ModuleFilePath(instance);
-    EXPECT_TRUE(path.is_absolute()) << path;
-    EXPECT_TRUE(fs::is_regular_file(path)) << path;
-    EXPECT_EQ(path.stem(), "morva_tests") << path;
-
+// The library's own path, which puts the log beside it: lifecycle_test.sh.
+TEST_F(LoggingSetup, ModuleFilePathOfNoModuleThrows) {
     const int notInAnyModule = 0;
     EXPECT_THROW(ModuleFilePath(&notInAnyModule), MorvaError);
 }
