@@ -59,14 +59,10 @@ long long ResidentKb() {
 // Until InitDLL and InitCreds both come back empty, or a minute passes: the load scenario fails
 // requests now and then, so any text is tried again.
 bool SignInDespiteFaults(const std::string& account) {
-    const auto deadline = Clock::now() + 60s;
-    while (!InitDll(account).empty() || !InitCreds().empty()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    const auto signIn = [&] {
+        return InitDll(account).empty() && InitCreds().empty() ? "" : "retry";
+    };
+    return PollWhile(signIn, {"retry"}, 60s).back().empty();
 }
 
 // What the polling threads share: which books arrived, the first things that went wrong (bounded:
