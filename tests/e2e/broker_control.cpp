@@ -50,8 +50,8 @@ struct Connection {
 
 }  // namespace
 
-std::string SendToBroker(const std::string& method, const std::string& path,
-                         const std::string& body) {
+std::string BrokerControl::Send(const std::string& method, const std::string& path,
+                                const std::string& body) {
 #ifdef _WIN32
     static const bool started = [] {
         WSADATA data;

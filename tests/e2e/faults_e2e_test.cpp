@@ -63,7 +63,7 @@ std::string BaseScenario() {
 }
 
 void PutScenario(const std::string& scenario) {
-    SendToBroker("PUT", "/scenario", scenario);
+    BrokerControl().Send("PUT", "/scenario", scenario);
 }
 
 // The base scenario with `auth` members of its own (the base one has none).
@@ -253,9 +253,9 @@ TEST(Faults, ConnectionsRefusedOrUntrustedFailAndTheNextTryWorks) {
          kUntrustedCode},
     };
     for (const auto& [instrument, service, code] : cases) {
-        SendToBroker("PUT", "/service", service);
+        BrokerControl().Send("PUT", "/service", service);
         const BookAnswer refused = PollBook(Lib().OrderBook, instrument);
-        SendToBroker("PUT", "/service", R"({"listening": true})");
+        BrokerControl().Send("PUT", "/service", R"({"listening": true})");
         EXPECT_EQ(refused.result, -1);
         EXPECT_THAT(refused.text, AllOf(StartsWith(kConnectFailure), EndsWith(code),
                                         Not(HasSubstr("Broken pipe"))));
