@@ -182,6 +182,8 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
         EXPECT_TRUE(SignInDespiteFaults(switches++ % 2 == 0 ? "2002" : "1001"));
     }
     std::this_thread::sleep_until(end);
+    // Before the storm below, whose retired modules take their time to go.
+    const long long atEnd = ResidentKb();
     // Then every switch waits for another round of reads, so that each lands among them. Bounded
     // by time, not count: in a slow (sanitized) build 500 switches took 90 s of load, under which
     // a configuration fetch's TLS handshake timed out.
@@ -214,7 +216,6 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
             }
         }
     }
-    const long long atEnd = ResidentKb();
     std::printf(
         "load: %d s, %lld references, %d account switches, %lld kB at warm-up, %lld at end\n",
         seconds, record.refs.load(), switches, atWarmUp, atEnd);
