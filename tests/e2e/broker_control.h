@@ -9,17 +9,9 @@ namespace morva {
 // in the middle of a session.
 class BrokerControl {
   public:
-    explicit BrokerControl(int port = 8099);
-    ~BrokerControl();
-    BrokerControl(const BrokerControl&) = delete;
-    BrokerControl& operator=(const BrokerControl&) = delete;
-
     // Sends one request and returns the body; throws std::runtime_error unless the status is 2xx.
     std::string Send(const std::string& method, const std::string& path,
                      const std::string& body = {});
-
-  private:
-    int port_;
 };
 
 }  // namespace morva

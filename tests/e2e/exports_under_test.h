@@ -72,11 +72,11 @@ inline std::chrono::milliseconds Scaled(std::chrono::milliseconds duration) {
 }
 
 // InitDLL as this program's terminal calls it; the error text.
-inline std::string InitDll(const std::string& account, const std::string& server = "MORVA-Live-3",
+inline std::string InitDll(const std::string& account,
                            const std::string& platform = TerminalPlatform()) {
     ErrorBuffer error;
-    Lib().InitDLL(Text(server).get(), Text(account).get(), Text(platform).get(), Text("en").get(),
-                  error.get());
+    Lib().InitDLL(Text("MORVA-Live-3").get(), Text(account).get(), Text(platform).get(),
+                  Text("en").get(), error.get());
     return error.text();
 }
 
@@ -84,6 +84,33 @@ inline std::string InitCreds() {
     ErrorBuffer error;
     Lib().InitCreds(error.get());
     return error.text();
+}
+
+// An export's answer as one text: "<status> <error text>".
+inline std::string Status(std::int32_t result, const ErrorBuffer& error) {
+    return std::to_string(result) + " " + error.text();
+}
+
+inline std::string CheckPremium(const std::string& instrument) {
+    ErrorBuffer error;
+    return Status(Lib().CheckPremium(Text(instrument).get(), error.get()), error);
+}
+
+// CheckForUpdates writing into `version` and `force`.
+inline std::string CheckForUpdates(char16_t* version, bool& force) {
+    ErrorBuffer error;
+    return Status(
+        Lib().CheckForUpdates(reinterpret_cast<morva_char16*>(version), &force, error.get()),
+        error);
+}
+
+inline std::string UpdateIndicator(const std::u16string& dataFolder,
+                                   const std::u16string& indicator) {
+    ErrorBuffer error;
+    return Status(Lib().UpdateIndicator(reinterpret_cast<const morva_char16*>(dataFolder.c_str()),
+                                        reinterpret_cast<const morva_char16*>(indicator.c_str()),
+                                        error.get()),
+                  error);
 }
 
 // Repeats `attempt` every few milliseconds while it answers one of `waiting`, as an indicator
@@ -105,10 +132,17 @@ inline std::vector<std::string> PollWhile(
     }
 }
 
+// InitDLL once the server configuration is in: "" then, else the text that stopped it.
+inline std::string Configure(const std::string& account,
+                             const std::string& platform = TerminalPlatform()) {
+    return PollWhile([&] { return InitDll(account, platform); },
+                     {"Waiting for server configuration"})
+        .back();
+}
+
 // A module for `account`, configured and signed in: "" then, else the text that stopped it.
 inline std::string SignIn(const std::string& account) {
-    const std::string configured =
-        PollWhile([&] { return InitDll(account); }, {"Waiting for server configuration"}).back();
+    const std::string configured = Configure(account);
     return configured.empty() ? PollWhile(InitCreds, {"Waiting for authorization"}).back()
                               : configured;
 }

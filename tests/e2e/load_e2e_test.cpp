@@ -1,9 +1,10 @@
 // A terminal under load: fifty instruments polled from eight threads through the exports, against
 // the fake broker with random latency and an occasional failed request (run_load_e2e.sh sets that
 // scenario and seeds a refresh token), while InitDLL switches accounts every ten seconds. Runs for
-// MORVA_LOAD_SECONDS (300 by default). Checks that nothing crashes, that every answer is a status,
-// a reference or a text, that every order and position book is delivered, and that memory stays
-// flat after warm-up. The same run's latency and memory figures: bench/load_bench.cpp.
+// MORVA_LOAD_SECONDS (300 by default), then ten seconds of a switch after every round of reads.
+// Checks that nothing crashes, that every answer is a status, a reference or a text, that every
+// order and position book is delivered, and that memory stays flat after warm-up. The same run's
+// latency and memory figures (without the storm): bench/load_bench.cpp.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -57,17 +59,14 @@ long long ResidentKb() {
 // Until InitDLL and InitCreds both come back empty, or a minute passes: the load scenario fails
 // requests now and then, so any text is tried again.
 bool SignInDespiteFaults(const std::string& account) {
-    const auto deadline = Clock::now() + 60s;
-    while (!InitDll(account).empty() || !InitCreds().empty()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    const auto signIn = [&] {
+        return InitDll(account).empty() && InitCreds().empty() ? "" : "retry";
+    };
+    return PollWhile(signIn, {"retry"}, 60s).back().empty();
 }
 
-// What the polling threads share: which books arrived, and what went wrong.
+// What the polling threads share: which books arrived, the first things that went wrong (bounded:
+// the run checks memory) and how many calls were answered.
 class LoadRecord {
   public:
     void Delivered(bool orders, int instrument) {
@@ -83,9 +82,8 @@ class LoadRecord {
         return missing;
     }
     void Unexpected(const std::string& what) {
-        ++unexpected;
         const std::lock_guard lock(mutex_);
-        if (examples_.size() < 10) {  // bounded: the run checks memory
+        if (examples_.size() < 10) {
             examples_.push_back(what);
         }
     }
@@ -93,12 +91,26 @@ class LoadRecord {
         const std::lock_guard lock(mutex_);
         return examples_;
     }
+    void Called() {
+        {
+            const std::lock_guard lock(mutex_);
+            ++calls_;
+        }
+        called_.notify_all();
+    }
+    // Whether `count` more calls are answered, within a generous deadline.
+    bool AwaitCalls(int count) {
+        std::unique_lock lock(mutex_);
+        const long long target = calls_ + count;
+        return called_.wait_for(lock, Scaled(10s), [&] { return calls_ >= target; });
+    }
     std::atomic<long long> refs{0};
-    std::atomic<int> unexpected{0};
 
   private:
     std::array<std::atomic<bool>, kInstruments> orders_{}, positions_{};
     mutable std::mutex mutex_;
+    std::condition_variable called_;
+    long long calls_ = 0;
     std::vector<std::string> examples_;
 };
 
@@ -139,6 +151,7 @@ void Poll(int thread, const std::atomic<bool>& stop, LoadRecord& record) {
                 record.Unexpected("CheckPremium: -1 without a text");
             }
         }
+        record.Called();
         // An indicator's tick, not a wait for anything.
         std::this_thread::sleep_for(std::chrono::milliseconds(1 + random() % 3));
     }
@@ -169,10 +182,22 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
         EXPECT_TRUE(SignInDespiteFaults(switches++ % 2 == 0 ? "2002" : "1001"));
     }
     std::this_thread::sleep_until(end);
+    // Before the storm below, whose retired modules take their time to go.
+    const long long atEnd = ResidentKb();
+    // Then every switch waits for another round of reads, so that each lands among them. Bounded
+    // by time, not count: in a slow (sanitized) build 500 switches took 90 s of load, under which
+    // a configuration fetch's TLS handshake timed out.
+    bool reading = true;
+    for (const auto stormEnd = Clock::now() + 10s; reading && Clock::now() < stormEnd; ++switches) {
+        InitDll(switches % 2 == 0 ? "4004" : "5005");
+        reading = record.AwaitCalls(kThreads);
+    }
+    EXPECT_TRUE(reading) << "the readers stopped getting answers";
     stop = true;
     for (auto& thread : threads) {
         thread.join();
     }
+    // The module settles: a fetch the storm made time out is tried again.
     ASSERT_TRUE(SignInDespiteFaults("1001"));
 
     // Books that no poll happened to collect: asked for until they come, faults or not.
@@ -191,12 +216,10 @@ TEST(Load, ManyInstrumentsFromManyThreadsWithFaultsAndAccountSwitches) {
             }
         }
     }
-    const long long atEnd = ResidentKb();
     std::printf(
         "load: %d s, %lld references, %d account switches, %lld kB at warm-up, %lld at end\n",
         seconds, record.refs.load(), switches, atWarmUp, atEnd);
 
-    EXPECT_EQ(record.unexpected.load(), 0);
     for (const std::string& example : record.Examples()) {
         ADD_FAILURE() << example;
     }

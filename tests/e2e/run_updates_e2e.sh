@@ -24,12 +24,12 @@ MORVA_E2E_EXPECTED=$(program_path "$work/expected")
 export MORVA_E2E_EXPECTED
 run_program --gtest_filter='Updates.*'
 
-# JSON texts of versions that would lead a file out of its folder.
-for version in '1.0\\..\\..\\evil' '../x'; do
-    curl -fsS -X PUT --data "{\"metadata\": {\"version\": \"$version\"}}" "$control/scenario" \
-        >/dev/null || fail "the broker refused version $version"
-    run_program --gtest_filter='Refused.*'
-done
+# The JSON text of a version that would lead a file out of its folder (any text but a release
+# number takes the same way).
+version='1.0\\..\\..\\evil'
+curl -fsS -X PUT --data "{\"metadata\": {\"version\": \"$version\"}}" "$control/scenario" \
+    >/dev/null || fail "the broker refused version $version"
+run_program --gtest_filter='Refused.*'
 
 # A web page answered with 200 in place of the library, and the 32-bit library under its name
 # (its headers: the machine is checked before the sections).
@@ -49,7 +49,6 @@ expect_log() {
 }
 expect_log 'Failed to update indicator: Failed to open ofstream: '
 expect_log 'Failed to update indicator: Published version is not a release number [1.0\..\..\evil]'
-expect_log 'Failed to update indicator: Published version is not a release number [../x]'
 expect_log 'Failed to update indicator: Downloaded library is not a Windows DLL for mt5: no MZ header'
 expect_log 'Failed to update indicator: Downloaded library is not a Windows DLL for mt5: machine 0x014C, not 0x8664'
 expect_log 'New version found [current version: 1.16.5.0; new version: 1.17.0.0; minVersion: 1.16.0.0; forceUpdate: false]'

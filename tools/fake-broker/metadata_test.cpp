@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <tuple>
 
 namespace fake_broker {
 namespace {
@@ -25,59 +24,26 @@ TEST(MetadataDocument, EachDocumentMatchesItsOwnServers) {
     EXPECT_EQ(first(DefaultServers(true), "MORVATest-Demo"), "E. Europe Standard Time");
 }
 
-TEST(MetadataDocument, ScenarioOverridesWin) {
+// The version and whole-document overrides reach the library in the updates and faults runs.
+TEST(MetadataDocument, TestServersOverrideOnlyTheTestDocument) {
     MetadataScenario scenario;
-    scenario.version = "2.0.0.0";
     scenario.testServers = nlohmann::json::array();
     EXPECT_EQ(MetadataDocument(scenario, true, FileServer{}).at("servers"),
               nlohmann::json::array());
     EXPECT_FALSE(MetadataDocument(scenario, false, FileServer{}).at("servers").empty());
-    EXPECT_EQ(MetadataDocument(scenario, false, FileServer{}).at("version"), "2.0.0.0");
-    scenario.document = "not an object";
-    EXPECT_EQ(MetadataDocument(scenario, false, FileServer{}), "not an object");
 }
 
+// The updates run fetches the libraries and the EN indicator; what it cannot see: other languages
+// and the names that must be refused.
 TEST(UpdateFiles, RecognisesTheInstallersFileNamesForTheVersion) {
-    EXPECT_TRUE(IsUpdateFileName("MORVA_Orderbook64_1.16.5.0.dll", "1.16.5.0"));
-    EXPECT_TRUE(IsUpdateFileName("MORVA_Orderbook32_1.16.5.0.dll", "1.16.5.0"));
-    EXPECT_TRUE(IsUpdateFileName("MORVA_Order_Book_EN_1.16.5.0.ex5", "1.16.5.0"));
     EXPECT_TRUE(IsUpdateFileName("MORVA_Order_Book_PT-BR_1.16.5.0.ex4", "1.16.5.0"));
     EXPECT_FALSE(IsUpdateFileName("MORVA_Orderbook64_1.16.4.0.dll", "1.16.5.0"));
     EXPECT_FALSE(IsUpdateFileName("MORVA_Order_Book_en_1.16.5.0.ex5", "1.16.5.0"));
     EXPECT_FALSE(IsUpdateFileName("MORVA_Order_Book__1.16.5.0.ex5", "1.16.5.0"));
 }
 
-TEST(UpdateFiles, GeneratedBytesAreStableAndDifferByName) {
-    const std::string library = GenerateFileBytes("MORVA_Orderbook64_1.16.5.0.dll");
-    EXPECT_EQ(library, GenerateFileBytes("MORVA_Orderbook64_1.16.5.0.dll"));
-    EXPECT_NE(library, GenerateFileBytes("MORVA_Orderbook32_1.16.5.0.dll"));
-}
-
-// What the installer checks: "MZ", e_lfanew, "PE\0\0", the machine its name says, the DLL flag,
-// and a section that ends where the file does.
-TEST(UpdateFiles, GeneratedLibrariesAreDllsForTheirMachine) {
-    const auto read16 = [](const std::string& bytes, std::size_t at) {
-        return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) |
-                                     static_cast<unsigned char>(bytes[at + 1]) << 8);
-    };
-    for (const auto& [name, machine, magic] :
-         {std::tuple{"MORVA_Orderbook64_1.17.0.0.dll", 0x8664U, 0x20BU},
-          std::tuple{"MORVA_Orderbook32_1.17.0.0.dll", 0x014CU, 0x10BU}}) {
-        const std::string bytes = GenerateFileBytes(name);
-        EXPECT_EQ(bytes.substr(0, 2), "MZ");
-        const unsigned pe = read16(bytes, 0x3C);
-        EXPECT_EQ(bytes.substr(pe, 4), std::string("PE\0\0", 4));
-        EXPECT_EQ(read16(bytes, pe + 4), machine) << name;
-        EXPECT_EQ(read16(bytes, pe + 22) & 0x2002U, 0x2002U) << name;
-        EXPECT_EQ(read16(bytes, pe + 24), magic) << name;
-        const std::size_t section = pe + 24 + read16(bytes, pe + 20);
-        const auto read32 = [&](std::size_t at) {
-            return read16(bytes, at) | read16(bytes, at + 2) << 16;
-        };
-        EXPECT_EQ(read32(section + 20) + read32(section + 16), bytes.size()) << name;
-    }
-    EXPECT_NE(GenerateFileBytes("MORVA_Order_Book_EN_1.17.0.0.ex5").substr(0, 2), "MZ");
-}
+// Whether the generated libraries pass the installer's checks: the updates run installs the 64-bit
+// one and has the 32-bit one refused for its machine.
 
 TEST(ReadTreeFile, ServesOnlyRegularFilesInsideTheTree) {
     namespace fs = std::filesystem;

