@@ -157,17 +157,9 @@ class Watchdog {
     UINT_PTR timer_;
 };
 
-// The user closes the window once it shows the sign-in page: the close arrives after the page's
-// SourceChanged, which shows the window.
-void CloseOnSignInPage(const wchar_t* entry, HWND parent, void*) {
-    if (std::wstring_view(entry).starts_with(L"source ")) {
-        PostMessageW(parent, WM_CLOSE, 0, 0);
-    }
-}
-
-// The user closes the window while the browser is still being made.
-void CloseOnControllerRequest(const wchar_t* entry, HWND parent, void*) {
-    if (std::wstring_view(entry).starts_with(L"controller parent=")) {
+// The user closes the window once the journal has an entry that starts with `prefix`.
+void CloseOn(const wchar_t* entry, HWND parent, void* prefix) {
+    if (std::wstring_view(entry).starts_with(static_cast<const wchar_t*>(prefix))) {
         PostMessageW(parent, WM_CLOSE, 0, 0);
     }
 }
@@ -208,7 +200,9 @@ class WebView2SignInTest : public testing::Test {
     static inline SignInWindowClass windowClass_;
 };
 
+// Through a relative runtime folder, which is the terminal's own.
 TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleasesEverything) {
+    const RuntimeFolderSetting relative(FakeRuntime::Folder().filename());
     runtime.Reset(L"code/7 8+9");
     EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"code/7 8+9");
     const std::string redirect =
@@ -245,35 +239,21 @@ TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleases
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
 
-TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheRedirectGivesAnEmptyCode) {
-    runtime.Reset(nullptr, &CloseOnSignInPage);
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
-    EXPECT_THAT(
-        runtime.Events(),
-        ElementsAre(StartsWith("start "), "environment", "controller parent=" + kSignInWindowClass,
-                    "visible 0", "navigate " + kAuthorizeUrl,
-                    "navigation-starting " + kAuthorizeUrl, "loaded " + kAuthorizeUrl,
-                    "source " + kAuthorizeUrl, "visible 1", "close"));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheBrowserExistsLeavesNothing) {
-    runtime.Reset(L"abc", &CloseOnControllerRequest);
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
-    EXPECT_THAT(runtime.Events(),
-                ElementsAre(StartsWith("start "), "environment",
-                            "controller parent=" + kSignInWindowClass, "controller-aborted"));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, RelativeRuntimeFolderIsTheTerminalsOwn) {
-    const RuntimeFolderSetting relative(FakeRuntime::Folder().filename());
-    runtime.Reset(L"abc");
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
-    EXPECT_THAT(runtime.Journal(), Contains(StartsWith("start loader=1 type=fixed ")));
-    EXPECT_EQ(runtime.LiveObjects(), 0);
+// Closed on the shown page, or while the browser is still being made: no code, nothing left.
+TEST_F(WebView2SignInTest, ClosingTheWindowGivesAnEmptyCodeAndLeavesNothing) {
+    const struct {
+        const wchar_t* signInCode;
+        const wchar_t* closeOn;
+        std::string lastEvent;
+    } cases[] = {{nullptr, L"source ", "close"},
+                 {L"abc", L"controller parent=", "controller-aborted"}};
+    for (const auto& c : cases) {
+        runtime.Reset(c.signInCode, &CloseOn, const_cast<wchar_t*>(c.closeOn));
+        EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
+        EXPECT_EQ(runtime.Events().back(), c.lastEvent);
+        EXPECT_THAT(temp.DataFolders(), IsEmpty());
+        EXPECT_EQ(runtime.LiveObjects(), 0);
+    }
 }
 
 TEST_F(WebView2SignInTest, RuntimeThatCannotBeUsedIsNamedInTheFailure) {
