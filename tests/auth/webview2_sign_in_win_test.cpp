@@ -157,10 +157,49 @@ class Watchdog {
     UINT_PTR timer_;
 };
 
-// The user closes the window once the journal has an entry that starts with `prefix`.
-void CloseOn(const wchar_t* entry, HWND parent, void* prefix) {
-    if (std::wstring_view(entry).starts_with(static_cast<const wchar_t*>(prefix))) {
+// The user in front of the sign-in's window: closes it once the journal has an entry that starts
+// with `closeOn`, when there is one.
+struct User {
+    const wchar_t* closeOn = nullptr;
+    HWND window = nullptr;
+};
+
+void WatchAndClose(const wchar_t* entry, HWND parent, void* context) {
+    User& user = *static_cast<User*>(context);
+    if (parent != nullptr) {
+        user.window = parent;
+    }
+    if (user.closeOn != nullptr && std::wstring_view(entry).starts_with(user.closeOn)) {
         PostMessageW(parent, WM_CLOSE, 0, 0);
+    }
+}
+
+// The window as it was made, and its client area once the user made it smaller.
+struct SeenWindow {
+    std::wstring title;
+    RECT rect{};
+    LONG style = 0;
+    bool visible = true;
+    bool resized = false;
+    RECT client{};
+};
+
+void ResizeAndClose(const wchar_t* entry, HWND window, void* context) {
+    SeenWindow& seen = *static_cast<SeenWindow*>(context);
+    const std::wstring_view text(entry);
+    if (text.starts_with(L"controller parent=")) {
+        wchar_t title[64] = {};
+        GetWindowTextW(window, title, 64);
+        seen.title = title;
+        GetWindowRect(window, &seen.rect);
+        seen.style = GetWindowLongW(window, GWL_STYLE);
+        seen.visible = IsWindowVisible(window);
+    } else if (text.starts_with(L"bounds ") && !seen.resized) {
+        // Fitted to the shown window; the fit after this resize is the window procedure's.
+        seen.resized = true;
+        SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+        GetClientRect(window, &seen.client);
+        PostMessageW(window, WM_CLOSE, 0, 0);
     }
 }
 
@@ -239,21 +278,45 @@ TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleases
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
 
-// Closed on the shown page, or while the browser is still being made: no code, nothing left.
-TEST_F(WebView2SignInTest, ClosingTheWindowGivesAnEmptyCodeAndLeavesNothing) {
+// Each window goes after its loop, whichever way the loop ended, and leaves no quit message that
+// would end the thread's next loop.
+TEST_F(WebView2SignInTest, EachSignInEndsWithItsWindowAndLeavesNothing) {
     const struct {
         const wchar_t* signInCode;
         const wchar_t* closeOn;
+        std::u16string code;
         std::string lastEvent;
-    } cases[] = {{nullptr, L"source ", "close"},
-                 {L"abc", L"controller parent=", "controller-aborted"}};
+    } cases[] = {
+        {L"abc", nullptr, u"abc", "close"},
+        {nullptr, L"source ", u"", "close"},  // closed on the shown page
+        {L"abc", L"controller parent=", u"", "controller-aborted"},
+    };
     for (const auto& c : cases) {
-        runtime.Reset(c.signInCode, &CloseOn, const_cast<wchar_t*>(c.closeOn));
-        EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
+        User user{c.closeOn};
+        runtime.Reset(c.signInCode, &WatchAndClose, &user);
+        EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), c.code);
         EXPECT_EQ(runtime.Events().back(), c.lastEvent);
+        EXPECT_NE(user.window, nullptr);
+        EXPECT_FALSE(IsWindow(user.window));
+        MSG quit{};
+        EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
         EXPECT_THAT(temp.DataFolders(), IsEmpty());
         EXPECT_EQ(runtime.LiveObjects(), 0);
     }
+}
+
+TEST_F(WebView2SignInTest, WindowHasTheSignInsTitleSizeAndStyleAndTheBrowserFollowsItsSize) {
+    SeenWindow seen;
+    runtime.Reset(nullptr, &ResizeAndClose, &seen);
+    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
+    EXPECT_EQ(seen.title, L"Morva Sign-in");
+    EXPECT_EQ(seen.rect.right - seen.rect.left, 800);
+    // Windows keeps a window within what the screen can hold (Wine's headless screen is small).
+    EXPECT_EQ(seen.rect.bottom - seen.rect.top, std::min(1000, GetSystemMetrics(SM_CYMAXTRACK)));
+    EXPECT_EQ(seen.style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_FALSE(seen.visible);  // until the first page arrives
+    EXPECT_THAT(runtime.Journal(), Contains("bounds " + std::to_string(seen.client.right) + "x" +
+                                            std::to_string(seen.client.bottom)));
 }
 
 TEST_F(WebView2SignInTest, RuntimeThatCannotBeUsedIsNamedInTheFailure) {

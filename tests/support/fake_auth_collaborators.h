@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <deque>
-#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,25 +65,22 @@ class FakeAuthClient : public AuthClient {
     explicit FakeAuthClient(std::shared_ptr<const Clock> clock) : clock_(std::move(clock)) {}
 
     // A grant answered with these tokens; access token text "access-<n>".
-    static AuthTokens Tokens(std::string refreshToken, std::int32_t expiresIn = 3600,
-                             std::string subject = "auth0|user") {
+    static AuthTokens Tokens(std::string refreshToken, std::int32_t expiresIn = 3600) {
         AuthTokens tokens;
         tokens.refreshToken = std::move(refreshToken);
         tokens.accessToken.tokenType = "Bearer";
         tokens.accessToken.expiresIn = expiresIn;
-        tokens.accessToken.jwt.payload.sub = std::move(subject);
+        tokens.accessToken.jwt.payload.sub = "auth0|user";
         return tokens;
     }
 
     void Grant(AuthTokens tokens) {
-        const std::lock_guard lock(mutex_);
-        answers_.emplace_back(std::move(tokens));
+        Script([tokens] { return tokens; });
     }
     // A grant that fails with `error` (a MorvaError, or a GrantRefusedError for a refusal).
     template <class Error>
     void Refuse(Error error) {
-        const std::lock_guard lock(mutex_);
-        answers_.emplace_back(std::make_exception_ptr(std::move(error)));
+        Script([error]() -> AuthTokens { throw error; });
     }
     std::vector<Call> Calls() const {
         const std::lock_guard lock(mutex_);
@@ -103,12 +100,10 @@ class FakeAuthClient : public AuthClient {
     }
 
   private:
-    struct Scripted {
-        explicit Scripted(AuthTokens t) : tokens(std::move(t)) {}
-        explicit Scripted(std::exception_ptr e) : error(std::move(e)) {}
-        std::optional<AuthTokens> tokens;
-        std::exception_ptr error;
-    };
+    void Script(std::function<AuthTokens()> answer) {
+        const std::lock_guard lock(mutex_);
+        answers_.push_back(std::move(answer));
+    }
 
     AuthTokens Answer(Call call) {
         const std::lock_guard lock(mutex_);
@@ -116,12 +111,9 @@ class FakeAuthClient : public AuthClient {
         if (answers_.empty()) {
             throw MorvaError("FakeAuthClient: no answer for this grant");
         }
-        Scripted next = std::move(answers_.front());
+        const std::function<AuthTokens()> next = std::move(answers_.front());
         answers_.pop_front();
-        if (next.error) {
-            std::rethrow_exception(next.error);
-        }
-        AuthTokens tokens = std::move(*next.tokens);
+        AuthTokens tokens = next();
         tokens.accessToken.token = "access-" + std::to_string(calls_.size());
         tokens.accessToken.expiresAt =
             clock_->SteadyNow() + std::chrono::seconds(tokens.accessToken.expiresIn);
@@ -130,7 +122,7 @@ class FakeAuthClient : public AuthClient {
 
     const std::shared_ptr<const Clock> clock_;
     mutable std::mutex mutex_;  // guards the script and the record
-    std::deque<Scripted> answers_;
+    std::deque<std::function<AuthTokens()>> answers_;
     std::vector<Call> calls_;
 };
 
@@ -139,7 +131,7 @@ class FakeCredentialStore : public CredentialStore {
   public:
     void Write(const std::u16string& target, const Credentials& credentials) override {
         const std::lock_guard lock(mutex_);
-        if (failWrites_) {
+        if (fail_) {
             throw MorvaError(
                 "Write credentials to Credential Manager failed. Access is denied.[5]");
         }
@@ -147,27 +139,23 @@ class FakeCredentialStore : public CredentialStore {
     }
     std::optional<Credentials> Read(const std::u16string& target) override {
         const std::lock_guard lock(mutex_);
-        if (failReads_) {
+        if (fail_) {
             throw MorvaError("Failed to read credentials from Credential Manager");
         }
         const auto found = entries_.find(target);
         return found == entries_.end() ? std::nullopt : std::optional(found->second);
     }
 
-    void FailReads(bool fail) {
+    // Both reads and writes fail from now on.
+    void Fail() {
         const std::lock_guard lock(mutex_);
-        failReads_ = fail;
-    }
-    void FailWrites(bool fail) {
-        const std::lock_guard lock(mutex_);
-        failWrites_ = fail;
+        fail_ = true;
     }
 
   private:
     mutable std::mutex mutex_;  // guards everything below
     std::map<std::u16string, Credentials> entries_;
-    bool failReads_ = false;
-    bool failWrites_ = false;
+    bool fail_ = false;
 };
 
 }  // namespace morva::test
