@@ -142,24 +142,6 @@ class FakeRuntime {
     fake::LiveObjectsFn liveObjects_;
 };
 
-// Ends a sign-in whose browser never answers, so that a broken adapter fails rather than hangs.
-class Watchdog {
-  public:
-    Watchdog() : timer_(SetTimer(nullptr, 0, 60'000, &Expire)) {}
-    ~Watchdog() { KillTimer(nullptr, timer_); }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-  private:
-    static void CALLBACK Expire(HWND, UINT, UINT_PTR timer, DWORD) {
-        KillTimer(nullptr, timer);
-        ADD_FAILURE() << "the sign-in did not end within a minute";
-        PostQuitMessage(3);
-    }
-
-    UINT_PTR timer_;
-};
-
 // The user in front of the sign-in's window: closes it once the journal has an entry that starts
 // with `closeOn`, when there is one.
 struct User {
@@ -221,7 +203,6 @@ class WebView2SignInTest : public testing::Test {
     test::PrivateTemp temp;
     const FakeRuntime runtime;
     const RuntimeFolderSetting runtimeFolder{FakeRuntime::Folder()};
-    const Watchdog watchdog;
     // The real WebView2 browser factory: none given.
     const std::shared_ptr<WindowAuthCodeProvider> provider =
         std::make_shared<WindowAuthCodeProvider>(GetModuleHandleW(nullptr));
