@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "support/captured_log.h"
 #include "support/fake_auth_collaborators.h"
 #include "support/fake_clock.h"
+#include "support/isolated_credentials.h"
 
 namespace morva {
 namespace {
@@ -22,12 +24,21 @@ using ::testing::Not;
 using ::testing::ThrowsMessage;
 using namespace std::chrono_literals;
 
-constexpr char16_t kTarget[] = u"MORVA_Orderbook";
-
-AuthConfig Config() {
-    return {kTarget, u"login.morva.example", "CLIENT32",
+AuthConfig Config(const std::u16string& credentialTarget) {
+    return {credentialTarget, u"login.morva.example", "CLIENT32",
             u"morva://login.morva.example/metatrader/morva/callback"};
 }
+
+// A store that can neither read nor write.
+class BrokenCredentialStore final : public CredentialStore {
+  public:
+    void Write(const std::u16string&, const Credentials&) override {
+        throw MorvaError("Write credentials to Credential Manager failed. Access is denied.[5]");
+    }
+    std::optional<Credentials> Read(const std::u16string&) override {
+        throw MorvaError("Failed to read credentials from Credential Manager");
+    }
+};
 
 // Waits, boundedly, for an authorization the test has let finish; the token lives in the shared
 // state, so equal addresses mean one authorization.
@@ -45,11 +56,12 @@ class CodeAuthServiceTest : public ::testing::Test {
         std::make_shared<test::FakeAuthCodeProvider>();
     std::shared_ptr<test::FakeAuthClient> endpoint_ =
         std::make_shared<test::FakeAuthClient>(clock_);
-    std::shared_ptr<test::FakeCredentialStore> store_ =
-        std::make_shared<test::FakeCredentialStore>();
+    test::IsolatedCredentials credentials_;
+    const std::u16string target_ = credentials_.Target(u"MORVA_Orderbook");
+    std::shared_ptr<CredentialStore> store_ = CreatePlatformCredentialStore();
     test::CapturedLog log_{spdlog::level::debug};
     std::shared_ptr<CodeAuthService> service_ =
-        CodeAuthService::Create(Config(), window_, endpoint_, store_, clock_);
+        CodeAuthService::Create(Config(target_), window_, endpoint_, store_, clock_);
 
     // The next authorization fails with exactly `text`.
     void ExpectNextFails(const std::string& text) {
@@ -91,7 +103,7 @@ TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorizatio
     const auto requests = window_->requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].codeChallenge, CodeChallengeOf(calls[0].codeVerifier));
-    const auto stored = store_->Read(kTarget);
+    const auto stored = store_->Read(target_);
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->userName, u"auth0|user");
     EXPECT_EQ(stored->secret, u"r-1");
@@ -99,7 +111,7 @@ TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorizatio
 }
 
 TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
-    store_->Write(kTarget, {u"auth0|user", u"r-stored"});
+    store_->Write(target_, {u"auth0|user", u"r-stored"});
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-2"));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-3"));
     const auto first = service_->GetAccessTokenAsync();  // obtained at T
@@ -116,14 +128,14 @@ TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].first, "r-stored");
     EXPECT_EQ(calls[1].first, "r-2");
-    EXPECT_EQ(store_->Read(kTarget)->secret, u"r-3");
+    EXPECT_EQ(store_->Read(target_)->secret, u"r-3");
 }
 
 // A renewal that fails for the network or the server's sake says nothing about the stored token:
 // no window, the token kept, and the next attempt after the short pause uses it again. Only a
 // refusal of the token opens the window.
 TEST_F(CodeAuthServiceTest, AFailedRenewalRetriesAfterThePauseAndOnlyARefusalOpensTheWindow) {
-    store_->Write(kTarget, {u"auth0|user", u"r-stored"});
+    store_->Write(target_, {u"auth0|user", u"r-stored"});
     const std::string failure = "Get auth tokens by refresh token failed (HTTP 503): busy";
     endpoint_->Refuse(MorvaError("%s", failure));
     ExpectNextFails(failure);
@@ -131,7 +143,7 @@ TEST_F(CodeAuthServiceTest, AFailedRenewalRetriesAfterThePauseAndOnlyARefusalOpe
     clock_->Advance(29s);
     ExpectNextFails(failure + " (next sign-in attempt in 1 s)");
     EXPECT_EQ(window_->started(), 0);
-    EXPECT_EQ(store_->Read(kTarget)->secret, u"r-stored");
+    EXPECT_EQ(store_->Read(target_)->secret, u"r-stored");
 
     clock_->Advance(1s);
     endpoint_->Refuse(
@@ -143,7 +155,7 @@ TEST_F(CodeAuthServiceTest, AFailedRenewalRetriesAfterThePauseAndOnlyARefusalOpe
     const auto calls = endpoint_->Calls();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[1].first, "r-stored");
-    EXPECT_EQ(store_->Read(kTarget)->secret, u"r-fresh");
+    EXPECT_EQ(store_->Read(target_)->secret, u"r-fresh");
     EXPECT_THAT(log_.Lines(),
                 HasSubstr("|Failed to get access token by refresh token: Get auth "
                           "tokens by refresh token failed (HTTP 400): invalid_grant\n"));
@@ -170,7 +182,8 @@ TEST_F(CodeAuthServiceTest, AClosedWindowIsReopenedAfterThePause) {
 }
 
 TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
-    store_->Fail();
+    service_ = CodeAuthService::Create(Config(target_), window_, endpoint_,
+                                       std::make_shared<BrokenCredentialStore>(), clock_);
     window_->AnswerCode(u"c0de");
     endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
 
@@ -182,7 +195,7 @@ TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
 }
 
 TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
-    store_->Write(kTarget, {u"auth0|user", u"r-secret-stored"});
+    store_->Write(target_, {u"auth0|user", u"r-secret-stored"});
     endpoint_->Refuse(GrantRefusedError("refused"));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-new", 30));
     endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-newer", 30));

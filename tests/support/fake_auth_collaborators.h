@@ -3,17 +3,14 @@
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "auth/auth_client.h"
 #include "auth/auth_code_provider.h"
-#include "auth/credential_store.h"
 #include "base/morva_error.h"
 #include "support/gate.h"
 #include "util/clock.h"
@@ -124,38 +121,6 @@ class FakeAuthClient : public AuthClient {
     mutable std::mutex mutex_;  // guards the script and the record
     std::deque<std::function<AuthTokens()>> answers_;
     std::vector<Call> calls_;
-};
-
-// An in-memory credential store that fails on demand.
-class FakeCredentialStore : public CredentialStore {
-  public:
-    void Write(const std::u16string& target, const Credentials& credentials) override {
-        const std::lock_guard lock(mutex_);
-        if (fail_) {
-            throw MorvaError(
-                "Write credentials to Credential Manager failed. Access is denied.[5]");
-        }
-        entries_[target] = credentials;
-    }
-    std::optional<Credentials> Read(const std::u16string& target) override {
-        const std::lock_guard lock(mutex_);
-        if (fail_) {
-            throw MorvaError("Failed to read credentials from Credential Manager");
-        }
-        const auto found = entries_.find(target);
-        return found == entries_.end() ? std::nullopt : std::optional(found->second);
-    }
-
-    // Both reads and writes fail from now on.
-    void Fail() {
-        const std::lock_guard lock(mutex_);
-        fail_ = true;
-    }
-
-  private:
-    mutable std::mutex mutex_;  // guards everything below
-    std::map<std::u16string, Credentials> entries_;
-    bool fail_ = false;
 };
 
 }  // namespace morva::test
