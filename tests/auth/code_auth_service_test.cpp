@@ -19,8 +19,10 @@
 namespace morva {
 namespace {
 
+using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::Throw;
 using ::testing::ThrowsMessage;
 using namespace std::chrono_literals;
 
@@ -28,6 +30,18 @@ AuthConfig Config(const std::u16string& credentialTarget) {
     return {credentialTarget, u"login.morva.example", "CLIENT32",
             u"morva://login.morva.example/metatrader/morva/callback"};
 }
+
+const std::string kRedirect = "morva://login.morva.example/metatrader/morva/callback";
+
+// The token endpoint; a grant nobody expected fails the test.
+class MockAuthClient : public AuthClient {
+  public:
+    MOCK_METHOD(AuthTokens, GetAuthTokensByCode,
+                (const std::string&, const std::string&, const std::string&), (override));
+    MOCK_METHOD(AuthTokens, GetAuthTokensByRefreshToken, (const std::string&), (override));
+    MOCK_METHOD(AuthTokens, GetAuthTokensBySecret, (const std::string&, const std::string&),
+                (override));
+};
 
 // A store that can neither read nor write.
 class BrokenCredentialStore final : public CredentialStore {
@@ -54,8 +68,8 @@ class CodeAuthServiceTest : public ::testing::Test {
     std::shared_ptr<test::FakeClock> clock_ = std::make_shared<test::FakeClock>();
     std::shared_ptr<test::FakeAuthCodeProvider> window_ =
         std::make_shared<test::FakeAuthCodeProvider>();
-    std::shared_ptr<test::FakeAuthClient> endpoint_ =
-        std::make_shared<test::FakeAuthClient>(clock_);
+    std::shared_ptr<testing::StrictMock<MockAuthClient>> endpoint_ =
+        std::make_shared<testing::StrictMock<MockAuthClient>>();
     test::IsolatedCredentials credentials_;
     const std::u16string target_ = credentials_.Target(u"MORVA_Orderbook");
     std::shared_ptr<CredentialStore> store_ = CreatePlatformCredentialStore();
@@ -63,6 +77,20 @@ class CodeAuthServiceTest : public ::testing::Test {
     std::shared_ptr<CodeAuthService> service_ =
         CodeAuthService::Create(Config(target_), window_, endpoint_, store_, clock_);
 
+    // A grant answered with these tokens, expiring, as the real client's do, from the call on.
+    auto Grant(std::string refreshToken, std::string accessToken, std::int32_t expiresIn = 3600) {
+        return [=, this](const auto&...) {
+            AuthTokens tokens;
+            tokens.refreshToken = refreshToken;
+            tokens.accessToken = {"Bearer",
+                                  accessToken,
+                                  expiresIn,
+                                  clock_->SteadyNow() + std::chrono::seconds(expiresIn),
+                                  {}};
+            tokens.accessToken.jwt.payload.sub = "auth0|user";
+            return tokens;
+        };
+    }
     // The next authorization fails with exactly `text`.
     void ExpectNextFails(const std::string& text) {
         EXPECT_THAT([this] { Await(service_->GetAccessTokenAsync()); },
@@ -73,7 +101,9 @@ class CodeAuthServiceTest : public ::testing::Test {
 TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorization) {
     window_->Close();
     window_->AnswerCode(u"c0de");
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-1"));
+    std::string verifier;  // one window, one exchange
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(kRedirect, "c0de", _))
+        .WillOnce(testing::DoAll(testing::SaveArg<2>(&verifier), Grant("r-1", "access-1")));
     std::vector<std::shared_future<AccessToken>> futures(8);
     std::vector<std::thread> callers;
     for (auto& future : futures) {
@@ -95,14 +125,10 @@ TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorizatio
     for (const auto& future : futures) {
         EXPECT_EQ(&Await(future), &Await(futures[0]));  // one shared state
     }
-    const auto calls = endpoint_->Calls();  // one window, one exchange
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].first, "morva://login.morva.example/metatrader/morva/callback");
-    EXPECT_EQ(calls[0].second, "c0de");
     // The code is exchanged with the verifier of the challenge the window asked with.
     const auto requests = window_->requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].codeChallenge, CodeChallengeOf(calls[0].codeVerifier));
+    EXPECT_EQ(requests[0].codeChallenge, CodeChallengeOf(verifier));
     const auto stored = store_->Read(target_);
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->userName, u"auth0|user");
@@ -112,8 +138,10 @@ TEST_F(CodeAuthServiceTest, ConcurrentCallersAndPollsShareExactlyOneAuthorizatio
 
 TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
     store_->Write(target_, {u"auth0|user", u"r-stored"});
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-2"));
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-3"));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-stored"))
+        .WillOnce(Grant("r-2", "access-1"));
+    // Renewal goes through the refresh token stored by the first authorization.
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-2")).WillOnce(Grant("r-3", "access-2"));
     const auto first = service_->GetAccessTokenAsync();  // obtained at T
     EXPECT_EQ(Await(first).token, "access-1");
 
@@ -123,11 +151,6 @@ TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
     clock_->Advance(1s);  // T + 3570 s: within the margin
     const auto renewed = service_->GetAccessTokenAsync();
     EXPECT_EQ(Await(renewed).token, "access-2");
-    // Renewal goes through the refresh token stored by the first authorization.
-    const auto calls = endpoint_->Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].first, "r-stored");
-    EXPECT_EQ(calls[1].first, "r-2");
     EXPECT_EQ(store_->Read(target_)->secret, u"r-3");
 }
 
@@ -137,7 +160,10 @@ TEST_F(CodeAuthServiceTest, CachedTokenIsRenewedThirtySecondsBeforeExpiry) {
 TEST_F(CodeAuthServiceTest, AFailedRenewalRetriesAfterThePauseAndOnlyARefusalOpensTheWindow) {
     store_->Write(target_, {u"auth0|user", u"r-stored"});
     const std::string failure = "Get auth tokens by refresh token failed (HTTP 503): busy";
-    endpoint_->Refuse(MorvaError("%s", failure));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-stored"))
+        .WillOnce(Throw(MorvaError("%s", failure)))
+        .WillOnce(Throw(GrantRefusedError(
+            "Get auth tokens by refresh token failed (HTTP 400): invalid_grant")));
     ExpectNextFails(failure);
     ExpectNextFails(failure + " (next sign-in attempt in 30 s)");
     clock_->Advance(29s);
@@ -146,15 +172,10 @@ TEST_F(CodeAuthServiceTest, AFailedRenewalRetriesAfterThePauseAndOnlyARefusalOpe
     EXPECT_EQ(store_->Read(target_)->secret, u"r-stored");
 
     clock_->Advance(1s);
-    endpoint_->Refuse(
-        GrantRefusedError("Get auth tokens by refresh token failed (HTTP 400): invalid_grant"));
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-fresh"));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(_, "c0de", _)).WillOnce(Grant("r-fresh", "a"));
     window_->AnswerCode(u"c0de");
-    EXPECT_EQ(service_->GetAccessToken().token, "access-3");
+    EXPECT_EQ(service_->GetAccessToken().token, "a");
     EXPECT_EQ(window_->started(), 1);
-    const auto calls = endpoint_->Calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].first, "r-stored");
     EXPECT_EQ(store_->Read(target_)->secret, u"r-fresh");
     EXPECT_THAT(log_.Lines(),
                 HasSubstr("|Failed to get access token by refresh token: Get auth "
@@ -171,13 +192,12 @@ TEST_F(CodeAuthServiceTest, AClosedWindowIsReopenedAfterThePause) {
     clock_->Advance(CodeAuthService::kPauseAfterClosedWindow - 1s);
     ExpectNextFails(failure + " (next sign-in attempt in 1 s)");
     EXPECT_EQ(window_->started(), 1);
-    EXPECT_TRUE(endpoint_->Calls().empty());
     EXPECT_THAT(log_.Lines(), HasSubstr("|Authorization failed: " + failure + "\n"));
 
     clock_->Advance(1s);
     window_->AnswerCode(u"c0de");
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
-    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(_, "c0de", _)).WillOnce(Grant("r", "a"));
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "a");
     EXPECT_EQ(window_->started(), 2);
 }
 
@@ -185,9 +205,8 @@ TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
     service_ = CodeAuthService::Create(Config(target_), window_, endpoint_,
                                        std::make_shared<BrokenCredentialStore>(), clock_);
     window_->AnswerCode(u"c0de");
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
-
-    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "access-1");
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(_, "c0de", _)).WillOnce(Grant("r", "a"));
+    EXPECT_EQ(Await(service_->GetAccessTokenAsync()).token, "a");
     EXPECT_THAT(log_.Lines(), HasSubstr("|Failed to load refresh token from Credential Manager: "
                                         "Failed to read credentials from Credential Manager\n"));
     EXPECT_THAT(log_.Lines(),
@@ -196,9 +215,14 @@ TEST_F(CodeAuthServiceTest, FailingCredentialStoreNeverStopsASignIn) {
 
 TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
     store_->Write(target_, {u"auth0|user", u"r-secret-stored"});
-    endpoint_->Refuse(GrantRefusedError("refused"));
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-new", 30));
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r-secret-newer", 30));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-secret-stored"))
+        .WillOnce(Throw(GrantRefusedError("refused")));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(_, "code-secret", _))
+        .WillOnce(Grant("r-secret-new", "access-1", 30));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-secret-new"))
+        .WillOnce(Grant("r-secret-newer", "access-2", 30));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByRefreshToken("r-secret-newer"))
+        .WillOnce(Throw(MorvaError("unavailable")));
     window_->AnswerCode(u"code-secret");
     Await(service_->GetAccessTokenAsync());
     Await(service_->GetAccessTokenAsync());
@@ -215,7 +239,7 @@ TEST_F(CodeAuthServiceTest, TokensNeverReachTheLog) {
 TEST_F(CodeAuthServiceTest, ReleasingTheServiceNeverWaitsForTheWindow) {
     window_->Close();
     window_->AnswerCode(u"c0de");
-    endpoint_->Grant(test::FakeAuthClient::Tokens("r"));
+    EXPECT_CALL(*endpoint_, GetAuthTokensByCode(_, "c0de", _)).WillOnce(Grant("r", "a"));
     const auto pending = service_->GetAccessTokenAsync();
     ASSERT_TRUE(window_->WaitStarted(1));
 
@@ -223,7 +247,7 @@ TEST_F(CodeAuthServiceTest, ReleasingTheServiceNeverWaitsForTheWindow) {
     service_.reset();                 // returns while the window is still open
     EXPECT_FALSE(watcher.expired());  // the sign-in keeps what it needs
     window_->Open();
-    EXPECT_EQ(Await(pending).token, "access-1");
+    EXPECT_EQ(Await(pending).token, "a");
 }
 
 }  // namespace
