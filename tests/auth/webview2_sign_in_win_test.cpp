@@ -371,17 +371,13 @@ TEST(WebView2Controller, SuccessWithoutControllerOrViewFailsTheSignIn) {
     EXPECT_EQ(controller.references, 1u);  // the browser let go of it
 }
 
-TEST(WindowAuthCodeProviderWebView2, WithoutTheLoaderTellsWhereToGetTheRuntime) {
-    const HMODULE self = GetModuleHandleW(nullptr);
-    const SignInWindowClass windowClass = RegisterSignInWindowClass(self);
-    {
-        // Neither a WebView2 runtime nor WebView2Loader.dll is installed under Wine.
-        WindowAuthCodeProvider provider(self);
-        EXPECT_THAT([&] { provider.GetAuthCode(Config(), kRequest); },
-                    ThrowsMessage<MorvaError>(
-                        "WebView runtime not installed. Download from: "
-                        "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
-    }
+TEST_F(WebView2SignInTest, WithoutARuntimeTellsWhereToGetOne) {
+    // Neither a WebView2 runtime nor WebView2Loader.dll is installed under Wine.
+    const RuntimeFolderSetting none(L"");
+    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>(
+                    "WebView runtime not installed. Download from: "
+                    "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
 }
 
 TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
