@@ -8,6 +8,7 @@
 #include <spdlog/spdlog.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +17,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "auth/code_auth_service.h"
 #include "auth/credential_store.h"
@@ -37,7 +37,6 @@ namespace {
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
-using testing::SizeIs;
 using testing::ThrowsMessage;
 
 void UseAuthorizeMode(const std::string& mode) {
@@ -144,22 +143,14 @@ class SignInWindowGtkTest : public testing::Test {
         runtime_.reset();
     }
 
-    static WindowAuthCodeProvider& provider() { return *provider_; }
-    static std::shared_ptr<WindowAuthCodeProvider> shared() { return provider_; }
-
-    // The names of the browser data folders in the runtime folder.
-    static std::vector<std::string> DataFolders() {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(runtime_->path())) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with("MORVA_Orderbook_WebView_")) {
-                names.push_back(name);
-            }
-        }
-        return names;
+    // How many browser data folders the runtime folder holds.
+    static auto DataFolders() {
+        return std::ranges::count_if(
+            std::filesystem::directory_iterator(runtime_->path()), [](const auto& entry) {
+                return entry.path().filename().string().starts_with("MORVA_Orderbook_WebView_");
+            });
     }
 
-  private:
     static inline std::unique_ptr<test::TempFolder> runtime_;
     static inline std::shared_ptr<WindowAuthCodeProvider> provider_;
 };
@@ -186,7 +177,7 @@ TEST_F(SignInWindowGtkTest, TheRedirectIsCaughtFromThePageAndFromWindowsItOpens)
         SCOPED_TRACE(c.script);
         UseAuthorizeMode("page");
         auto code = std::async(std::launch::async, [] {
-            return provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
+            return provider_->GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
         });
         ASSERT_TRUE(WaitForVisibleWindow());
         OnGtkThread<bool>([&c] {
@@ -212,14 +203,14 @@ TEST_F(SignInWindowGtkTest, AClosedWindowEndsTheSignInAndReopensAfterThePause) {
     const AuthConfig config = ProductionAuth();
     const auto clock = std::make_shared<test::FakeClock>();
     auto service =
-        CodeAuthService::Create(config, shared(),
+        CodeAuthService::Create(config, provider_,
                                 std::make_shared<HttpAuthClient>(config.authHost, config.clientId,
                                                                  CreatePlatformHttpClient()),
                                 CreatePlatformCredentialStore(), clock);
 
     const auto closed = service->GetAccessTokenAsync();
     ASSERT_TRUE(WaitForVisibleWindow());
-    EXPECT_THAT(DataFolders(), SizeIs(1));
+    EXPECT_EQ(DataFolders(), 1);
     const auto size = OnGtkThread<std::pair<int, int>>([] {
         int width = 0;
         int height = 0;
@@ -230,7 +221,7 @@ TEST_F(SignInWindowGtkTest, AClosedWindowEndsTheSignInAndReopensAfterThePause) {
     EXPECT_EQ(size, std::make_pair(800, 1000));
     EXPECT_THAT([&] { closed.get(); },  // the window gave no code
                 ThrowsMessage<MorvaError>(HasSubstr("Window closed without successful sign-in")));
-    EXPECT_THAT(DataFolders(), IsEmpty());
+    EXPECT_EQ(DataFolders(), 0);
 
     clock->Advance(CodeAuthService::kPauseAfterClosedWindow);
     UseAuthorizeMode("auto");
