@@ -92,19 +92,17 @@ TEST_F(HttpAuthClientTest, ReadsTheTokensAndCountsLifetimeFromBeforeTheRequest) 
     EXPECT_EQ(tokens.accessToken.expiresAt, before + std::chrono::seconds(3600));
     EXPECT_EQ(tokens.accessToken.jwt.payload.sub, "auth0|7");
 
+    // Without a refresh token only the refresh grant falls back on the one it sent.
     http_->Enqueue(MakeResponse(200, TokenBody("", "true")));
-    EXPECT_EQ(client_.GetAuthTokensBySecret("aud", "secret").accessToken.expiresIn, 1);
+    const AuthTokens bySecret = client_.GetAuthTokensBySecret("aud", "secret");
+    EXPECT_EQ(bySecret.accessToken.expiresIn, 1);
+    EXPECT_EQ(bySecret.refreshToken, "");
+    http_->Enqueue(MakeResponse(200, TokenBody("")));
+    EXPECT_EQ(client_.GetAuthTokensByRefreshToken("r-sent").refreshToken, "r-sent");
     http_->Enqueue(MakeResponse(200, TokenBody("", "\"3600\"")));
     EXPECT_THAT([this] { client_.GetAuthTokensByRefreshToken("r"); },
                 ThrowsMessage<MorvaError>(
                     StartsWith("Failed to parse auth tokens received by refresh token: ")));
-}
-
-TEST_F(HttpAuthClientTest, MissingRefreshTokenFallsBackOnlyForTheRefreshGrant) {
-    http_->Enqueue(MakeResponse(200, TokenBody("")));
-    http_->Enqueue(MakeResponse(200, TokenBody("")));
-    EXPECT_EQ(client_.GetAuthTokensByRefreshToken("r-sent").refreshToken, "r-sent");
-    EXPECT_EQ(client_.GetAuthTokensByCode("uri", "code", "verifier").refreshToken, "");
 }
 
 // One of each kind: a token that is no JWT, a missing member, a body that is no JSON.
