@@ -63,7 +63,6 @@ TEST(BrowserDataFolderPosix, LivesInTheSessionsRuntimeFolderWhenThereIsOne) {
     } cases[] = {
         {runtime.path().string(), runtime.path()},
         {std::nullopt, temporary.path()},
-        {"", temporary.path()},
         {"relative/run", temporary.path()},
         {"/nonexistent/run", temporary.path()},
         {file, temporary.path()},

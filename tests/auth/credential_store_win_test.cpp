@@ -36,7 +36,7 @@ void WriteRaw(const std::u16string& target, BYTE* blob, DWORD size, wchar_t* use
     ASSERT_TRUE(CredWriteW(&entry, 0)) << GetLastError();
 }
 
-TEST(CredentialManager, StoresTheSecretAsItsCodeUnitsOnly) {
+TEST(CredentialManager, StoresTheSecretAsItsCodeUnitsOnlyAndReadsOthersEntries) {
     test::IsolatedCredentials store;
     const auto target = store.Target(u"MORVA_Orderbook");
     WriteCredentials(target, {u"user", u"abc"});
@@ -49,10 +49,8 @@ TEST(CredentialManager, StoresTheSecretAsItsCodeUnitsOnly) {
 
     WriteCredentials(target, {u"user", u""});
     EXPECT_EQ(ReadRaw(target)->CredentialBlobSize, 0u);
-}
 
-TEST(CredentialManager, ReadsEntriesWrittenByOthers) {
-    test::IsolatedCredentials store;
+    // Entries written by others.
     const auto odd = store.Target(u"odd");
     BYTE blob[] = {'a', 0, 'b', 0, 'c'};  // an odd last byte holds no code unit
     WriteRaw(odd, blob, sizeof blob, nullptr);

@@ -23,23 +23,19 @@ unsigned ModeOf(const fs::path& path) {
     return info.st_mode & 0777;
 }
 
-TEST(FileCredentialStore, FileIsPrivateAndUnderTheDataHome) {
+TEST(FileCredentialStore, FileIsPrivateUnderTheDataHomeAndOutlivesACrashsLeftovers) {
     test::IsolatedCredentials store;
     const fs::path path = file_store_detail::CredentialsFilePath();
     EXPECT_EQ(path, fs::path(std::getenv("XDG_DATA_HOME")) / "morva" / "credentials.json");
 
-    WriteCredentials(store.Target(u"MORVA_Orderbook"), {u"user", u"secret"});
-    EXPECT_EQ(ModeOf(path), 0600u);
-    EXPECT_EQ(ModeOf(path.parent_path()), 0700u);
-    EXPECT_FALSE(fs::exists(fs::path(path).concat(".tmp")));
-}
-
-TEST(FileCredentialStore, LeftoversOfACrashDoNotHurt) {
-    test::IsolatedCredentials store;
     const auto target = store.Target(u"MORVA_Orderbook");
     WriteCredentials(target, {u"user", u"old"});
-    const fs::path path = file_store_detail::CredentialsFilePath();
+    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(ModeOf(path.parent_path()), 0700u);
     const fs::path temporary = fs::path(path).concat(".tmp");
+    EXPECT_FALSE(fs::exists(temporary));
+
+    // The leftovers of a crash do not hurt.
     test::WriteFile(temporary, "{\"half\":");  // a write cut short before its rename
     fs::permissions(temporary, fs::perms::all);
 

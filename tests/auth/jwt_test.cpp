@@ -36,10 +36,7 @@ TEST(Base64Url, DecodesBothAlphabetsWithOrWithoutPadding) {
     EXPECT_EQ(DecodeBase64Url("-_-_"), "\xFB\xFF\xBF");
     EXPECT_EQ(DecodeBase64Url("+/+/"), "\xFB\xFF\xBF");
     EXPECT_EQ(DecodeBase64Url("TWE"), "Ma");
-    EXPECT_EQ(DecodeBase64Url("TWE="), "Ma");
-    EXPECT_EQ(DecodeBase64Url("TQ"), "M");
     EXPECT_EQ(DecodeBase64Url("TQ=="), "M");
-    EXPECT_EQ(DecodeBase64Url("TWFu"), "Man");
 }
 
 TEST(Base64Url, EncodesTheUrlAlphabetWithoutPadding) {
@@ -74,22 +71,16 @@ TEST(ParseJwt, SegmentBoundsHaveTheirOwnTexts) {
                      StartsWith(prefix + " payload: "));
 }
 
-TEST(ParseJwt, SignatureIsNeverRead) {
-    const Jwt empty = ParseJwt(kHeader + "." + kPayload + ".");
-    EXPECT_EQ(empty.header.alg, "RS256");
-    EXPECT_EQ(empty.header.typ, "JWT");
-    EXPECT_EQ(empty.payload.sub, "user");
-    const Jwt many = ParseJwt(kHeader + "." + kPayload + ".!!.??");
-    EXPECT_EQ(many.payload.sub, "user");
-}
-
-TEST(ParseJwt, ReadsEveryClaim) {
+// The signature, and whatever follows it, is never read.
+TEST(ParseJwt, ReadsEveryClaimAndNeverTheSignature) {
     const std::string payload =
         R"({"sub":"auth0|42","iss":"https://login.example/","iat":1700000000,)"
         R"("exp":1700003600,")" +
         Claim("/tokenID") + R"(":"tid-1",")" + Claim("/privileges") +
         R"(":{"live":{"canAccessPremium":true},"demo":{"canAccessPremium":0}}})";
-    const Jwt jwt = ParseJwt(MakeJwt(payload));
+    const Jwt jwt = ParseJwt(kHeader + "." + EncodeBase64Url(payload) + ".!!.??");
+    EXPECT_EQ(jwt.header.alg, "RS256");
+    EXPECT_EQ(jwt.header.typ, "JWT");
     EXPECT_EQ(jwt.payload.sub, "auth0|42");
     EXPECT_EQ(jwt.payload.iss, "https://login.example/");
     EXPECT_EQ(jwt.payload.iat, 1700000000);
@@ -101,7 +92,7 @@ TEST(ParseJwt, ReadsEveryClaim) {
 
 TEST(ParseJwt, AbsentClaimsStayEmpty) {
     for (const char* payload :
-         {"{}", "[]", "42", R"({"SUB":"x"})",
+         {"{}", "42", R"({"SUB":"x"})",
           // Namespaced names compare with letter case, and a privileges claim of the wrong
           // shape simply has no flags.
           R"({"HTTPS://WWW.MORVA.EXAMPLE/privileges":{"live":{"canAccessPremium":1}}})"}) {
@@ -127,12 +118,10 @@ TEST(ParseJwt, NumbersAreTruncatedAndWrongKindsFailTheSegment) {
                                 R"(":{"live":{"canAccessPremium":)" + value + "}}}"))
             .payload.liveCanAccessPremium;
     };
-    EXPECT_EQ(premium("0.9"), 0);
-    EXPECT_EQ(premium("-1.9"), -1);
+    EXPECT_EQ(premium("-1.9"), -1);  // toward zero
     EXPECT_EQ(premium("false"), 0);
     EXPECT_EQ(premium("4294967297"), 1);  // an integer keeps its low 32 bits
     EXPECT_EQ(ParseJwt(MakeJwt(R"({"iat":1700000000.99})")).payload.iat, 1700000000);
-    EXPECT_EQ(ParseJwt(MakeJwt(R"({"exp":-5.5})")).payload.exp, -5);
 
     // Each kind of claim of a wrong kind, in either segment, and numbers beyond what the field
     // holds (refused, not converted with undefined behaviour).

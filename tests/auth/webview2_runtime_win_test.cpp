@@ -66,11 +66,12 @@ std::filesystem::path ClientLibrary(const std::filesystem::path& folder,
     return library;
 }
 
-std::optional<std::filesystem::path> Found() {
+// The client library of the runtime found, when it is a fixed-version one exactly if `fixed`.
+std::optional<std::filesystem::path> Found(bool fixed = false) {
     const std::wstring key = TestKey();
     const std::optional<WebView2Runtime> runtime =
         FindWebView2Runtime(std::u16string(key.begin(), key.end()));
-    if (!runtime) {
+    if (!runtime || runtime->fixedVersion != fixed) {
         return std::nullopt;
     }
     return std::filesystem::path(
@@ -86,7 +87,6 @@ TEST(WebView2RuntimeWinTest, FindsTheNewestRuntimeOfTheMachineOrTheUserForItsArc
     const std::filesystem::path machine = temp.path() / L"Machine" / L"120.0.2210.91";
     const std::filesystem::path user = temp.path() / L"User" / L"121.0.1.0";
     const std::filesystem::path library = ClientLibrary(machine, kArchitecture);
-    ClientLibrary(machine, kOtherArchitecture);
     ClientLibrary(user, kOtherArchitecture);
     {
         const RecordedRuntime machineRuntime(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, machine);
@@ -102,15 +102,7 @@ TEST(WebView2RuntimeWinTest, FindsTheNewestRuntimeOfTheMachineOrTheUserForItsArc
         {
             const FixedRuntimeFolder useFixed(fixed);
             EXPECT_EQ(Found(), std::nullopt);
-            const std::filesystem::path fixedLibrary = ClientLibrary(fixed, kArchitecture);
-            const std::wstring key = TestKey();
-            const std::optional<WebView2Runtime> runtime =
-                FindWebView2Runtime(std::u16string(key.begin(), key.end()));
-            ASSERT_TRUE(runtime.has_value());
-            EXPECT_TRUE(runtime->fixedVersion);
-            EXPECT_EQ(std::filesystem::path(std::wstring(runtime->clientLibrary.begin(),
-                                                         runtime->clientLibrary.end())),
-                      fixedLibrary);
+            EXPECT_EQ(Found(true), ClientLibrary(fixed, kArchitecture));
         }
         EXPECT_EQ(Found(), newer);
     }

@@ -1,14 +1,18 @@
-// The sign-in window with the library's real WebView2 adapter, in front of a fake runtime
+// The Win32 sign-in window with the library's real WebView2 adapter, in front of a fake runtime
 // (tools/fake-webview2-runtime) that WEBVIEW2_BROWSER_EXECUTABLE_FOLDER names, as it would
-// a fixed-version runtime. Under Wine through tests/auth/run_headless_wine.sh.
+// a fixed-version runtime; and what the adapter does outside a sign-in. Under Wine through
+// tests/auth/run_headless_wine.sh, since windows need a display driver.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,6 +20,7 @@
 
 #include "auth/sign_in_flow.h"
 #include "auth/sign_in_window_class.h"
+#include "auth/webview2_browser.h"
 #include "auth/window_auth_code_provider.h"
 #include "base/module_path.h"
 #include "base/morva_error.h"
@@ -92,10 +97,6 @@ class FakeRuntime {
           journal_(Resolve<fake::JournalFn>(fake::kJournal)),
           liveObjects_(Resolve<fake::LiveObjectsFn>(fake::kLiveObjects)) {}
 
-    bool Loaded() const {
-        return reset_ != nullptr && journal_ != nullptr && liveObjects_ != nullptr;
-    }
-
     void Reset(const wchar_t* signInCode, fake::Observer observer = nullptr,
                void* context = nullptr) const {
         reset_(signInCode, observer, context);
@@ -106,12 +107,9 @@ class FakeRuntime {
         std::wstring text(journal_(nullptr, 0), L'\0');
         text.resize(std::min(text.size(), journal_(text.data(), text.size())));
         std::vector<std::string> entries;
-        std::wstring_view rest = text;
-        while (!rest.empty()) {
-            const std::size_t end = rest.find(L'\n');
-            const std::wstring_view entry = rest.substr(0, end);
+        std::wistringstream lines(text);
+        for (std::wstring entry; std::getline(lines, entry);) {
             entries.push_back(Utf16ToUtf8(std::u16string(entry.begin(), entry.end())));
-            rest.remove_prefix(end == std::wstring_view::npos ? rest.size() : end + 1);
         }
         return entries;
     }
@@ -139,49 +137,45 @@ class FakeRuntime {
     fake::LiveObjectsFn liveObjects_;
 };
 
-// Ends a sign-in whose browser never answers, so that a broken adapter fails rather than hangs.
-class Watchdog {
-  public:
-    Watchdog() : timer_(SetTimer(nullptr, 0, 60'000, &Expire)) {}
-    ~Watchdog() { KillTimer(nullptr, timer_); }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-  private:
-    static void CALLBACK Expire(HWND, UINT, UINT_PTR timer, DWORD) {
-        KillTimer(nullptr, timer);
-        ADD_FAILURE() << "the sign-in did not end within a minute";
-        PostQuitMessage(3);
-    }
-
-    UINT_PTR timer_;
+// The user in front of the sign-in's window: closes it once the journal has an entry that starts
+// with `closeOn`, when there is one.
+struct User {
+    const wchar_t* closeOn = nullptr;
+    HWND window = nullptr;
 };
 
-// The user closes the window once it shows the sign-in page: the close arrives after the page's
-// SourceChanged, which shows the window.
-void CloseOnSignInPage(const wchar_t* entry, HWND parent, void*) {
-    if (std::wstring_view(entry).starts_with(L"source ")) {
+void WatchAndClose(const wchar_t* entry, HWND parent, void* context) {
+    User& user = *static_cast<User*>(context);
+    if (parent != nullptr) {
+        user.window = parent;
+    }
+    if (user.closeOn != nullptr && std::wstring_view(entry).starts_with(user.closeOn)) {
         PostMessageW(parent, WM_CLOSE, 0, 0);
     }
 }
 
-// The user closes the window while the browser is still being made.
-void CloseOnControllerRequest(const wchar_t* entry, HWND parent, void*) {
-    if (std::wstring_view(entry).starts_with(L"controller parent=")) {
-        PostMessageW(parent, WM_CLOSE, 0, 0);
+// Looks at the window as it was made; once it is shown and the browser fitted to it, makes it
+// smaller, keeping its new client area in `context`, and closes it.
+void InspectResizeAndClose(const wchar_t* entry, HWND window, void* context) {
+    RECT& client = *static_cast<RECT*>(context);
+    const std::wstring_view text(entry);
+    if (text.starts_with(L"controller parent=")) {
+        wchar_t title[64] = {};
+        GetWindowTextW(window, title, 64);
+        EXPECT_STREQ(title, L"Morva Sign-in");
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        EXPECT_EQ(rect.right - rect.left, 800);
+        // Windows keeps a window within what the screen can hold (Wine's headless screen is small).
+        EXPECT_EQ(rect.bottom - rect.top, std::min(1000, GetSystemMetrics(SM_CYMAXTRACK)));
+        EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+        EXPECT_FALSE(IsWindowVisible(window));  // until the first page arrives
+    } else if (text.starts_with(L"bounds ") && client.right == 0) {
+        client.right = 1;  // the fit this resize makes comes back here
+        SetWindowPos(window, nullptr, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+        GetClientRect(window, &client);
+        PostMessageW(window, WM_CLOSE, 0, 0);
     }
-}
-
-// The value of `name=` in a "start" entry: up to the next " name=" or the end.
-std::string StartValue(const std::string& entry, const std::string& name) {
-    const std::size_t begin = entry.find(" " + name + "=");
-    if (begin == std::string::npos) {
-        return {};
-    }
-    const std::size_t valueBegin = begin + name.size() + 2;
-    const std::size_t end = entry.find('=', valueBegin);
-    const std::size_t valueEnd = end == std::string::npos ? entry.size() : entry.rfind(' ', end);
-    return entry.substr(valueBegin, valueEnd - valueBegin);
 }
 
 class WebView2SignInTest : public testing::Test {
@@ -192,14 +186,9 @@ class WebView2SignInTest : public testing::Test {
     }
     static void TearDownTestSuite() { windowClass_.reset(); }
 
-    void SetUp() override {
-        ASSERT_TRUE(runtime.Loaded()) << "no fake runtime at " << ClientLibrary(runtime.Folder());
-    }
-
     test::PrivateTemp temp;
     const FakeRuntime runtime;
     const RuntimeFolderSetting runtimeFolder{FakeRuntime::Folder()};
-    const Watchdog watchdog;
     // The real WebView2 browser factory: none given.
     const std::shared_ptr<WindowAuthCodeProvider> provider =
         std::make_shared<WindowAuthCodeProvider>(GetModuleHandleW(nullptr));
@@ -208,7 +197,9 @@ class WebView2SignInTest : public testing::Test {
     static inline SignInWindowClass windowClass_;
 };
 
+// Through a relative runtime folder, which is the terminal's own.
 TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleasesEverything) {
+    const RuntimeFolderSetting relative(FakeRuntime::Folder().filename());
     runtime.Reset(L"code/7 8+9");
     EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"code/7 8+9");
     const std::string redirect =
@@ -228,52 +219,50 @@ TEST_F(WebView2SignInTest, SignsInThroughTheRuntimeCancelsTheRedirectAndReleases
         IsSupersetOf({"setting IsScriptEnabled=1", "setting AreDefaultScriptDialogsEnabled=1",
                       "setting IsWebMessageEnabled=0", "setting AreDefaultContextMenusEnabled=0",
                       "setting IsStatusBarEnabled=0", "setting AreDevToolsEnabled=0"}));
-    // Fitted to the window once shown.
-    EXPECT_THAT(journal, Contains(testing::ContainsRegex("^bounds \\d+x\\d+$")));
     EXPECT_THAT(journal, Not(Contains(StartsWith("wrong-thread "))));
 
-    // The sign-in's own data folder, made before the runtime started, gone with the window.
-    const std::string& start = journal.front();
-    EXPECT_THAT(start, StartsWith("start loader=1 type=fixed folder="));
-    EXPECT_EQ(StartValue(start, "folder-exists"), "1");
-    EXPECT_EQ(StartValue(start, "options"), "none");
-    const std::u16string folderText = Utf8ToUtf16(StartValue(start, "folder"));
-    const std::filesystem::path folder(std::wstring(folderText.begin(), folderText.end()));
-    EXPECT_THAT(folder.filename().string(), StartsWith("MORVA_Orderbook_WebView_"));
-    EXPECT_TRUE(std::filesystem::equivalent(folder.parent_path(), temp.path())) << folder;
-    EXPECT_FALSE(std::filesystem::exists(folder));
+    // The sign-in's own data folder, made before the runtime started.
+    EXPECT_THAT(journal.front(),
+                testing::AllOf(StartsWith("start loader=1 type=fixed folder=" +
+                                          Utf8(temp.path() / L"MORVA_Orderbook_WebView_")),
+                               testing::EndsWith(" folder-exists=1 options=none")));
     EXPECT_EQ(runtime.LiveObjects(), 0);
 }
 
-TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheRedirectGivesAnEmptyCode) {
-    runtime.Reset(nullptr, &CloseOnSignInPage);
+// Each window goes after its loop, whichever way the loop ended, and leaves no quit message that
+// would end the thread's next loop.
+TEST_F(WebView2SignInTest, EachSignInEndsWithItsWindowAndLeavesNothing) {
+    const struct {
+        const wchar_t* signInCode;
+        const wchar_t* closeOn;
+        std::u16string code;
+        std::string lastEvent;
+    } cases[] = {
+        {L"abc", nullptr, u"abc", "close"},
+        {nullptr, L"source ", u"", "close"},  // closed on the shown page
+        {L"abc", L"controller parent=", u"", "controller-aborted"},
+    };
+    for (const auto& c : cases) {
+        User user{c.closeOn};
+        runtime.Reset(c.signInCode, &WatchAndClose, &user);
+        EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), c.code);
+        EXPECT_EQ(runtime.Events().back(), c.lastEvent);
+        EXPECT_NE(user.window, nullptr);
+        EXPECT_FALSE(IsWindow(user.window));
+        MSG quit{};
+        EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_THAT(temp.DataFolders(), IsEmpty());
+        EXPECT_EQ(runtime.LiveObjects(), 0);
+    }
+}
+
+TEST_F(WebView2SignInTest, WindowHasTheSignInsTitleSizeAndStyleAndTheBrowserFollowsItsSize) {
+    RECT client{};
+    runtime.Reset(nullptr, &InspectResizeAndClose, &client);
     EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
-    EXPECT_THAT(
-        runtime.Events(),
-        ElementsAre(StartsWith("start "), "environment", "controller parent=" + kSignInWindowClass,
-                    "visible 0", "navigate " + kAuthorizeUrl,
-                    "navigation-starting " + kAuthorizeUrl, "loaded " + kAuthorizeUrl,
-                    "source " + kAuthorizeUrl, "visible 1", "close"));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, ClosingTheWindowBeforeTheBrowserExistsLeavesNothing) {
-    runtime.Reset(L"abc", &CloseOnControllerRequest);
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"");
-    EXPECT_THAT(runtime.Events(),
-                ElementsAre(StartsWith("start "), "environment",
-                            "controller parent=" + kSignInWindowClass, "controller-aborted"));
-    EXPECT_THAT(temp.DataFolders(), IsEmpty());
-    EXPECT_EQ(runtime.LiveObjects(), 0);
-}
-
-TEST_F(WebView2SignInTest, RelativeRuntimeFolderIsTheTerminalsOwn) {
-    const RuntimeFolderSetting relative(FakeRuntime::Folder().filename());
-    runtime.Reset(L"abc");
-    EXPECT_EQ(provider->GetAuthCode(Config(), kRequest), u"abc");
-    EXPECT_THAT(runtime.Journal(), Contains(StartsWith("start loader=1 type=fixed ")));
-    EXPECT_EQ(runtime.LiveObjects(), 0);
+    // The fit after the resize is the window procedure's.
+    EXPECT_THAT(runtime.Journal(), Contains("bounds " + std::to_string(client.right) + "x" +
+                                            std::to_string(client.bottom)));
 }
 
 TEST_F(WebView2SignInTest, RuntimeThatCannotBeUsedIsNamedInTheFailure) {
@@ -296,6 +285,71 @@ TEST_F(WebView2SignInTest, RuntimeThatCannotBeUsedIsNamedInTheFailure) {
                     ThrowsMessage<MorvaError>(c.text));
         EXPECT_THAT(temp.DataFolders(), IsEmpty());
     }
+}
+
+class MockEvents : public SignInEvents {
+  public:
+    MOCK_METHOD(SignInStatus, OnCreateWebViewControllerCompleted,
+                (SignInStatus, std::unique_ptr<SignInBrowser>), (override));
+    MOCK_METHOD(SignInStatus, OnWebViewSourceChanged, (), (override));
+    MOCK_METHOD(SignInStatus, OnNavigationStarting, (SignInNavigation&), (override));
+    MOCK_METHOD(SignInStatus, OnNewWindowRequested, (SignInNewWindow&), (override));
+    MOCK_METHOD(SignInStatus, OnCallbackFailed, (std::exception_ptr), (override));
+    MOCK_METHOD(void, OnWindowSize, (), (override));
+};
+
+// WebView2's success without a controller ends the sign-in with a text rather than a crash.
+TEST(WebView2Controller, SuccessWithoutControllerFailsTheSignIn) {
+    testing::StrictMock<MockEvents> events;
+    EXPECT_CALL(events, OnCallbackFailed(testing::_)).WillOnce([](std::exception_ptr failure) {
+        EXPECT_THAT([&] { std::rethrow_exception(failure); },
+                    ThrowsMessage<MorvaError>("WebView2 returned no controller"));
+        return kSignInFailed;
+    });
+    EXPECT_EQ(OnWebView2ControllerCreated(events, kSignInOk, nullptr), kSignInFailed);
+}
+
+TEST_F(WebView2SignInTest, WithoutARuntimeTellsWhereToGetOne) {
+    // Neither a WebView2 runtime nor WebView2Loader.dll is installed under Wine.
+    const RuntimeFolderSetting none(L"");
+    EXPECT_THAT([this] { provider->GetAuthCode(Config(), kRequest); },
+                ThrowsMessage<MorvaError>(
+                    "WebView runtime not installed. Download from: "
+                    "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"));
+}
+
+TEST(WindowAuthCodeProviderWebView2, EnvironmentResultsReadAsTheirTexts) {
+    const struct {
+        std::uint32_t status;
+        std::string text;
+    } cases[] = {
+        {0x80004005, "WebView runtime unable to start"},
+        {0x80070002,
+         "WebView runtime not installed. Download from: "
+         "https://developer.microsoft.com/en-us/microsoft-edge/webview2/"},
+        {0x80070005, "Unable to create user data folder"},
+        {0x80070050,
+         "WebView user data folder cannot be created because a file with the same name already "
+         "exists"},
+        {0x8007000E, "Create WebView environment failed (0x8007000E)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THAT([&] { ThrowWebViewEnvironmentError(static_cast<std::int32_t>(c.status)); },
+                    ThrowsMessage<MorvaError>(c.text));
+    }
+}
+
+TEST(WindowAuthCodeProviderWindowClass, RegistersOnceAndSaysWhyASecondTimeFails) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    SignInWindowClass windowClass = RegisterSignInWindowClass(self);
+    ASSERT_TRUE(windowClass);
+    EXPECT_THAT(
+        [&] { RegisterSignInWindowClass(self); },
+        ThrowsMessage<MorvaError>(testing::StartsWith("Register auth window class failed. ")));
+    windowClass.reset();
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof(info);
+    EXPECT_FALSE(GetClassInfoExW(self, L"Morva_MetaTrader_Orderbook_Auth", &info));
 }
 
 }  // namespace

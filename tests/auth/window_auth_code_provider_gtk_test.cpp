@@ -8,16 +8,15 @@
 #include <spdlog/spdlog.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "auth/code_auth_service.h"
 #include "auth/credential_store.h"
@@ -31,7 +30,6 @@
 #include "http/http_client.h"
 #include "support/fake_clock.h"
 #include "support/files.h"
-#include "util/utf.h"
 
 namespace morva {
 namespace {
@@ -39,16 +37,10 @@ namespace {
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
-using testing::SizeIs;
 using testing::ThrowsMessage;
 
-std::string Control(const char* method, const std::string& path, const std::string& body = "") {
-    return BrokerControl().Send(method, path, body);
-}
-
 void UseAuthorizeMode(const std::string& mode) {
-    Control("PUT", "/scenario", R"({"auth": {"authorizeMode": ")" + mode + R"("}})");
-    Control("DELETE", "/requests");
+    BrokerControl().Send("PUT", "/scenario", R"({"auth": {"authorizeMode": ")" + mode + R"("}})");
 }
 
 AuthConfig ProductionAuth() {
@@ -151,49 +143,17 @@ class SignInWindowGtkTest : public testing::Test {
         runtime_.reset();
     }
 
-    static WindowAuthCodeProvider& provider() { return *provider_; }
-    static std::shared_ptr<WindowAuthCodeProvider> shared() { return provider_; }
-
-    // The names of the browser data folders in the runtime folder.
-    static std::vector<std::string> DataFolders() {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(runtime_->path())) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with("MORVA_Orderbook_WebView_")) {
-                names.push_back(name);
-            }
-        }
-        return names;
+    // How many browser data folders the runtime folder holds.
+    static auto DataFolders() {
+        return std::ranges::count_if(
+            std::filesystem::directory_iterator(runtime_->path()), [](const auto& entry) {
+                return entry.path().filename().string().starts_with("MORVA_Orderbook_WebView_");
+            });
     }
 
-  private:
     static inline std::unique_ptr<test::TempFolder> runtime_;
     static inline std::shared_ptr<WindowAuthCodeProvider> provider_;
 };
-
-TEST_F(SignInWindowGtkTest, ImmediateRedirectReturnsTheCode) {
-    UseAuthorizeMode("auto");
-    const AuthConfig config = ProductionAuth();
-    const AuthorizationRequest request = AuthorizationRequest::Create();
-    const std::u16string code = provider().GetAuthCode(config, request);
-    EXPECT_FALSE(code.empty());
-    EXPECT_THAT(DataFolders(), IsEmpty());
-
-    const auto requests = nlohmann::json::parse(Control("GET", "/requests"));
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ("https://" + requests[0]["host"].get<std::string>() +
-                  requests[0]["path"].get<std::string>(),
-              Utf16ToUtf8(BuildAuthorizeUrl(config, request)));
-    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
-}
-
-TEST_F(SignInWindowGtkTest, ErrorRedirectGivesTheAuthorizationError) {
-    UseAuthorizeMode("error");
-    EXPECT_THAT(
-        [] { provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create()); },
-        ThrowsMessage<MorvaError>("Authorization error: access_denied (The user denied access)"));
-    EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
-}
 
 // The redirect is caught after the user signs in on the page, and after the page opens a window
 // of its own, by script or by a target=_blank link: it gets none, the sign-in's view goes there.
@@ -217,7 +177,7 @@ TEST_F(SignInWindowGtkTest, TheRedirectIsCaughtFromThePageAndFromWindowsItOpens)
         SCOPED_TRACE(c.script);
         UseAuthorizeMode("page");
         auto code = std::async(std::launch::async, [] {
-            return provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
+            return provider_->GetAuthCode(ProductionAuth(), AuthorizationRequest::Create());
         });
         ASSERT_TRUE(WaitForVisibleWindow());
         OnGtkThread<bool>([&c] {
@@ -229,14 +189,8 @@ TEST_F(SignInWindowGtkTest, TheRedirectIsCaughtFromThePageAndFromWindowsItOpens)
                                                 nullptr, nullptr, nullptr);
             return true;
         });
-        if (code.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-            ADD_FAILURE() << "no redirect caught";
-            OnGtkThread<bool>([] {
-                gtk_window_close(FindSignInWindow());
-                return true;
-            });
-        }
-        EXPECT_THAT(code.get(), c.code);
+        EXPECT_THAT(code.get(), c.code);  // a redirect not caught hangs until ctest's timeout
+        EXPECT_FALSE(OnGtkThread<bool>([] { return FindSignInWindow() != nullptr; }));
     }
 }
 
@@ -249,16 +203,14 @@ TEST_F(SignInWindowGtkTest, AClosedWindowEndsTheSignInAndReopensAfterThePause) {
     const AuthConfig config = ProductionAuth();
     const auto clock = std::make_shared<test::FakeClock>();
     auto service =
-        CodeAuthService::Create(config, shared(),
+        CodeAuthService::Create(config, provider_,
                                 std::make_shared<HttpAuthClient>(config.authHost, config.clientId,
                                                                  CreatePlatformHttpClient()),
                                 CreatePlatformCredentialStore(), clock);
 
     const auto closed = service->GetAccessTokenAsync();
     ASSERT_TRUE(WaitForVisibleWindow());
-    EXPECT_THAT(DataFolders(), SizeIs(1));
-    EXPECT_THAT([] { provider().GetAuthCode(ProductionAuth(), AuthorizationRequest::Create()); },
-                ThrowsMessage<MorvaError>("Auth window already opened"));
+    EXPECT_EQ(DataFolders(), 1);
     const auto size = OnGtkThread<std::pair<int, int>>([] {
         int width = 0;
         int height = 0;
@@ -267,17 +219,13 @@ TEST_F(SignInWindowGtkTest, AClosedWindowEndsTheSignInAndReopensAfterThePause) {
         return std::make_pair(width, height);
     });
     EXPECT_EQ(size, std::make_pair(800, 1000));
-    ASSERT_EQ(closed.wait_for(std::chrono::seconds(60)), std::future_status::ready);
     EXPECT_THAT([&] { closed.get(); },  // the window gave no code
                 ThrowsMessage<MorvaError>(HasSubstr("Window closed without successful sign-in")));
-    EXPECT_THAT(DataFolders(), IsEmpty());
-    EXPECT_THAT([&] { service->GetAccessTokenAsync().get(); },
-                ThrowsMessage<MorvaError>(HasSubstr("(next sign-in attempt in 300 s)")));
+    EXPECT_EQ(DataFolders(), 0);
 
     clock->Advance(CodeAuthService::kPauseAfterClosedWindow);
     UseAuthorizeMode("auto");
     const auto second = service->GetAccessTokenAsync();
-    ASSERT_EQ(second.wait_for(std::chrono::seconds(60)), std::future_status::ready);
     // The broker exchanges a code only for the verifier of the challenge the window asked with.
     EXPECT_FALSE(second.get().token.empty());
     EXPECT_TRUE(ReadCredentials(config.credentialTarget).has_value());

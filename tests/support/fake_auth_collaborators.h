@@ -1,22 +1,12 @@
 #pragma once
 
-#include <chrono>
-#include <deque>
-#include <exception>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "auth/auth_client.h"
 #include "auth/auth_code_provider.h"
-#include "auth/credential_store.h"
-#include "base/morva_error.h"
 #include "support/gate.h"
-#include "util/clock.h"
 
 namespace morva::test {
 
@@ -49,125 +39,6 @@ class FakeAuthCodeProvider : public AuthCodeProvider, public Gate {
     mutable std::mutex mutex_;  // guards everything below
     std::u16string code_;
     std::vector<AuthorizationRequest> requests_;
-};
-
-// A token endpoint that grants whatever the test enqueued, recording each grant it was asked for.
-// Tokens expire relative to the clock it is given, as the real client's do.
-class FakeAuthClient : public AuthClient {
-  public:
-    struct Call {
-        std::string grant;  // "code", "refresh" or "secret"
-        std::string first;  // redirect URI, refresh token or audience
-        std::string second;
-        std::string codeVerifier;  // with a code
-    };
-
-    explicit FakeAuthClient(std::shared_ptr<const Clock> clock) : clock_(std::move(clock)) {}
-
-    // A grant answered with these tokens; access token text "access-<n>".
-    static AuthTokens Tokens(std::string refreshToken, std::int32_t expiresIn = 3600,
-                             std::string subject = "auth0|user") {
-        AuthTokens tokens;
-        tokens.refreshToken = std::move(refreshToken);
-        tokens.accessToken.tokenType = "Bearer";
-        tokens.accessToken.expiresIn = expiresIn;
-        tokens.accessToken.jwt.payload.sub = std::move(subject);
-        return tokens;
-    }
-
-    void Grant(AuthTokens tokens) {
-        const std::lock_guard lock(mutex_);
-        answers_.emplace_back(std::move(tokens));
-    }
-    // A grant that fails with `error` (a MorvaError, or a GrantRefusedError for a refusal).
-    template <class Error>
-    void Refuse(Error error) {
-        const std::lock_guard lock(mutex_);
-        answers_.emplace_back(std::make_exception_ptr(std::move(error)));
-    }
-    std::vector<Call> Calls() const {
-        const std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-    AuthTokens GetAuthTokensByCode(const std::string& redirectUri, const std::string& code,
-                                   const std::string& codeVerifier) override {
-        return Answer({"code", redirectUri, code, codeVerifier});
-    }
-    AuthTokens GetAuthTokensByRefreshToken(const std::string& refreshToken) override {
-        return Answer({"refresh", refreshToken, {}, {}});
-    }
-    AuthTokens GetAuthTokensBySecret(const std::string& audience,
-                                     const std::string& clientSecret) override {
-        return Answer({"secret", audience, clientSecret, {}});
-    }
-
-  private:
-    struct Scripted {
-        explicit Scripted(AuthTokens t) : tokens(std::move(t)) {}
-        explicit Scripted(std::exception_ptr e) : error(std::move(e)) {}
-        std::optional<AuthTokens> tokens;
-        std::exception_ptr error;
-    };
-
-    AuthTokens Answer(Call call) {
-        const std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-        if (answers_.empty()) {
-            throw MorvaError("FakeAuthClient: no answer for this grant");
-        }
-        Scripted next = std::move(answers_.front());
-        answers_.pop_front();
-        if (next.error) {
-            std::rethrow_exception(next.error);
-        }
-        AuthTokens tokens = std::move(*next.tokens);
-        tokens.accessToken.token = "access-" + std::to_string(calls_.size());
-        tokens.accessToken.expiresAt =
-            clock_->SteadyNow() + std::chrono::seconds(tokens.accessToken.expiresIn);
-        return tokens;
-    }
-
-    const std::shared_ptr<const Clock> clock_;
-    mutable std::mutex mutex_;  // guards the script and the record
-    std::deque<Scripted> answers_;
-    std::vector<Call> calls_;
-};
-
-// An in-memory credential store that fails on demand.
-class FakeCredentialStore : public CredentialStore {
-  public:
-    void Write(const std::u16string& target, const Credentials& credentials) override {
-        const std::lock_guard lock(mutex_);
-        if (failWrites_) {
-            throw MorvaError(
-                "Write credentials to Credential Manager failed. Access is denied.[5]");
-        }
-        entries_[target] = credentials;
-    }
-    std::optional<Credentials> Read(const std::u16string& target) override {
-        const std::lock_guard lock(mutex_);
-        if (failReads_) {
-            throw MorvaError("Failed to read credentials from Credential Manager");
-        }
-        const auto found = entries_.find(target);
-        return found == entries_.end() ? std::nullopt : std::optional(found->second);
-    }
-
-    void FailReads(bool fail) {
-        const std::lock_guard lock(mutex_);
-        failReads_ = fail;
-    }
-    void FailWrites(bool fail) {
-        const std::lock_guard lock(mutex_);
-        failWrites_ = fail;
-    }
-
-  private:
-    mutable std::mutex mutex_;  // guards everything below
-    std::map<std::u16string, Credentials> entries_;
-    bool failReads_ = false;
-    bool failWrites_ = false;
 };
 
 }  // namespace morva::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <future>
 #include <mutex>
@@ -17,8 +18,8 @@ class FakeAuthService : public AuthService {
     FakeAuthService() : future_(promise_.get_future().share()) {}
 
     AccessToken GetAccessToken() override {
-        const std::lock_guard lock(mutex_);
         ++blockingCalls_;
+        const std::lock_guard lock(mutex_);
         if (failure_ != nullptr) {
             std::rethrow_exception(failure_);
         }
@@ -26,9 +27,8 @@ class FakeAuthService : public AuthService {
     }
 
     std::shared_future<AccessToken> GetAccessTokenAsync() override {
-        const std::lock_guard lock(mutex_);
         ++asyncCalls_;
-        return future_;
+        return future_;  // set once, before any caller
     }
 
     // Makes the blocking call throw from now on.
@@ -40,21 +40,15 @@ class FakeAuthService : public AuthService {
     void CompleteAsync(AccessToken token) { promise_.set_value(std::move(token)); }
     void FailAsync(std::exception_ptr failure) { promise_.set_exception(std::move(failure)); }
 
-    int blockingCalls() const {
-        const std::lock_guard lock(mutex_);
-        return blockingCalls_;
-    }
-    int asyncCalls() const {
-        const std::lock_guard lock(mutex_);
-        return asyncCalls_;
-    }
+    int blockingCalls() const { return blockingCalls_; }
+    int asyncCalls() const { return asyncCalls_; }
 
   private:
-    mutable std::mutex mutex_;  // guards the counters and the blocking call's answer
+    std::mutex mutex_;  // guards the blocking call's answer
     AccessToken token_{"Bearer", "fake-token", 3600, {}, {}};
     std::exception_ptr failure_;
-    int blockingCalls_ = 0;
-    int asyncCalls_ = 0;
+    std::atomic<int> blockingCalls_ = 0;
+    std::atomic<int> asyncCalls_ = 0;
     std::promise<AccessToken> promise_;
     std::shared_future<AccessToken> future_;
 };
