@@ -33,4 +33,18 @@ inline std::u16string AsUtf16Units(std::string_view bytes) {
     return units;
 }
 
+// Runs `action` and lets through the errors named: the parser's documented ways of refusing an
+// input. Anything else escapes and is a finding.
+template <class Error, class... More, class Action>
+void Tolerating(const Action& action) {
+    try {
+        if constexpr (sizeof...(More) == 0) {
+            action();
+        } else {
+            Tolerating<More...>(action);
+        }
+    } catch (const Error&) {
+    }
+}
+
 }  // namespace morva::fuzz

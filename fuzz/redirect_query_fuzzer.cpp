@@ -21,15 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const morva::MorvaError&) {      // "%" without two characters after it
     } catch (const std::invalid_argument&) {  // "%" followed by no hex digit
     }
-    try {
-        morva::ParseQueryParameters(url);
-    } catch (const morva::MorvaError&) {
-    } catch (const std::invalid_argument&) {
-    }
-    try {
-        morva::ReadAuthorizationCode(url, "state");
-    } catch (const morva::MorvaError&) {  // a wrong state, the server's error, a malformed escape
-    } catch (const std::invalid_argument&) {
-    }
+    using morva::fuzz::Tolerating;
+    Tolerating<morva::MorvaError, std::invalid_argument>([&] { morva::ParseQueryParameters(url); });
+    // A wrong state, the server's error, a malformed escape.
+    Tolerating<morva::MorvaError, std::invalid_argument>(
+        [&] { morva::ReadAuthorizationCode(url, "state"); });
     return 0;
 }

@@ -6,9 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>

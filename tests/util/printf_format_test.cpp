@@ -47,9 +47,6 @@ TEST(PrintfFormat, WideArgumentsComeOutAsUtf8) {
     } cases[] = {
         {u"EURUSD", "EURUSD"},
         {u"Caf\u00e9", "Caf\xC3\xA9"},
-        {u"\u0421\u0435\u0440\u0432\u0435\u0440",
-         "\xD0\xA1\xD0\xB5\xD1\x80\xD0\xB2\xD0\xB5\xD1\x80"},
-        {u"\u4E0A\u6D77", "\xE4\xB8\x8A\xE6\xB5\xB7"},
         {u"\U0001F600", "\xF0\x9F\x98\x80"},
         {u"\xD800!", "\xEF\xBF\xBD!"},  // a lone surrogate, as the library's converters treat it
     };

@@ -18,8 +18,6 @@ using Pair = std::pair<std::u16string, std::u16string>;
 TEST(UriEncode, KeepsLettersDigitsAndTheFourMarksAndEncodesTheRestInUpperCaseHex) {
     const Pair cases[] = {
         {u"ABCXYZabcxyz0123456789-._~", u"ABCXYZabcxyz0123456789-._~"},
-        {u"", u""},
-        {u"2023-01-01T00:00:00Z", u"2023-01-01T00%3A00%3A00Z"},
         {u"openid offline_access\t\n", u"openid%20offline_access%09%0A"},
         {u"+%&=?#!*'()/", u"%2B%25%26%3D%3F%23%21%2A%27%28%29%2F"},
         {u"a\u2028b", u"a%28b"},  // beyond ASCII only the low byte is kept
@@ -42,16 +40,11 @@ TEST(UriEncode, EveryAsciiCharacterSurvivesARoundTrip) {
 TEST(UriDecode, TurnsEachEscapeIntoOneUnitReadLikeStoiAndCopiesTheRest) {
     const Pair cases[] = {
         {u"EUR%2FUSD", u"EUR/USD"},
-        {u"%41%62%7e", u"Ab~"},
         {u"%E9%e9", u"\u00E9\u00E9"},
         {u"%C3%A9", u"\u00C3\u00A9"},  // bytes, not UTF-8
         {u"%00x", std::u16string(u"\0x", 2)},
         {u"a+b c\u0416\u4E2D", u"a+b c\u0416\u4E2D"},
-        {u"", u""},
-        {u"%5z", u"\u0005"},    // stops at the first non-digit
-        {u"% 5", u"\u0005"},    // leading white space
-        {u"%+5x", u"\u0005x"},  // sign
-        {u"%-1", u"\uFFFF"},    // -1 as one unit
+        {u"%-1", u"\uFFFF"},  // read like stoi: -1, as one unit
         // A "0x" prefix would need a third digit, so "0x" reads as 0.
         {u"%0x41", std::u16string{u'\0', u'4', u'1'}},
     };
@@ -61,15 +54,11 @@ TEST(UriDecode, TurnsEachEscapeIntoOneUnitReadLikeStoiAndCopiesTheRest) {
 }
 
 TEST(UriDecode, TooFewCharactersOrNoHexDigitAfterPercentThrowsInvalidArgument) {
-    const auto malformed =
-        ThrowsMessage<std::invalid_argument>(StrEq("Failed to decode malformed URI component"));
-    for (const char16_t* text : {u"%4", u"abc%", u"%41%"}) {
-        EXPECT_THAT([&] { DecodeUriComponent(text); }, malformed);
-    }
-    const auto invalid = ThrowsMessage<std::invalid_argument>(StrEq("invalid stoi argument"));
-    for (const char16_t* text : {u"%zz", u"ok%g1", u"% -", u"%+g"}) {
-        EXPECT_THAT([&] { DecodeUriComponent(text); }, invalid);
-    }
+    EXPECT_THAT(
+        [] { DecodeUriComponent(u"%41%4"); },
+        ThrowsMessage<std::invalid_argument>(StrEq("Failed to decode malformed URI component")));
+    EXPECT_THAT([] { DecodeUriComponent(u"ok%g1"); },
+                ThrowsMessage<std::invalid_argument>(StrEq("invalid stoi argument")));
     EXPECT_THAT([] { ParseQueryParameters(u"x?a=%4"); }, testing::Throws<std::invalid_argument>());
     EXPECT_THAT([] { ParseQueryParameters(u"x?%zz=1"); }, testing::Throws<std::invalid_argument>());
 }
@@ -80,7 +69,6 @@ TEST(UriQuery, ReadsDecodedPairsAfterTheFirstQuestionMark) {
          {{u"code", u"a/b"}, {u"state", u"x y"}, {u"error_description", u"n=m"}}},
         {u"morva://login/cb", {}},
         {u"morva://login/cb?", {}},
-        {u"", {}},
         // The last occurrence wins; a name alone has an empty value.
         {u"x?a=1&b&a=3", {{u"a", u"3"}, {u"b", u""}}},
         // Split at the first equals sign and the first question mark.
