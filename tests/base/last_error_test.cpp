@@ -77,17 +77,9 @@ TEST(LastErrorConvention, EachThrowPutsTheOperationBeforeWhatWentWrong) {
              ThrowLastError("Open file");
          },
          notFound},
-        {[] {
-             SetError(0);
-             ThrowLastError("Open file");
-         },
-         "Open file failed. "},
-        {[] { ThrowStatus("Create HTTP session", 0x8007000E); },
-         "Create HTTP session failed (0x8007000E)"},
         {[] { ThrowStatus("Query", 0xAB); }, "Query failed (0x000000AB)"},
         {[] { ThrowCode("Send request", "Could not resolve hostname", 6); },
          "Send request failed. Could not resolve hostname[6]"},
-        {[] { ThrowCode("Send request", "", -2); }, "Send request failed. [-2]"},
     };
     for (const auto& [call, text] : cases) {
         EXPECT_THAT(call, testing::ThrowsMessage<MorvaError>(testing::StrEq(text)));

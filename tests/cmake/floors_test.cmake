@@ -3,17 +3,16 @@
 # per floor, the include directories its target compiles with (written by src/CMakeLists.txt).
 cmake_policy(SET CMP0057 NEW)
 
-set(floors util base http time config auth books user updates host)
-set(header_util util/clock.h)
-set(header_base base/morva_error.h)
-set(header_http http/http_client.h)
-set(header_time time/time_converter.h)
-set(header_config config/server_config.h)
-set(header_auth auth/access_token.h)
-set(header_books books/strata_book.h)
-set(header_user user/i_user_service.h)
-set(header_updates updates/version_number.h)
-set(header_host host/module.h)
+# One header of each floor, from the bottom up; the folder names the floor.
+set(headers util/clock.h base/morva_error.h http/http_client.h time/time_converter.h
+            config/server_config.h auth/access_token.h books/strata_book.h user/i_user_service.h
+            updates/version_number.h host/module.h)
+set(floors)
+foreach(header IN LISTS headers)
+    string(REGEX REPLACE "/.*" "" floor ${header})
+    list(APPEND floors ${floor})
+    set(header_${floor} ${header})
+endforeach()
 
 set(failures 0)
 set(probe ${VIEWS}/probe.cpp)
@@ -27,11 +26,8 @@ function(preprocess floor header ok text)
     file(WRITE ${probe} "#include \"${header}\"\n")
     execute_process(COMMAND ${CXX} -std=c++20 -E ${dirs} ${probe} -o /dev/null
                     RESULT_VARIABLE status ERROR_VARIABLE errors)
-    if(status EQUAL 0)
-        set(${ok} TRUE PARENT_SCOPE)
-    else()
-        set(${ok} FALSE PARENT_SCOPE)
-    endif()
+    string(COMPARE EQUAL "${status}" 0 result)
+    set(${ok} ${result} PARENT_SCOPE)
     set(${text} "${errors}" PARENT_SCOPE)
 endfunction()
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Changed(Bytes bytes, const std::function<void(Bytes&)>& change) {
-    change(bytes);
+// `bytes` with `value` written little-endian in `width` bytes at `at`.
+Bytes Changed(Bytes bytes, std::size_t at, std::uint32_t value, int width = 1) {
+    for (int i = 0; i < width; ++i) {
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
     return bytes;
 }
 
@@ -36,24 +38,13 @@ TEST(PeImageDefect, OnlyACompleteDllOfTheMachinePasses) {
         {Bytes(), kMachineAmd64, "no MZ header"},
         {Bytes(amd64.begin(), amd64.begin() + 0x40), kMachineAmd64,
          "PE header offset out of range: 64"},
-        {Changed(amd64,
-                 [](Bytes& b) {
-                     b[0x3C] = 0xF0;
-                     b[0x3F] = 0xFF;
-                 }),
-         kMachineAmd64, "PE header offset out of range: 4278190320"},
-        {Changed(amd64, [](Bytes& b) { b[0x41] = 'X'; }), kMachineAmd64, "no PE signature"},
-        {Changed(amd64, [](Bytes& b) { b[0x57] = 0; }), kMachineAmd64, "not a DLL"},  // an .exe
-        {Changed(amd64,
-                 [](Bytes& b) {
-                     b[0x58] = 0x0B;
-                     b[0x59] = 0x01;
-                 }),
-         kMachineAmd64, "optional header of another kind"},
-        {Changed(amd64, [](Bytes& b) { b[0x46] = 0; }), kMachineAmd64,
-         "section table out of range: 0 sections"},
-        {Changed(amd64, [](Bytes& b) { b[0x47] = 0xFF; }), kMachineAmd64,
-         "section table out of range: 65281 sections"},
+        {Changed(amd64, 0x3C, 0xFF0000F0, 4), kMachineAmd64,
+         "PE header offset out of range: 4278190320"},
+        {Changed(amd64, 0x41, 'X'), kMachineAmd64, "no PE signature"},
+        {Changed(amd64, 0x57, 0), kMachineAmd64, "not a DLL"},  // an .exe
+        {Changed(amd64, 0x58, 0x10B, 2), kMachineAmd64, "optional header of another kind"},
+        {Changed(amd64, 0x46, 0), kMachineAmd64, "section table out of range: 0 sections"},
+        {Changed(amd64, 0x47, 0xFF), kMachineAmd64, "section table out of range: 65281 sections"},
         {Bytes(amd64.begin(), amd64.end() - 1), kMachineAmd64, "cut short: 1023 of 1024 bytes"},
     };
     for (const Case& c : cases) {

@@ -123,7 +123,6 @@ class UpdateTest : public ::testing::Test {
     void SetUp() override {
         config_->SetVersions(u"1.17.0.0", u"1.16.0.0");
         config_->SetFiles(dll_, Bytes("new indicator"));
-        fs::create_directories(data() / "MQL4" / "Libraries");
         fs::create_directories(data() / "MQL5" / "Libraries");
         fs::create_directories(data() / "MQL5" / "Indicators");
         test::WriteFile(indicator(), "old indicator");
@@ -156,11 +155,7 @@ TEST_F(UpdateTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator)
     EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     EXPECT_THAT(config_->downloads(), ElementsAre(u"dll mt5", u"indicator mt5 en"));
     EXPECT_THAT(log_.Messages(), HasSubstr("MORVA_Orderbook64_1.17.0.0.dll saved successfully\n"));
-
-    config_->SetFiles(test::MinimalDll(kMachineI386), Bytes("new indicator"));
-    EXPECT_EQ(Update(data(), u"mt4"), UpdateStatus::Updated);
-    EXPECT_TRUE(fs::exists(data() / "MQL4" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
-    EXPECT_FALSE(fs::exists(data() / "MQL5" / "Libraries" / "MORVA_Orderbook32_1.17.0.0.dll"));
+    // mt4's folder, name and machine: UpdateExportsTest.InstallationUsesTheTerminalsPlatform...
 }
 
 // A complete library for the platform is kept (the terminal may have it loaded); anything else
