@@ -14,11 +14,9 @@ namespace {
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
-TEST(MorvaError, FormatsWithUtf8ArgumentsAndCutsAt255Characters) {
+TEST(MorvaError, FormatsAndCutsAt255Characters) {
     EXPECT_STREQ(MorvaError("%s failed (HTTP %d): %s", "Get order book", 503, "busy").what(),
                  "Get order book failed (HTTP 503): busy");
-    EXPECT_STREQ(MorvaError("server: %ls", u"\u0421\u0435\u0440\u0432\u0435\u0440-Demo").what(),
-                 "server: \xD0\xA1\xD0\xB5\xD1\x80\xD0\xB2\xD0\xB5\xD1\x80-Demo");
     EXPECT_STREQ(MorvaError("%d", "not a number").what(), "Incorrectly formatted error");
 
     const std::string long300(300, 'a');

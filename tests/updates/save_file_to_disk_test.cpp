@@ -3,6 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -102,6 +108,44 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
     SaveFileToDisk(bytes, path.u16string());
     EXPECT_EQ(fs::file_size(path), bytes.size());
 }
+
+#ifndef _WIN32
+// A limit on the size of files this process writes: past it, write(2) fails with EFBIG, as a full
+// disk would make it fail, instead of raising SIGXFSZ. Both restored at the end.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(SaveFileToDisk, WriteTheSystemRefusesHalfwayLeavesTheOldFileAndNothingElse) {
+    test::TempFolder folder;
+    const fs::path path = folder.path() / "MORVA_Orderbook64_1.17.0.0.dll";
+    test::WriteFile(path, "old library");
+    {
+        const FileSizeLimit limit(100 * 1024);
+        EXPECT_THAT([&] { SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string()); },
+                    ThrowsMessage<MorvaError>(StrEq(
+                        "Error occurred while writing to: " + path.string() + " [27]")));  // EFBIG
+    }
+    EXPECT_EQ(test::ReadFile(path), "old library");
+    EXPECT_THAT(Names(folder.path()), ElementsAre("MORVA_Orderbook64_1.17.0.0.dll"));
+}
+#endif
 
 TEST(ReplacementFile, TemporaryNamesAreFreshBesideTheTarget) {
     const std::string first = Utf16ToUtf8(replacement_file_detail::TemporaryName(u"lib.dll"));
