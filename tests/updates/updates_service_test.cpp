@@ -48,22 +48,49 @@ std::map<fs::path, std::string> Snapshot(const fs::path& root) {
     return files;
 }
 
-class UpdatesCheckTest : public ::testing::Test {
+class UpdatesServiceTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        config_->SetVersions(u"1.17.0.0", u"1.16.0.0");
+        config_->SetFiles(dll_, Bytes("new indicator"));
+        fs::create_directories(data() / "MQL5" / "Libraries");
+        fs::create_directories(data() / "MQL5" / "Indicators");
+        test::WriteFile(indicator(), "old indicator");
+    }
+
     UpdatesCheckStatus Check(std::u16string published, std::u16string minimum) {
         config_->SetVersions(std::move(published), std::move(minimum));
         return service_.CheckForUpdates(version_, &force_);
     }
+    UpdateStatus Update(const std::u16string& platform = u"mt5") {
+        return service_.Update(data().u16string(), indicator().u16string(), platform, u"en");
+    }
 
+    fs::path data() const { return folder_.path(); }
+    fs::path indicator() const { return data() / "MQL5" / "Indicators" / "Order Book.ex5"; }
+    fs::path library() const {
+        return data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
+    }
+
+    // Several pieces of a write, so that one can fail halfway.
+    const FileBytes dll_ = test::MinimalDll(kMachineAmd64, 200 * 1024);
+    const std::string dllText_{dll_.begin(), dll_.end()};
+    test::TempFolder folder_;
     std::shared_ptr<test::FakeConfigurationClient> config_ =
         std::make_shared<test::FakeConfigurationClient>();
-    UpdatesService service_{config_};
+    // Fails each write of this file before it is whole: a full disk, the terminal killed.
+    std::u16string failing_;
+    UpdatesService service_{config_, [this](const std::u16string& path, std::size_t written) {
+                                if (path == failing_ && written < dll_.size()) {
+                                    throw MorvaError("There is not enough space on the disk");
+                                }
+                            }};
     test::CapturedLog log_{spdlog::level::info};
     char16_t version_[kTerminalTextSize] = u"untouched";
     bool force_ = true;
 };
 
-TEST_F(UpdatesCheckTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
+TEST_F(UpdatesServiceTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
     struct Case {
         const char16_t* published;
         const char16_t* minimum;
@@ -91,7 +118,7 @@ TEST_F(UpdatesCheckTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
     }
 }
 
-TEST_F(UpdatesCheckTest, FailuresAreErrorsWithTheirText) {
+TEST_F(UpdatesServiceTest, FailuresAreErrorsWithTheirText) {
     EXPECT_EQ(Check(u"1.x.0", u"1.0"), UpdatesCheckStatus::Error);
     EXPECT_THAT(log_.Messages(),
                 HasSubstr("error|Failed to check for updates: invalid stoi argument\n"));
@@ -108,7 +135,7 @@ TEST_F(UpdatesCheckTest, FailuresAreErrorsWithTheirText) {
     EXPECT_EQ(std::u16string(version_), u"1.17") << "nothing read, nothing copied";
 }
 
-TEST_F(UpdatesCheckTest, VersionTextIsCutToTheBuffer) {
+TEST_F(UpdatesServiceTest, VersionTextIsCutToTheBuffer) {
     std::u16string published = u"2";
     while (published.size() < 300) {
         published += u".0";
@@ -118,39 +145,10 @@ TEST_F(UpdatesCheckTest, VersionTextIsCutToTheBuffer) {
     EXPECT_EQ(std::u16string(version_), published.substr(0, 179));
 }
 
-class UpdateTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        config_->SetVersions(u"1.17.0.0", u"1.16.0.0");
-        config_->SetFiles(dll_, Bytes("new indicator"));
-        fs::create_directories(data() / "MQL5" / "Libraries");
-        fs::create_directories(data() / "MQL5" / "Indicators");
-        test::WriteFile(indicator(), "old indicator");
-    }
-
-    fs::path data() const { return folder_.path(); }
-    fs::path indicator() const { return data() / "MQL5" / "Indicators" / "Order Book.ex5"; }
-    fs::path library() const {
-        return data() / "MQL5" / "Libraries" / "MORVA_Orderbook64_1.17.0.0.dll";
-    }
-
-    UpdateStatus Update(const fs::path& dataFolder, const std::u16string& platform) {
-        return service_.Update(dataFolder.u16string(), indicator().u16string(), platform, u"en");
-    }
-
-    // Several pieces of a write, so that one can fail halfway.
-    const FileBytes dll_ = test::MinimalDll(kMachineAmd64, 200 * 1024);
-    const std::string dllText_{dll_.begin(), dll_.end()};
-    test::TempFolder folder_;
-    std::shared_ptr<test::FakeConfigurationClient> config_ =
-        std::make_shared<test::FakeConfigurationClient>();
-    UpdatesService service_{config_};
-    test::CapturedLog log_{spdlog::level::info};
-};
-
-// The data folder ends in a separator, as a terminal may pass it.
-TEST_F(UpdateTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator) {
-    EXPECT_EQ(Update(data() / "", u"mt5"), UpdateStatus::Updated);
+TEST_F(UpdatesServiceTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator) {
+    // The data folder ends in a separator, as a terminal may pass it.
+    EXPECT_EQ(service_.Update((data() / "").u16string(), indicator().u16string(), u"mt5", u"en"),
+              UpdateStatus::Updated);
     EXPECT_EQ(Describe(test::ReadFile(library())), Describe(dllText_));
     EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     EXPECT_THAT(config_->downloads(), ElementsAre(u"dll mt5", u"indicator mt5 en"));
@@ -160,7 +158,7 @@ TEST_F(UpdateTest, PlacesTheLibraryBesideTheRunningOneAndOverwritesTheIndicator)
 
 // A complete library for the platform is kept (the terminal may have it loaded); anything else
 // under its name, such as what an interrupted installation of old left, is replaced.
-TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) {
+TEST_F(UpdatesServiceTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) {
     const FileBytes earlier = test::MinimalDll(kMachineAmd64, 0x600);
     const FileBytes cut(dll_.begin(), dll_.end() - 1);
     struct Case {
@@ -172,7 +170,7 @@ TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) 
         const std::string text(existing.begin(), existing.end());
         test::WriteFile(library(), text);
         test::WriteFile(indicator(), "old indicator");
-        EXPECT_EQ(Update(data(), u"mt5"), UpdateStatus::Updated);
+        EXPECT_EQ(Update(), UpdateStatus::Updated);
         EXPECT_EQ(Describe(test::ReadFile(library())), Describe(kept ? text : dllText_));
         EXPECT_EQ(test::ReadFile(indicator()), "new indicator");
     }
@@ -185,13 +183,10 @@ TEST_F(UpdateTest, ExistingLibraryIsKeptOnlyWhenItIsACompleteDllForThePlatform) 
 // What a proxy's sign-in page or a wrong upload would put in place of the files, an unknown
 // platform, a published version that could lead out of the folder, a failed download: each is
 // refused before anything is written.
-TEST_F(UpdateTest, RefusalsWriteNothing) {
+TEST_F(UpdatesServiceTest, RefusalsWriteNothing) {
     const FileBytes html = Bytes("<!DOCTYPE html><html><body>Sign in</body></html>");
     const auto files = [this](FileBytes library, FileBytes indicator) {
         return [this, library, indicator] { config_->SetFiles(library, indicator); };
-    };
-    const auto version = [this](const char16_t* published) {
-        return [this, published] { config_->SetVersions(published, u"1.0"); };
     };
     struct Case {
         std::function<void()> arrange;
@@ -208,7 +203,7 @@ TEST_F(UpdateTest, RefusalsWriteNothing) {
          "Downloaded indicator is a web page"},
         {[] {}, u"MT5", false, "Unknown Platform [MT5]"},
         // The full list: IsPlainVersion's test.
-        {version(u"1.0\\..\\..\\evil"), u"mt5", false,
+        {[this] { config_->SetVersions(u"1.0\\..\\..\\evil", u"1.0"); }, u"mt5", false,
          "Published version is not a release number [1.0\\..\\..\\evil]"},
         {[this] {
              config_->Fail(std::make_exception_ptr(
@@ -221,7 +216,7 @@ TEST_F(UpdateTest, RefusalsWriteNothing) {
         c.arrange();
         const auto before = Snapshot(data());
         const std::size_t downloads = config_->downloads().size();
-        EXPECT_EQ(Update(data(), c.platform), UpdateStatus::Error);
+        EXPECT_EQ(Update(c.platform), UpdateStatus::Error);
         EXPECT_EQ(Snapshot(data()), before);
         EXPECT_EQ(config_->downloads().size() > downloads, c.downloads);
         EXPECT_THAT(log_.Messages(),
@@ -231,25 +226,16 @@ TEST_F(UpdateTest, RefusalsWriteNothing) {
 
 // A write that fails halfway (a full disk, the terminal killed) leaves the files as they were and
 // no temporary file behind; the next installation completes.
-TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
-    std::u16string failing;
-    UpdatesService service(config_, [&](const std::u16string& path, std::size_t written) {
-        if (path == failing && written < dll_.size()) {
-            throw MorvaError("There is not enough space on the disk");
-        }
-    });
-    const auto update = [&] {
-        return service.Update(data().u16string(), indicator().u16string(), u"mt5", u"en");
-    };
+TEST_F(UpdatesServiceTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
     const auto before = Snapshot(data());
-    failing = library().u16string();
-    EXPECT_EQ(update(), UpdateStatus::Error);
+    failing_ = library().u16string();
+    EXPECT_EQ(Update(), UpdateStatus::Error);
     EXPECT_EQ(Snapshot(data()), before);
 
     // Now the library is written whole, and the indicator (as long as the library) fails halfway.
     config_->SetFiles(dll_, dll_);
-    failing = indicator().u16string();
-    EXPECT_EQ(update(), UpdateStatus::Error);
+    failing_ = indicator().u16string();
+    EXPECT_EQ(Update(), UpdateStatus::Error);
     auto expected = before;
     expected[library()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
@@ -257,8 +243,8 @@ TEST_F(UpdateTest, WriteFailingHalfwayLeavesEveryFileAsItWas) {
                 HasSubstr("Failed to update indicator: There is not enough space on "
                           "the disk\n"));
 
-    failing.clear();
-    EXPECT_EQ(update(), UpdateStatus::Updated);
+    failing_.clear();
+    EXPECT_EQ(Update(), UpdateStatus::Updated);
     expected[indicator()] = Describe(dllText_);
     EXPECT_EQ(Snapshot(data()), expected);
 }

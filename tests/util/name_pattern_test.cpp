@@ -156,25 +156,19 @@ TEST(NamePattern, RefusesWhatItCannotReadSayingWhatAndWhere) {
     }
 }
 
-struct Case {
-    const char* pattern;
-    const char* name;
-    bool matches;
-};
-
 // std::wregex backtracks: these took seconds to hours against a few dozen characters.
 TEST(NamePattern, MatchesPathologicalPatternsInLinearTime) {
-    const std::string longest(NamePattern::kMaxNameLength - 1, 'a');
-    const std::string twoHundred(200, 'a');
-    const Case cases[] = {
-        {"(.|.|.|.)*Z", "MORVA-Live-Server-03", false},
-        {"(a*)*b", longest.c_str(), false},
-        {"(a+a+)+b", longest.c_str(), false},
-        {"(a?){200}a{200}", twoHundred.c_str(), true},
-        {"(.*.*.*.*.*.*.*)*Z", longest.c_str(), false},
+    const std::u16string longest(NamePattern::kMaxNameLength - 1, u'a');
+    const std::u16string twoHundred(200, u'a');
+    const WideCase cases[] = {
+        {u"(.|.|.|.)*Z", u"MORVA-Live-Server-03", false},
+        {u"(a*)*b", longest, false},
+        {u"(a+a+)+b", longest, false},
+        {u"(a?){200}a{200}", twoHundred, true},
+        {u"(.*.*.*.*.*.*.*)*Z", longest, false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Matches(c.pattern, c.name), c.matches) << c.pattern;
+    for (const WideCase& c : cases) {
+        EXPECT_EQ(NamePattern(c.pattern).Matches(c.name), c.matches) << "case " << &c - cases;
     }
 }
 
