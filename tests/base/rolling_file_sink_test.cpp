@@ -63,11 +63,9 @@ class RollingFileSinkTest : public ::testing::Test {
     TempFolder folder_;
 };
 
-using RollingFileSinkStart = RollingFileSinkTest;
-
 // A new or empty file gets one byte order mark; an earlier process's file is appended to without
 // a second.
-TEST_F(RollingFileSinkStart, OnlyANewOrEmptyFileStartsWithAByteOrderMark) {
+TEST_F(RollingFileSinkTest, OnlyANewOrEmptyFileStartsWithAByteOrderMark) {
     {
         RollingFileSink earlierProcess(Current(), 1'048'576, 10);
         Log(earlierProcess, "earlier");
@@ -82,7 +80,7 @@ TEST_F(RollingFileSinkStart, OnlyANewOrEmptyFileStartsWithAByteOrderMark) {
     EXPECT_EQ(ReadFile(File("empty.log")), kBom + Line("appended"));
 }
 
-TEST_F(RollingFileSinkStart, UnwritableFileLosesTheRecordAndTheNextOneTriesAgain) {
+TEST_F(RollingFileSinkTest, UnwritableFileLosesTheRecordAndTheNextOneTriesAgain) {
     const fs::path path = File("missing") / "MORVA_Orderbook.log";
     RollingFileSink sink(path, 1'048'576, 10);
     EXPECT_NO_THROW(Log(sink, "lost"));
@@ -93,9 +91,7 @@ TEST_F(RollingFileSinkStart, UnwritableFileLosesTheRecordAndTheNextOneTriesAgain
     EXPECT_EQ(ReadFile(path), kBom + Line("kept"));
 }
 
-using RollingFileSinkRoll = RollingFileSinkTest;
-
-TEST_F(RollingFileSinkRoll, RollsOnTheRecordAfterTheFileGrowsBeyondMaxSize) {
+TEST_F(RollingFileSinkTest, RollsOnTheRecordAfterTheFileGrowsBeyondMaxSize) {
     // Exactly at the limit after two records: not beyond it yet.
     const std::uintmax_t maxSize = kBom.size() + Line("one").size() + Line("two").size();
     RollingFileSink sink(Current(), maxSize, 10);
@@ -111,7 +107,7 @@ TEST_F(RollingFileSinkRoll, RollsOnTheRecordAfterTheFileGrowsBeyondMaxSize) {
     EXPECT_EQ(ReadFile(Current()), kBom + Line("four"));
 }
 
-TEST_F(RollingFileSinkRoll, KeepsAtMostMaxFilesAndDropsTheOldest) {
+TEST_F(RollingFileSinkTest, KeepsAtMostMaxFilesAndDropsTheOldest) {
     RollingFileSink sink(Current(), 1, 3);
     for (int i = 1; i <= 6; ++i) {
         Log(sink, "record " + std::to_string(i));
@@ -131,7 +127,7 @@ TEST_F(RollingFileSinkRoll, KeepsAtMostMaxFilesAndDropsTheOldest) {
     EXPECT_FALSE(fs::exists(File("single.1.log")));
 }
 
-TEST_F(RollingFileSinkRoll, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord) {
+TEST_F(RollingFileSinkTest, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord) {
     const std::string earlier = kBom + std::string(200, 'x') + "\r\n";
     WriteFile(Current(), earlier);
     RollingFileSink sink(Current(), 100, 10);
@@ -142,7 +138,7 @@ TEST_F(RollingFileSinkRoll, OversizedFileFromEarlierRunRollsBeforeTheFirstRecord
 
 // Another copy of the library (a new version loaded beside the pinned old one) logs into the
 // same file: whoever rolls, the other's open file must not stop it.
-TEST_F(RollingFileSinkRoll, AnotherWriterKeepingTheFileOpenDoesNotStopTheRoll) {
+TEST_F(RollingFileSinkTest, AnotherWriterKeepingTheFileOpenDoesNotStopTheRoll) {
     RollingFileSink other(Current(), 1'048'576, 10);
     Log(other, "other");
     RollingFileSink sink(Current(), 1, 10);
@@ -156,7 +152,7 @@ TEST_F(RollingFileSinkRoll, AnotherWriterKeepingTheFileOpenDoesNotStopTheRoll) {
 #ifdef _WIN32
 // A log viewer that opened the file without delete sharing blocks every roll: the file must stay
 // bounded, and rolling resumes once the viewer lets go.
-TEST_F(RollingFileSinkRoll, ABlockedRollKeepsTheFileBoundedAndResumesLater) {
+TEST_F(RollingFileSinkTest, ABlockedRollKeepsTheFileBoundedAndResumesLater) {
     RollingFileSink sink(Current(), 1000, 10);
     Log(sink, "first");
     HANDLE viewer = CreateFileW(Current().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -177,7 +173,7 @@ TEST_F(RollingFileSinkRoll, ABlockedRollKeepsTheFileBoundedAndResumesLater) {
 }
 #endif
 
-TEST_F(RollingFileSinkRoll, LinesFromManyThreadsStayWhole) {
+TEST_F(RollingFileSinkTest, LinesFromManyThreadsStayWhole) {
     constexpr int kThreads = 4;
     constexpr int kRecords = 50;
     RollingFileSink sink(Current(), 1000, 100);

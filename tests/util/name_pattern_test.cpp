@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,16 +26,13 @@ bool Matches(std::string_view pattern, std::string_view name) {
     return NamePattern(Widen<std::u16string>(pattern)).Matches(Widen<std::u16string>(name));
 }
 
-std::vector<std::string> Split(char separator, std::string_view text) {
+std::vector<std::string> Split(char separator, const std::string& text) {
     std::vector<std::string> parts;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.emplace_back(text.substr(start, end - start));
-        if (end == std::string_view::npos) {
-            return parts;
-        }
-        start = end + 1;
+    std::istringstream fields(text);
+    for (std::string field; std::getline(fields, field, separator);) {
+        parts.push_back(field);
     }
+    return parts;
 }
 
 // What brokers write, and the corners of the syntax around it, between blanks; the first is
