@@ -40,15 +40,12 @@ class PipedStdout : public ::testing::Test {
                                            spdlog::level::info, "text");
         sink.log(msg);
     }
-    // What reached the pipe so far.
+    // What reached the pipe so far: a line at most.
     std::string Drain() {
         fcntl(ends_[0], F_SETFL, O_NONBLOCK);
-        std::string text;
         std::array<char, 4096> chunk{};
-        for (ssize_t n; (n = read(ends_[0], chunk.data(), chunk.size())) > 0;) {
-            text.append(chunk.data(), static_cast<std::size_t>(n));
-        }
-        return text;
+        const ssize_t n = read(ends_[0], chunk.data(), chunk.size());
+        return std::string(chunk.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 
     std::array<int, 2> ends_{-1, -1};

@@ -108,9 +108,9 @@ TEST_F(UpdatesServiceTest, NewerVersionsAreAvailableAndForcedBelowTheMinimum) {
          "1.16.0.0; forceUpdate: false]\n"},
         {u"1.17.0.0", u"1.16.5.1", UpdatesCheckStatus::UpdateAvailable, true,
          "minVersion: 1.16.5.1; forceUpdate: true]\n"},
-        {u"1.17.0.0", u"", UpdatesCheckStatus::UpdateAvailable, false, ""},  // forces nothing
-        // Not newer: the flag is left alone, though the minimum is above the current version.
-        {u"1.16.5.0", u"1.17.0.0", UpdatesCheckStatus::NoUpdates, false,
+        // Not newer: the flag is left as the check before set it, though the minimum is above the
+        // current version.
+        {u"1.16.5.0", u"1.17.0.0", UpdatesCheckStatus::NoUpdates, true,
          "info|No updates found [current version: 1.16.5.0]\n"},
     };
     for (const Case& c : cases) {
