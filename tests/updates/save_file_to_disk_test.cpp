@@ -111,37 +111,25 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
 
 #ifndef _WIN32
 // A limit on the size of files this process writes: past it, write(2) fails with EFBIG, as a full
-// disk would make it fail, instead of raising SIGXFSZ. Both restored at the end.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{bytes, saved_.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
-
+// disk would make it fail, instead of raising SIGXFSZ. Both restored before any assertion.
 TEST(SaveFileToDisk, WriteTheSystemRefusesHalfwayLeavesTheOldFileAndNothingElse) {
     test::TempFolder folder;
     const fs::path path = folder.path() / "MORVA_Orderbook64_1.17.0.0.dll";
     test::WriteFile(path, "old library");
-    {
-        const FileSizeLimit limit(100 * 1024);
-        EXPECT_THAT([&] { SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string()); },
-                    ThrowsMessage<MorvaError>(StrEq(
-                        "Error occurred while writing to: " + path.string() + " [27]")));  // EFBIG
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100 * 1024, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    try {
+        SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string());
+    } catch (const MorvaError& e) {
+        error = e.what();
     }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(error, "Error occurred while writing to: " + path.string() + " [27]");  // EFBIG
     EXPECT_EQ(test::ReadFile(path), "old library");
     EXPECT_THAT(Names(folder.path()), ElementsAre("MORVA_Orderbook64_1.17.0.0.dll"));
 }

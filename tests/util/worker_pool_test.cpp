@@ -31,14 +31,10 @@ TEST(WorkerPool, ResultsAndExceptionsArriveThroughTheFutures) {
     WorkerPool pool(2);
     std::future<int> answer = pool.Submit([] { return 42; });
     std::future<void> failure = pool.Submit([] { throw std::runtime_error("download failed"); });
-    std::atomic<bool> ran{false};
-    std::future<void> nothing = pool.Submit([&] { ran = true; });
 
     EXPECT_EQ(answer.get(), 42);
     EXPECT_THAT([&] { failure.get(); },
                 testing::ThrowsMessage<std::runtime_error>(testing::StrEq("download failed")));
-    nothing.get();
-    EXPECT_TRUE(ran);
 }
 
 TEST(WorkerPool, ABurstQueuesBehindItsThreadsAndEveryTaskRuns) {
