@@ -26,7 +26,6 @@ TEST(QualifiedName, StripsReturnTypesParametersAndTemplateNoise) {
     EXPECT_EQ(Name("void morva::Module::InitCreds()"), "morva::Module::InitCreds");
     EXPECT_EQ(Name("morva::Module::Module(morva::EnvironmentProfile, int)"),
               "morva::Module::Module");
-    EXPECT_EQ(Name("static const char* morva::X::What(int)"), "morva::X::What");
     EXPECT_EQ(Name("const char *morva::X::What(int)"), "morva::X::What");
     EXPECT_EQ(Name("std::map<int, std::string> morva::F(std::vector<int>)"), "morva::F");
     EXPECT_EQ(Name("int ExecuteDll(char16_t*, Body&&, const char*, const Args& ...) [with Body = "

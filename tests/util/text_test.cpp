@@ -1,0 +1,242 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "support/decimal_comma_locale.h"
+#include "util/printf_format.h"
+#include "util/uri.h"
+#include "util/utf.h"
+
+namespace morva {
+namespace {
+
+using testing::StrEq;
+using testing::ThrowsMessage;
+using Pair = std::pair<std::u16string, std::u16string>;
+
+struct Encodings {
+    std::string utf8;
+    std::u16string utf16;
+};
+
+// Byte strings spelled out, so the test does not depend on the source file's encoding.
+const Encodings kPairs[] = {
+    {"plain ASCII", u"plain ASCII"},
+    {"caf\xC3\xA9", u"caf\u00E9"},
+    {"\xE4\xB8\xAD\xE6\x96\x87", u"\u4E2D\u6587"},
+    {"a\xF0\x9F\x98\x80z", u"a\xD83D\xDE00z"},  // U+1F600 as a surrogate pair
+};
+
+TEST(UtfRoundTrip, EachWayGivesTheExpectedUnitsAndBytes) {
+    for (const Encodings& pair : kPairs) {
+        EXPECT_EQ(Utf8ToUtf16(pair.utf8), pair.utf16) << pair.utf8;
+        EXPECT_EQ(Utf16ToUtf8(pair.utf16), pair.utf8);
+    }
+}
+
+TEST(UtfEmpty, EmptyAndNullGiveEmptyAndStringObjectsStopAtTheFirstNull) {
+    EXPECT_EQ(Utf8ToUtf16(std::string()), u"");
+    EXPECT_EQ(Utf8ToUtf16(static_cast<const char*>(nullptr)), u"");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string()), "");
+    EXPECT_EQ(Utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(u"ab\0cd", 5)), "ab");
+    EXPECT_EQ(Utf8ToUtf16(std::string("\xD0\x96\0tail", 7)), u"\u0416");
+}
+
+// The valid text around a bad sequence must survive; how many U+FFFD stand for it differs
+// between converters, so only their presence is checked.
+void ExpectReplacedBetween(const std::string& input, std::u16string_view before,
+                           std::u16string_view after) {
+    const std::u16string result = Utf8ToUtf16(input);
+    ASSERT_GT(result.size(), before.size() + after.size()) << "nothing replaced the bad bytes";
+    EXPECT_EQ(std::u16string_view(result).substr(0, before.size()), before);
+    EXPECT_EQ(std::u16string_view(result).substr(result.size() - after.size()), after);
+    for (std::size_t i = before.size(); i < result.size() - after.size(); ++i) {
+        EXPECT_EQ(result[i], u'\uFFFD') << "at " << i;
+    }
+}
+
+TEST(UtfInvalidInput, BadUtf8BecomesReplacementCharacters) {
+    const struct {
+        std::string input;
+        std::u16string_view before, after;
+    } cases[] = {
+        {"ab\x80yz", u"ab", u"yz"},                // lone continuation
+        {"\xD0\x96\xE4\xB8z", u"\u0416", u"z"},    // truncated sequence
+        {"x\xE4\xB8", u"x", u""},                  // truncated at the end
+        {"\xFF\xFE\xE4\xB8\xAD", u"", u"\u4E2D"},  // bytes never valid
+    };
+    for (const auto& c : cases) {
+        ExpectReplacedBetween(c.input, c.before, c.after);
+    }
+}
+
+TEST(UtfInvalidInput, LoneSurrogatesBecomeReplacementCharacters) {
+    const std::pair<std::u16string, std::string> cases[] = {
+        {{u'a', char16_t{0xD800}, u'z'}, "a\xEF\xBF\xBDz"},
+        {{char16_t{0xDC00}, u'\u0416'}, "\xEF\xBF\xBD\xD0\x96"},
+        {{u'x', char16_t{0xDBFF}}, "x\xEF\xBF\xBD"},  // high at the end
+    };
+    for (const auto& [utf16, utf8] : cases) {
+        EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+    }
+}
+
+TEST(UriEncode, KeepsLettersDigitsAndTheFourMarksAndEncodesTheRestInUpperCaseHex) {
+    const Pair cases[] = {
+        {u"ABCXYZabcxyz0123456789-._~", u"ABCXYZabcxyz0123456789-._~"},
+        {u"openid offline_access\t\n", u"openid%20offline_access%09%0A"},
+        {u"+%&=?#!*'()/", u"%2B%25%26%3D%3F%23%21%2A%27%28%29%2F"},
+        {u"a\u2028b", u"a%28b"},  // beyond ASCII only the low byte is kept
+    };
+    for (const auto& [text, encoded] : cases) {
+        EXPECT_EQ(EncodeUriComponent(text), encoded);
+    }
+    const DecimalCommaLocale locale;  // where one is installed: its letters are not ASCII's
+    EXPECT_EQ(EncodeUriComponent(u"Caf\u00e9"), u"Caf%E9");
+}
+
+TEST(UriEncode, EveryAsciiCharacterSurvivesARoundTrip) {
+    std::u16string text;
+    for (char16_t c = 1; c < 0x80; ++c) {
+        text.push_back(c);
+    }
+    EXPECT_EQ(DecodeUriComponent(EncodeUriComponent(text)), text);
+}
+
+TEST(UriDecode, TurnsEachEscapeIntoOneUnitReadLikeStoiAndCopiesTheRest) {
+    const Pair cases[] = {
+        {u"%E9%e9", u"\u00E9\u00E9"},
+        {u"%C3%A9", u"\u00C3\u00A9"},  // bytes, not UTF-8
+        {u"%00x", std::u16string(u"\0x", 2)},
+        {u"a+b c\u0416\u4E2D", u"a+b c\u0416\u4E2D"},
+        {u"%-1", u"\uFFFF"},  // read like stoi: -1, as one unit
+        // A "0x" prefix would need a third digit, so "0x" reads as 0.
+        {u"%0x41", std::u16string{u'\0', u'4', u'1'}},
+    };
+    for (const auto& [text, decoded] : cases) {
+        EXPECT_EQ(DecodeUriComponent(text), decoded);
+    }
+}
+
+TEST(UriDecode, TooFewCharactersOrNoHexDigitAfterPercentThrowsInvalidArgument) {
+    EXPECT_THAT(
+        [] { DecodeUriComponent(u"%41%4"); },
+        ThrowsMessage<std::invalid_argument>(StrEq("Failed to decode malformed URI component")));
+    EXPECT_THAT([] { DecodeUriComponent(u"ok%g1"); },
+                ThrowsMessage<std::invalid_argument>(StrEq("invalid stoi argument")));
+    EXPECT_THAT([] { ParseQueryParameters(u"x?a=%4"); }, testing::Throws<std::invalid_argument>());
+    EXPECT_THAT([] { ParseQueryParameters(u"x?%zz=1"); }, testing::Throws<std::invalid_argument>());
+}
+
+TEST(UriQuery, ReadsDecodedPairsAfterTheFirstQuestionMark) {
+    const std::pair<std::u16string, QueryMap> cases[] = {
+        {u"morva://login/cb?code=a%2Fb&state=x%20y&error_description=n%3Dm",
+         {{u"code", u"a/b"}, {u"state", u"x y"}, {u"error_description", u"n=m"}}},
+        {u"morva://login/cb?", {}},
+        // The last occurrence wins; a name alone has an empty value.
+        {u"x?a=1&b&a=3", {{u"a", u"3"}, {u"b", u""}}},
+        // Split at the first equals sign and the first question mark.
+        {u"x?a=b=c", {{u"a", u"b=c"}}},
+        {u"x?a=1?b=2", {{u"a", u"1?b=2"}}},
+        {u"x?=v", {{u"", u"v"}}},
+        {u"x?a=1&", {{u"a", u"1"}}},
+        {u"x?a=1&&b=2", {{u"a", u"1"}, {u"", u""}, {u"b", u"2"}}},
+        {u"x?code=abc&state=s#frag", {{u"code", u"abc"}, {u"state", u"s#frag"}}},
+    };
+    for (const auto& [uri, query] : cases) {
+        EXPECT_EQ(ParseQueryParameters(uri), query);
+    }
+}
+
+template <class... Args>
+std::string Format(std::string_view format, const Args&... args) {
+    const std::array<PrintfArg, sizeof...(Args)> list{PrintfArg(args)...};
+    std::string out;
+    return FormatPrintf(out, format, list) ? out : std::string("<failed>");
+}
+
+TEST(PrintfFormat, IntegersFollowTheirLengthModifiers) {
+    EXPECT_EQ(Format("%d|%i|%u|%x|%o", -42, 7, 42u, 255, 8), "-42|7|42|ff|10");
+    EXPECT_EQ(Format("%lld %zu %hhd", std::int64_t{-5000000000}, std::size_t{12}, 300),
+              "-5000000000 12 44");
+    EXPECT_EQ(Format("[%5d][%-5d][%05d][%+d]", 42, 42, 42, 42), "[   42][42   ][00042][+42]");
+    EXPECT_EQ(Format("[%*d][%-*d]", 4, 7, 3, 7), "[   7][7  ]");
+    // A plain %d reads an int, as printf would: wider values wrap the same way.
+    EXPECT_EQ(Format("%d %u", std::int64_t{4294967297}, -42), "1 4294967254");
+    EXPECT_EQ(Format("%c%%", 'A'), "A%");
+}
+
+TEST(PrintfFormat, FloatingPointAndStrings) {
+    EXPECT_EQ(Format("%.6f", 1.5), "1.500000");
+    EXPECT_EQ(Format("%g", 0.001), "0.001");
+    EXPECT_EQ(Format("[%.3s][%6s][%-6s]", "abcdef", "ab", "ab"), "[abc][    ab][ab    ]");
+    EXPECT_EQ(Format("%s", std::string("text")), "text");
+    EXPECT_EQ(
+        Format("%s|%ls", static_cast<const char*>(nullptr), static_cast<const char16_t*>(nullptr)),
+        "(null)|(null)");
+}
+
+TEST(PrintfFormat, WideArgumentsComeOutAsUtf8) {
+    const struct {
+        std::u16string_view wide;
+        std::string_view utf8;
+    } cases[] = {
+        {u"EURUSD", "EURUSD"},
+        {u"Caf\u00e9", "Caf\xC3\xA9"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"\xD800!", "\xEF\xBF\xBD!"},  // a lone surrogate, as the library's converters treat it
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Format("[%ls]", c.wide), "[" + std::string(c.utf8) + "]");
+        EXPECT_EQ(Format("[%ls]", std::u16string(c.wide)), "[" + std::string(c.utf8) + "]");
+    }
+}
+
+TEST(PrintfFormat, MismatchedOrMissingArgumentsFail) {
+    EXPECT_EQ(Format("%d", "text"), "<failed>");
+    EXPECT_EQ(Format("%s", 42), "<failed>");
+    EXPECT_EQ(Format("%s", u"wide"), "<failed>");
+    EXPECT_EQ(Format("%ls", "narrow"), "<failed>");
+    EXPECT_EQ(Format("%f", 1), "<failed>");
+    EXPECT_EQ(Format("%d %d", 1), "<failed>");
+    EXPECT_EQ(Format("trailing %"), "<failed>");
+    EXPECT_EQ(Format("%q", 1), "<failed>");
+    int written = 0;
+    EXPECT_EQ(Format("%n", &written), "<failed>");
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(Format("%99999999d", 1), "<failed>");
+}
+
+TEST(PrintfFormat, TruncatedFormattingCutsWholeCharactersAndFallsBack) {
+    std::array<char, 8> buffer{};
+    buffer.fill('x');
+    FormatTruncated(buffer.data(), buffer.size(), "fallback", "%s", "0123456789");
+    EXPECT_STREQ(buffer.data(), "0123456");
+    FormatTruncated(buffer.data(), buffer.size(), "bad", "%d", "not a number");
+    EXPECT_STREQ(buffer.data(), "bad");
+
+    const struct {
+        std::size_t ascii;
+        std::u16string_view tail;
+        std::size_t kept;
+    } cases[] = {
+        {253, u"\u0416", 255},
+        {254, u"\u0416", 254},
+        {252, u"\U0001F600", 252},
+    };
+    for (const auto& c : cases) {
+        std::array<char, 256> text{};
+        FormatTruncated(text.data(), text.size(), "", "%s%ls", std::string(c.ascii, 'a'), c.tail);
+        EXPECT_EQ(std::strlen(text.data()), c.kept) << c.ascii;
+    }
+}
+
+}  // namespace
+}  // namespace morva
