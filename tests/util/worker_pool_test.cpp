@@ -122,14 +122,7 @@ TEST(PendingResult, StartsOneTaskAtATimeAndHandsEachResultOutOnce) {
     pending.Wait();
     EXPECT_EQ(pending.Poll(pool, echo, 3), 1);
     EXPECT_EQ(started, 1);
-
-    // Handed out, so the next poll starts a task with its own arguments.
-    gate.Close();
-    EXPECT_EQ(pending.Poll(pool, echo, 4), std::nullopt);
-    gate.Open();
-    pending.Wait();
-    EXPECT_EQ(pending.Poll(pool, echo, 5), 4);
-    EXPECT_EQ(started, 2);
+    // That the next poll starts over: the failure's test below.
 }
 
 // The worker lets go of a finished task at its own pace, often after the poller has handled the

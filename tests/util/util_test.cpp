@@ -10,6 +10,9 @@
 
 #include "support/decimal_comma_locale.h"
 #include "util/printf_format.h"
+#include "util/qualified_name.h"
+#include "util/sha256.h"
+#include "util/size_conversion.h"
 #include "util/uri.h"
 #include "util/utf.h"
 
@@ -238,5 +241,95 @@ TEST(PrintfFormat, TruncatedFormattingCutsWholeCharactersAndFallsBack) {
     }
 }
 
+std::string Hex(const Sha256Digest& digest) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+struct Vector {
+    std::string message;
+    const char* digest;
+};
+
+// FIPS 180 examples, then the lengths where the padding spills into a second block.
+TEST(Sha256, MatchesTheKnownDigests) {
+    const Vector vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1'000'000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+    };
+    for (const Vector& vector : vectors) {
+        EXPECT_EQ(Hex(Sha256(vector.message)), vector.digest) << vector.message.size() << " bytes";
+    }
+}
+
+TEST(SizeTToDWord, StoresSizesThatFitAndReportsOverflowStoringTheMaximum) {
+    const struct {
+        std::uint64_t size;
+        std::uint32_t status;
+        std::uint32_t stored;
+    } cases[] = {
+        {0xFFFFFFFF, 0, 0xFFFFFFFF},
+        {0x100000000, 0x80070216u, 0xFFFFFFFF},
+    };
+    for (const auto& c : cases) {
+        std::uint32_t result = 12345;
+        EXPECT_EQ(SizeTToDWord(c.size, result), c.status) << c.size;
+        EXPECT_EQ(result, c.stored) << c.size;
+    }
+}
+
+TEST(SizeToDWord, ReturnsSizesThatFitAndThrowsTheConventionalTextOnOverflow) {
+    EXPECT_EQ(ToDWord(0xFFFFFFFF), 0xFFFFFFFFu);
+    EXPECT_THAT([] { ToDWord(0x100000000); },
+                testing::ThrowsMessage<std::overflow_error>(
+                    testing::StrEq("Convert size to DWORD failed (0x80070216)")));
+}
+
 }  // namespace
 }  // namespace morva
+
+// Named so that the name a function sees is known.
+namespace morva::naming_test {
+
+template <std::size_t N>
+std::string Name(const char (&pretty)[N]) {
+    return QualifiedName(pretty).data();
+}
+
+struct Service {
+    static std::string Member() {
+        return QualifiedName<sizeof(__PRETTY_FUNCTION__)>(__PRETTY_FUNCTION__).data();
+    }
+};
+
+// A lambda's name as the compilers spell it: in the table below.
+TEST(QualifiedName, NamesTheEnclosingFunctionWithoutSignature) {
+    EXPECT_EQ(Service::Member(), "morva::naming_test::Service::Member");
+}
+
+TEST(QualifiedName, StripsReturnTypesParametersAndTemplateNoise) {
+    EXPECT_EQ(Name("void morva::Module::InitCreds()"), "morva::Module::InitCreds");
+    EXPECT_EQ(Name("morva::Module::Module(morva::EnvironmentProfile, int)"),
+              "morva::Module::Module");
+    EXPECT_EQ(Name("const char *morva::X::What(int)"), "morva::X::What");
+    EXPECT_EQ(Name("std::map<int, std::string> morva::F(std::vector<int>)"), "morva::F");
+    EXPECT_EQ(Name("int ExecuteDll(char16_t*, Body&&, const char*, const Args& ...) [with Body = "
+                   "main()::<lambda()>; Args = {}]"),
+              "ExecuteDll");
+    EXPECT_EQ(Name("morva::Module::InitCreds()::<lambda()>"), "morva::Module::InitCreds");
+    EXPECT_EQ(Name("auto morva::F()::(anonymous class)::operator()() const"), "morva::F");
+    EXPECT_EQ(Name("void (anonymous namespace)::Helper()"), "(anonymous namespace)::Helper");
+}
+
+}  // namespace morva::naming_test
