@@ -1,16 +1,25 @@
-#include "updates/updates_service.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 #include "base/morva_error.h"
 #include "support/captured_log.h"
@@ -19,15 +28,22 @@
 #include "support/minimal_dll.h"
 #include "updates/async_updates_service.h"
 #include "updates/pe_image_check.h"
+#include "updates/replacement_file.h"
 #include "updates/save_file_to_disk.h"
+#include "updates/updates_service.h"
+#include "updates/version_number.h"
 #include "util/utf.h"
 
 namespace morva {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
+using testing::AllOf;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::StartsWith;
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 FileBytes Bytes(std::string_view text) {
     return FileBytes(text.begin(), text.end());
@@ -339,6 +355,220 @@ TEST_F(AsyncUpdatesServiceTest, InstallationsRunOnePerRequestSideBySide) {
     config_->Open();
     EXPECT_EQ(PollUntilDone([&] { return update(first, u"mt4"); }), UpdateStatus::Error)
         << "no library for mt4 here";
+}
+
+TEST(CompareVersions, ComparesPartsAsNumbersPaddedWithZeros) {
+    EXPECT_EQ(CompareVersions("1.16.5.0", "1.16.5.0"), 0);
+    EXPECT_EQ(CompareVersions("1.16.5.0", "1.16.4.9"), 1);
+    EXPECT_EQ(CompareVersions("1.16.5.0", "1.16.6"), -1);
+    EXPECT_EQ(CompareVersions("1.2", "1.2.0.0"), 0);
+    EXPECT_EQ(CompareVersions("1.9", "1.10"), -1) << "numbers, not text";
+    EXPECT_EQ(CompareVersions("1.-1", "1.0"), -1);
+    EXPECT_EQ(CompareVersions("", "0.0"), 0) << "an empty text has no parts";
+}
+
+TEST(CompareVersions, ReadsPartsAsStreamAndStoiDo) {
+    EXPECT_EQ(CompareVersions("1.2.", "1.2"), 0) << "a trailing dot adds no part";
+    EXPECT_EQ(CompareVersions("1.5-beta", "1.5"), 0) << "reading stops at a non-digit";
+    EXPECT_EQ(CompareVersions("1.2147483647", "1.2147483646"), 1);
+}
+
+TEST(CompareVersions, RefusesPartsThatAreNoNumbers) {
+    for (const char* text : {"1.x", "1..2", "x", ".", "1. x", "-"}) {
+        EXPECT_THAT([&] { CompareVersions("1.16.5.0", text); },
+                    ThrowsMessage<std::invalid_argument>(StrEq("invalid stoi argument")))
+            << text;
+    }
+    for (const char* text : {"1.2147483648", "-2147483649", "99999999999999999999"}) {
+        EXPECT_THAT([&] { CompareVersions(text, "1"); },
+                    ThrowsMessage<std::out_of_range>(StrEq("stoi argument out of range")))
+            << text;
+    }
+}
+
+TEST(IsPlainVersion, AcceptsOnlyOneToFourDigitParts) {
+    for (const char16_t* text : {u"1", u"1.16", u"1.16.6", u"1.16.5.0", u"10.0.0.1234"}) {
+        EXPECT_TRUE(IsPlainVersion(text)) << std::u16string(text).size();
+    }
+    for (const char16_t* text :
+         {u"", u".", u"1.", u".1", u"1..2", u"1.2.3.4.5", u"1.0\\..\\..\\evil", u"../x", u"1/2",
+          u"1 ", u" 1", u"-1", u"+1", u"1a", u"1.x", u"\u0661"}) {
+        EXPECT_FALSE(IsPlainVersion(text)) << std::u16string(text).size();
+    }
+    EXPECT_FALSE(IsPlainVersion(std::u16string(u"1\0.2", 4))) << "an embedded null";
+}
+
+// `bytes` with `value` written little-endian in `width` bytes at `at`.
+FileBytes Changed(FileBytes bytes, std::size_t at, std::uint32_t value, int width = 1) {
+    for (int i = 0; i < width; ++i) {
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    return bytes;
+}
+
+TEST(PeImageDefect, OnlyACompleteDllOfTheMachinePasses) {
+    const FileBytes amd64 = test::MinimalDll(kMachineAmd64);
+    const FileBytes i386 = test::MinimalDll(kMachineI386);
+    const std::string html = "<!DOCTYPE html><html><body>Sign in</body></html>";
+    struct Case {
+        FileBytes image;
+        std::uint16_t machine;
+        std::string defect;
+    };
+    const Case cases[] = {
+        {amd64, kMachineAmd64, ""},
+        {i386, kMachineI386, ""},
+        {amd64, kMachineI386, "machine 0x8664, not 0x014C"},
+        {Bytes(html), kMachineAmd64, "no MZ header"},
+        {FileBytes(), kMachineAmd64, "no MZ header"},
+        {FileBytes(amd64.begin(), amd64.begin() + 0x40), kMachineAmd64,
+         "PE header offset out of range: 64"},
+        {Changed(amd64, 0x3C, 0xFF0000F0, 4), kMachineAmd64,
+         "PE header offset out of range: 4278190320"},
+        {Changed(amd64, 0x41, 'X'), kMachineAmd64, "no PE signature"},
+        {Changed(amd64, 0x57, 0), kMachineAmd64, "not a DLL"},  // an .exe
+        {Changed(amd64, 0x58, 0x10B, 2), kMachineAmd64, "optional header of another kind"},
+        {Changed(amd64, 0x46, 0), kMachineAmd64, "section table out of range: 0 sections"},
+        {Changed(amd64, 0x47, 0xFF), kMachineAmd64, "section table out of range: 65281 sections"},
+        {FileBytes(amd64.begin(), amd64.end() - 1), kMachineAmd64, "cut short: 1023 of 1024 bytes"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PeImageDefect(c.image, c.image.size(), c.machine), c.defect) << c.defect;
+    }
+}
+
+// An installed library is judged by its headers and its size, without reading all of it.
+TEST(PeImageDefect, HeadersAndSizeAreEnough) {
+    const FileBytes dll = test::MinimalDll(kMachineI386, 0x10000);
+    const FileBytes head(dll.begin(), dll.begin() + 0x200);
+    EXPECT_EQ(PeImageDefect(head, dll.size(), kMachineI386), "");
+    EXPECT_EQ(PeImageDefect(head, dll.size() - 1, kMachineI386), "cut short: 65535 of 65536 bytes");
+}
+
+// The names in `folder`: a temporary file left behind shows here.
+std::vector<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return {names.begin(), names.end()};
+}
+
+TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
+    test::TempFolder folder;
+    test::CapturedLog log(spdlog::level::info);
+    const fs::path path = folder.path() / "file.bin";
+    test::WriteFile(path, "an older and much longer content");
+    const std::string bytes("a\r\nb\0\xff", 6);
+    SaveFileToDisk(FileBytes(bytes.begin(), bytes.end()), path.u16string());
+    EXPECT_EQ(test::ReadFile(path), bytes);
+    EXPECT_THAT(log.Messages(), HasSubstr("info|" + path.string() + " saved successfully\n"));
+
+    SaveFileToDisk(FileBytes(), path.u16string());
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0U);
+    EXPECT_THAT(Names(folder.path()), ElementsAre("file.bin"));
+}
+
+TEST(SaveFileToDisk, NonAsciiPathsWorkAndAMissingFolderIsNotCreated) {
+    test::TempFolder folder;
+    const fs::path dir = folder.path() / fs::path(u"Пользователь");
+    const fs::path path = dir / fs::path(u"Книга 数据.ex5");
+    EXPECT_THAT([&] { SaveFileToDisk(FileBytes{1}, path.u16string()); },
+                ThrowsMessage<MorvaError>(AllOf(
+                    StartsWith("Failed to open ofstream: " + Utf16ToUtf8(path.u16string()) + " ["),
+                    ::testing::EndsWith("]"))));
+    EXPECT_FALSE(fs::exists(dir));
+
+    fs::create_directories(dir);
+    SaveFileToDisk(FileBytes{'o', 'k'}, path.u16string());
+    EXPECT_EQ(test::ReadFile(path), "ok");
+    EXPECT_EQ(ReadFileHead(path.u16string(), 16)->size, 2U);
+}
+
+// A write that stops halfway (the disk full, the process killed) or a replacement the system
+// refuses leaves the old file as it was and nothing beside it.
+TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
+    test::TempFolder folder;
+    const fs::path path = folder.path() / "Order Book.ex5";
+    test::WriteFile(path, "old indicator");
+    const FileBytes bytes(200 * 1024, 'n');
+    std::vector<std::size_t> progress;
+    EXPECT_THAT(
+        [&] {
+            SaveFileToDisk(bytes, path.u16string(),
+                           [&](const std::u16string& written, std::size_t count) {
+                               EXPECT_EQ(written, path.u16string());
+                               progress.push_back(count);
+                               if (count > 100 * 1024) {
+                                   throw MorvaError("There is not enough space on the disk");
+                               }
+                           });
+        },
+        ThrowsMessage<MorvaError>(StrEq("There is not enough space on the disk")));
+    EXPECT_THAT(progress, ElementsAre(64 * 1024, 128 * 1024));
+    EXPECT_EQ(test::ReadFile(path), "old indicator");
+    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5"));
+
+    // A folder in the file's place: everything is written, and the rename is refused.
+    const fs::path taken = folder.path() / "taken";
+    fs::create_directories(taken / "inside");
+    EXPECT_THAT([&] { SaveFileToDisk(bytes, taken.u16string()); },
+                ThrowsMessage<MorvaError>(
+                    StartsWith("Error occurred while writing to: " + taken.string() + " [")));
+    EXPECT_TRUE(fs::is_directory(taken / "inside"));
+    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5", "taken"));
+
+    SaveFileToDisk(bytes, path.u16string());
+    EXPECT_EQ(fs::file_size(path), bytes.size());
+}
+
+#ifndef _WIN32
+// A limit on the size of files this process writes: past it, write(2) fails with EFBIG, as a full
+// disk would make it fail, instead of raising SIGXFSZ. Both restored before any assertion.
+TEST(SaveFileToDisk, WriteTheSystemRefusesHalfwayLeavesTheOldFileAndNothingElse) {
+    test::TempFolder folder;
+    const fs::path path = folder.path() / "MORVA_Orderbook64_1.17.0.0.dll";
+    test::WriteFile(path, "old library");
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100 * 1024, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    try {
+        SaveFileToDisk(FileBytes(200 * 1024, 'x'), path.u16string());
+    } catch (const MorvaError& e) {
+        error = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(error, "Error occurred while writing to: " + path.string() + " [27]");  // EFBIG
+    EXPECT_EQ(test::ReadFile(path), "old library");
+    EXPECT_THAT(Names(folder.path()), ElementsAre("MORVA_Orderbook64_1.17.0.0.dll"));
+}
+#endif
+
+TEST(ReplacementFile, TemporaryNamesAreFreshBesideTheTarget) {
+    const std::string first = Utf16ToUtf8(replacement_file_detail::TemporaryName(u"lib.dll"));
+    EXPECT_EQ(first.substr(0, 8) + first.substr(24), "lib.dll..tmp");
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef", 8), 24U) << first;
+    EXPECT_NE(Utf16ToUtf8(replacement_file_detail::TemporaryName(u"lib.dll")), first);
+}
+
+TEST(ReadFileHead, ReadsTheStartAndTellsTheSize) {
+    test::TempFolder folder;
+    test::WriteFile(folder.path() / "file", "0123456789");
+    const auto head = ReadFileHead((folder.path() / "file").u16string(), 4);
+    ASSERT_TRUE(head.has_value());
+    EXPECT_EQ(std::string(head->bytes.begin(), head->bytes.end()), "0123");
+    EXPECT_EQ(head->size, 10U);
+    EXPECT_EQ(ReadFileHead((folder.path() / "file").u16string(), 64)->bytes.size(), 10U);
+
+    EXPECT_FALSE(ReadFileHead((folder.path() / "none" / "file").u16string(), 4));
+    EXPECT_THAT(
+        [&] { ReadFileHead(folder.path().u16string(), 4); },
+        ThrowsMessage<MorvaError>(StartsWith("Failed to read: " + folder.path().string() + " [")));
 }
 
 }  // namespace
