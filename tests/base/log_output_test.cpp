@@ -33,6 +33,7 @@ namespace morva::log {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FileNames;
 using test::ReadFile;
 using test::TempFolder;
 using test::WriteFile;
@@ -122,14 +123,6 @@ TEST(LogLineFormatter, NamesEverySeverityPaddedToFive) {
 
 // The log file: lines as LogLineFormatter writes them.
 const std::string kBom = "\xEF\xBB\xBF";
-
-std::set<std::string> FileNames(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
 
 // The line the sink writes for Log(sink, text).
 std::string Line(std::string_view text) {

@@ -445,15 +445,6 @@ TEST(PeImageDefect, HeadersAndSizeAreEnough) {
     EXPECT_EQ(PeImageDefect(head, dll.size() - 1, kMachineI386), "cut short: 65535 of 65536 bytes");
 }
 
-// The names in `folder`: a temporary file left behind shows here.
-std::vector<std::string> Names(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return {names.begin(), names.end()};
-}
-
 TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
     test::TempFolder folder;
     test::CapturedLog log(spdlog::level::info);
@@ -467,7 +458,7 @@ TEST(SaveFileToDisk, WritesTheBytesExactlyAndReplacesAnOlderFile) {
     SaveFileToDisk(FileBytes(), path.u16string());
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0U);
-    EXPECT_THAT(Names(folder.path()), ElementsAre("file.bin"));
+    EXPECT_THAT(test::FileNames(folder.path()), ElementsAre("file.bin"));
 }
 
 TEST(SaveFileToDisk, NonAsciiPathsWorkAndAMissingFolderIsNotCreated) {
@@ -508,7 +499,7 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
         ThrowsMessage<MorvaError>(StrEq("There is not enough space on the disk")));
     EXPECT_THAT(progress, ElementsAre(64 * 1024, 128 * 1024));
     EXPECT_EQ(test::ReadFile(path), "old indicator");
-    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5"));
+    EXPECT_THAT(test::FileNames(folder.path()), ElementsAre("Order Book.ex5"));
 
     // A folder in the file's place: everything is written, and the rename is refused.
     const fs::path taken = folder.path() / "taken";
@@ -517,7 +508,7 @@ TEST(SaveFileToDisk, FailedWriteLeavesTheOldFileAndNothingElse) {
                 ThrowsMessage<MorvaError>(
                     StartsWith("Error occurred while writing to: " + taken.string() + " [")));
     EXPECT_TRUE(fs::is_directory(taken / "inside"));
-    EXPECT_THAT(Names(folder.path()), ElementsAre("Order Book.ex5", "taken"));
+    EXPECT_THAT(test::FileNames(folder.path()), ElementsAre("Order Book.ex5", "taken"));
 
     SaveFileToDisk(bytes, path.u16string());
     EXPECT_EQ(fs::file_size(path), bytes.size());
@@ -545,7 +536,7 @@ TEST(SaveFileToDisk, WriteTheSystemRefusesHalfwayLeavesTheOldFileAndNothingElse)
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(error, "Error occurred while writing to: " + path.string() + " [27]");  // EFBIG
     EXPECT_EQ(test::ReadFile(path), "old library");
-    EXPECT_THAT(Names(folder.path()), ElementsAre("MORVA_Orderbook64_1.17.0.0.dll"));
+    EXPECT_THAT(test::FileNames(folder.path()), ElementsAre("MORVA_Orderbook64_1.17.0.0.dll"));
 }
 #endif
 
