@@ -32,7 +32,6 @@ TEST(MorvaError, FormatsAndCutsAt255Characters) {
 TEST(MorvaError, SubtypeIsCaughtByEveryHandlerWithItsOwnText) {
     const auto throwInvalid = [] { throw InvalidInstrumentError("%ls does not exist", u"XYZ"); };
     EXPECT_THAT(throwInvalid, ThrowsMessage<MorvaError>(StrEq("XYZ does not exist")));
-    EXPECT_THROW(throwInvalid(), InvalidInstrumentError);
 }
 
 TEST(MorvaError, CopiesKeepTheTextWhenTheOriginalIsGone) {

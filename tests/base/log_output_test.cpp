@@ -255,16 +255,22 @@ TEST_F(RollingFileSinkTest, LinesFromManyThreadsStayWhole) {
     constexpr int kThreads = 4;
     constexpr int kRecords = 50;
     RollingFileSink sink(Current(), 1000, 100);
-    {
-        std::vector<std::jthread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&sink, t] {
-                for (int i = 0; i < kRecords; ++i) {
-                    Log(sink, "thread " + std::to_string(t) + " record " + std::to_string(i));
-                }
-            });
+    const auto text = [](int t, int i) {
+        return "thread " + std::to_string(t) + " record " + std::to_string(i);
+    };
+    std::multiset<std::string> expected;
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kRecords; ++i) {
+            expected.insert(Line(text(t, i)));
         }
+        threads.emplace_back([&sink, &text, t] {
+            for (int i = 0; i < kRecords; ++i) {
+                Log(sink, text(t, i));
+            }
+        });
     }
+    threads.clear();  // joins them
 
     std::multiset<std::string> written;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder_.path())) {
@@ -273,12 +279,6 @@ TEST_F(RollingFileSinkTest, LinesFromManyThreadsStayWhole) {
         std::istringstream lines(content.substr(3));
         for (std::string line; std::getline(lines, line);) {
             written.insert(line + "\n");
-        }
-    }
-    std::multiset<std::string> expected;
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kRecords; ++i) {
-            expected.insert(Line("thread " + std::to_string(t) + " record " + std::to_string(i)));
         }
     }
     EXPECT_EQ(written, expected);

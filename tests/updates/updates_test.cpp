@@ -51,11 +51,9 @@ FileBytes Bytes(std::string_view text) {
 
 // Short text as it is; a library by its size and hash, so that a failure stays readable.
 std::string Describe(const std::string& content) {
-    if (content.size() <= 64) {
-        return content;
-    }
-    return std::to_string(content.size()) + " bytes #" +
-           std::to_string(std::hash<std::string>()(content));
+    return content.size() <= 64 ? content
+                                : std::to_string(content.size()) + " bytes #" +
+                                      std::to_string(std::hash<std::string>()(content));
 }
 
 // Every file under `root` with its content: what an installation must not change.
