@@ -13,7 +13,6 @@
 #include "config/server_config_provider.h"
 #include "fuzz_input.h"
 #include "support/fake_http_client.h"
-#include "util/clock.h"
 #include "util/utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

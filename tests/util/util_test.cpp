@@ -270,14 +270,9 @@ std::string Hex(const Sha256Digest& digest) {
     return text;
 }
 
-struct Vector {
-    std::string message;
-    const char* digest;
-};
-
 // FIPS 180 examples, then the lengths where the padding spills into a second block.
 TEST(Sha256, MatchesTheKnownDigests) {
-    const Vector vectors[] = {
+    const std::pair<std::string, const char*> vectors[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
@@ -287,8 +282,8 @@ TEST(Sha256, MatchesTheKnownDigests) {
         {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
         {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
     };
-    for (const Vector& vector : vectors) {
-        EXPECT_EQ(Hex(Sha256(vector.message)), vector.digest) << vector.message.size() << " bytes";
+    for (const auto& [message, digest] : vectors) {
+        EXPECT_EQ(Hex(Sha256(message)), digest) << message.size() << " bytes";
     }
 }
 
@@ -554,13 +549,8 @@ TEST(NamePattern, ReadsUtf16AsEcmaScriptDoes) {
     }
 }
 
-struct Refusal {
-    const char* pattern;
-    const char* reason;
-};
-
 TEST(NamePattern, RefusesWhatItCannotReadSayingWhatAndWhere) {
-    const Refusal refusals[] = {
+    const std::pair<const char*, const char*> refusals[] = {
         {"(a)\\1", "Unsupported server name pattern (backreference at offset 3)"},
         {"(?<n>a)\\k<n>", "Unsupported server name pattern (named group at offset 0)"},
         {"a\\k<n>", "Unsupported server name pattern (backreference at offset 1)"},
@@ -597,12 +587,11 @@ TEST(NamePattern, RefusesWhatItCannotReadSayingWhatAndWhere) {
         {"\\x4", "Malformed server name pattern (incomplete \\x escape at offset 0)"},
         {"\\u00G1", "Malformed server name pattern (incomplete \\u escape at offset 0)"},
     };
-    for (const Refusal& refusal : refusals) {
-        EXPECT_THAT(
-            [&] { NamePattern(Widen<std::u16string>(refusal.pattern)); },
-            ThrowsMessage<std::invalid_argument>(
-                AllOf(HasSubstr(refusal.reason), HasSubstr(std::string("): ") + refusal.pattern))))
-            << refusal.pattern;
+    for (const auto& [pattern, reason] : refusals) {
+        EXPECT_THAT([pattern = pattern] { NamePattern(Widen<std::u16string>(pattern)); },
+                    ThrowsMessage<std::invalid_argument>(
+                        AllOf(HasSubstr(reason), HasSubstr(std::string("): ") + pattern))))
+            << pattern;
     }
 }
 
