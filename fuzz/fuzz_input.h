@@ -25,12 +25,25 @@ inline std::pair<std::string_view, std::string_view> SplitAtLine(std::string_vie
 // Two bytes per unit, little-endian: every UTF-16 unit reachable, lone surrogates included.
 inline std::u16string AsUtf16Units(std::string_view bytes) {
     std::u16string units;
-    units.reserve(bytes.size() / 2);
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                               static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
     return units;
+}
+
+// Runs `action` and lets through the errors named: the parser's documented ways of refusing an
+// input. Anything else escapes and is a finding.
+template <class Error, class... More, class Action>
+void Tolerating(const Action& action) {
+    try {
+        if constexpr (sizeof...(More) == 0) {
+            action();
+        } else {
+            Tolerating<More...>(action);
+        }
+    } catch (const Error&) {
+    }
 }
 
 }  // namespace morva::fuzz

@@ -7,61 +7,37 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 #include "base/morva_error.h"
 #include "config/http_configuration_client.h"
 #include "config/server_config_provider.h"
 #include "fuzz_input.h"
-#include "util/clock.h"
+#include "support/fake_http_client.h"
 #include "util/utf.h"
-
-namespace {
-
-// Serves the document for the metadata request and an empty file for any download.
-class DocumentServer final : public morva::HttpClient {
-  public:
-    explicit DocumentServer(std::string document) : document_(std::move(document)) {}
-
-    morva::HttpResponse Send(const std::u16string&, const morva::HttpRequest& request) override {
-        morva::HttpResponse response;
-        response.status = 200;
-        if (request.path.rfind(u"/metadata", 0) == 0) {
-            response.body = document_;
-        }
-        return response;
-    }
-
-  private:
-    const std::string document_;
-};
-
-template <class Action>
-void Expect(const Action& action) {
-    try {
-        action();
-    } catch (const morva::MorvaError&) {          // the client's and the provider's own texts
-    } catch (const nlohmann::json::exception&) {  // the document's syntax, members and types
-    } catch (const std::invalid_argument&) {      // a name pattern NamePattern refuses
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto parts = morva::fuzz::SplitAtLine(morva::fuzz::AsText(data, size));
     const std::u16string name = morva::Utf8ToUtf16(std::string(parts.first));
     const std::string document(parts.second);
-    const auto client = std::make_shared<morva::HttpConfigurationClient>(
-        u"www.morva.example", u"/metadata", 60, std::make_shared<DocumentServer>(document));
-
-    Expect([&] { client->GetVersion(); });
-    Expect([&] { client->GetMinVersion(); });
-    Expect([&] { client->DownloadDll(u"mt5"); });
-    Expect([&] { client->DownloadIndicator(u"mt4", u"en"); });
-    Expect([&] {
-        morva::ServerConfigProvider provider(name, client);
-        provider.GetServerConfig();
+    // The document for the metadata request, an empty file for any download.
+    const auto http = std::make_shared<morva::test::FakeHttpClient>();
+    http->SetResponder([document](const std::u16string&, const morva::HttpRequest& request) {
+        return morva::test::MakeResponse(200,
+                                         request.path.starts_with(u"/metadata") ? document : "");
     });
+    const auto client = std::make_shared<morva::HttpConfigurationClient>(u"www.morva.example",
+                                                                         u"/metadata", 60, http);
+
+    // The client's and the provider's own texts, the document's syntax, members and types, a name
+    // pattern NamePattern refuses.
+    const auto expect = [](const auto& action) {
+        morva::fuzz::Tolerating<morva::MorvaError, nlohmann::json::exception,
+                                std::invalid_argument>(action);
+    };
+    expect([&] { client->GetVersion(); });
+    expect([&] { client->GetMinVersion(); });
+    expect([&] { client->DownloadDll(u"mt5"); });
+    expect([&] { client->DownloadIndicator(u"mt4", u"en"); });
+    expect([&] { morva::ServerConfigProvider(name, client).GetServerConfig(); });
     return 0;
 }

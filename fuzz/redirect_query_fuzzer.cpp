@@ -12,24 +12,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::u16string url = morva::fuzz::AsUtf16Units(morva::fuzz::AsText(data, size));
-    try {
-        const std::u16string decoded = morva::DecodeUriComponent(url);
+    using morva::fuzz::Tolerating;
+    // "%" without two characters after it, or followed by no hex digit.
+    Tolerating<morva::MorvaError, std::invalid_argument>([&] {
         // Decoding only ever shortens: three characters for one.
-        if (decoded.size() > url.size()) {
+        if (morva::DecodeUriComponent(url).size() > url.size()) {
             __builtin_trap();
         }
-    } catch (const morva::MorvaError&) {      // "%" without two characters after it
-    } catch (const std::invalid_argument&) {  // "%" followed by no hex digit
-    }
-    try {
-        morva::ParseQueryParameters(url);
-    } catch (const morva::MorvaError&) {
-    } catch (const std::invalid_argument&) {
-    }
-    try {
-        morva::ReadAuthorizationCode(url, "state");
-    } catch (const morva::MorvaError&) {  // a wrong state, the server's error, a malformed escape
-    } catch (const std::invalid_argument&) {
-    }
+    });
+    Tolerating<morva::MorvaError, std::invalid_argument>([&] { morva::ParseQueryParameters(url); });
+    // A wrong state, the server's error, a malformed escape.
+    Tolerating<morva::MorvaError, std::invalid_argument>(
+        [&] { morva::ReadAuthorizationCode(url, "state"); });
     return 0;
 }

@@ -32,12 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (response.status != 200) {
         __builtin_trap();
     }
-    try {
+    // The access token's claims; members missing or of the wrong type; "syntax error in the token
+    // response ...".
+    morva::fuzz::Tolerating<morva::MorvaError, nlohmann::json::exception, std::runtime_error>([&] {
         morva::auth_detail::ParseAuthTokens(response, std::chrono::steady_clock::time_point{},
                                             std::optional<std::string>("fallback"));
-    } catch (const morva::MorvaError&) {          // the access token's claims
-    } catch (const nlohmann::json::exception&) {  // members missing or of the wrong type
-    } catch (const std::runtime_error&) {         // "syntax error in the token response ..."
-    }
+    });
     return 0;
 }

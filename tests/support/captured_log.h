@@ -24,8 +24,6 @@ class CapturedLog {
         log::Install(logger);
     }
     ~CapturedLog() { log::Install(nullptr); }
-    CapturedLog(const CapturedLog&) = delete;
-    CapturedLog& operator=(const CapturedLog&) = delete;
 
     std::string Lines() const { return stream_.str(); }
     // The lines as "level|message\n": what the log format promises, without the C++ function.

@@ -13,11 +13,10 @@ class DecimalCommaLocale {
         const char* current = std::setlocale(LC_ALL, nullptr);
         previous_ = current != nullptr ? current : "C";
         for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "German"}) {
-            if (std::setlocale(LC_ALL, name) != nullptr) {
-                if (*std::localeconv()->decimal_point == ',') {
-                    active_ = true;
-                    return;
-                }
+            if (std::setlocale(LC_ALL, name) != nullptr &&
+                *std::localeconv()->decimal_point == ',') {
+                active_ = true;
+                return;
             }
         }
         std::setlocale(LC_ALL, previous_.c_str());

@@ -16,8 +16,6 @@ class PrivateTemp {
   public:
     PrivateTemp() { _wputenv_s(L"TMP", folder_.path().c_str()); }
     ~PrivateTemp() { _wputenv_s(L"TMP", old_.c_str()); }
-    PrivateTemp(const PrivateTemp&) = delete;
-    PrivateTemp& operator=(const PrivateTemp&) = delete;
 
     const std::filesystem::path& path() const { return folder_.path(); }
 
