@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -308,6 +309,9 @@ TEST_F(SignInStateMachineTest, FailuresOutsideTheBrowserEndTheSignIn) {
 struct FailurePoint {
     std::string call;
     std::string text;
+    friend std::ostream& operator<<(std::ostream& out, const FailurePoint& p) {
+        return out << p.call;  // a readable, stable test name
+    }
 };
 
 class SignInFailurePointTest : public SignInStateMachineTest,
