@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -69,10 +68,19 @@ std::string FailureOf(const std::function<void()>& parse) {
     return "nothing thrown";
 }
 
-TEST(BookJsonParse, ReadsEveryFieldAndKeepsBucketOrder) {
-    const StrataBook book = ParseOrderBook(ValidBook());
+// The book of the kind asked for, whatever else the document holds, and member order free.
+TEST(BookJsonParse, ReadsItsOwnKindEveryFieldAndTheBucketOrder) {
+    Json json = ValidBook();
+    json["instrument"] = "eur_Usd";  // spelled as sent
+    json["tradeable"] = true;
+    json["buckets"][0]["extra"] = {{"nested", 1}};
+    json["buckets"][1] = {
+        {"shortCountPercent", "0.75"}, {"price", "1.5"}, {"longCountPercent", "0.25"}};
+    const Json document{{"positionBook", json}, {"orderBook", 42}};
 
-    EXPECT_EQ(book.instrument, "EUR_USD");
+    const StrataBook book = ParseBook(Response(document.dump()), "positionBook");
+
+    EXPECT_EQ(book.instrument, "eur_Usd");
     EXPECT_EQ(book.time, "2024-01-05T10:00:00Z");
     EXPECT_EQ(book.unixTime, 1704448800);
     EXPECT_DOUBLE_EQ(book.price, 1.08350);
@@ -81,24 +89,6 @@ TEST(BookJsonParse, ReadsEveryFieldAndKeepsBucketOrder) {
     EXPECT_DOUBLE_EQ(book.buckets[0].price, 1.08300);
     EXPECT_DOUBLE_EQ(book.buckets[0].longCountPercent, 0.0123);
     EXPECT_DOUBLE_EQ(book.buckets[0].shortCountPercent, 0.0456);
-    EXPECT_DOUBLE_EQ(book.buckets[1].price, 1.08350);
-}
-
-TEST(BookJsonParse, ReadsItsOwnKindIgnoresUnknownMembersAndKeepsSpelling) {
-    Json json = ValidBook();
-    json["instrument"] = "eur_Usd";
-    json["tradeable"] = true;
-    json["buckets"][0]["extra"] = {{"nested", 1}};
-    // Members in another order than the server's.
-    json["buckets"][1] = {
-        {"shortCountPercent", "0.75"}, {"price", "1.5"}, {"longCountPercent", "0.25"}};
-    const Json document{{"positionBook", json}, {"orderBook", 42}};
-
-    const StrataBook book = ParseBook(Response(document.dump()), "positionBook");
-
-    EXPECT_EQ(book.instrument, "eur_Usd");
-    ASSERT_EQ(book.buckets.size(), 2u);
-    EXPECT_DOUBLE_EQ(book.buckets[0].longCountPercent, 0.0123);
     EXPECT_EQ(book.buckets[1].price, 1.5);
     EXPECT_EQ(book.buckets[1].longCountPercent, 0.25);
     EXPECT_EQ(book.buckets[1].shortCountPercent, 0.75);
@@ -106,29 +96,17 @@ TEST(BookJsonParse, ReadsItsOwnKindIgnoresUnknownMembersAndKeepsSpelling) {
     EXPECT_TRUE(ParseEdited([](Json& j) { j["buckets"] = Json::array(); }).buckets.empty());
 }
 
-TEST(BookJsonParse, UnixTimeIsReadLikeStoiIntoThirtyTwoBits) {
-    const std::pair<const char*, std::int32_t> accepted[] = {
-        {"-5", -5},
-        {" 42abc", 42},
-        {"+7", 7},
-        {"2147483647", std::numeric_limits<std::int32_t>::max()},
-        {"-2147483648", std::numeric_limits<std::int32_t>::min()},
-    };
-    for (const auto& [text, time] : accepted) {
-        EXPECT_EQ(ParseEdited([&](Json& j) { j["unixTime"] = text; }).unixTime, time) << text;
-    }
-}
-
-TEST(BookJsonParse, NumbersAcceptExponentsSignsAndLeadingBlanks) {
+// Leading blanks, signs, exponents and trailing text as stoi and strtod take them.
+TEST(BookJsonParse, NumbersAreReadLikeStoiAndStrtod) {
     const StrataBook book = ParseEdited([](Json& j) {
+        j["unixTime"] = " -42abc";
         j["price"] = "1e-3";
         j["bucketWidth"] = " 5E-4xyz";
-        j["buckets"][0]["shortCountPercent"] = "-2.5e1";
         j["buckets"][1]["price"] = " +1.5";
     });
+    EXPECT_EQ(book.unixTime, -42);
     EXPECT_DOUBLE_EQ(book.price, 0.001);
     EXPECT_DOUBLE_EQ(book.bucketWidth, 0.0005);
-    EXPECT_DOUBLE_EQ(book.buckets[0].shortCountPercent, -25.0);
     EXPECT_DOUBLE_EQ(book.buckets[1].price, 1.5);
 }
 
@@ -153,26 +131,12 @@ TEST(BookJsonParse, EachKindOfDeviationFailsWithItsOwnException) {
     };
     const Case cases[] = {
         {[](Json& j) { j["unixTime"] = "2147483648"; }, "out_of_range: stoi"},
-        {[](Json& j) { j["unixTime"] = " -x"; }, "invalid_argument: stoi"},
-        {[](Json& j) { j["unixTime"] = 1704448800; }, "type must be string, but is number"},
         {[](Json& j) { j["price"] = "abc"; }, "invalid_argument: "},
         {[](Json& j) { j["buckets"][0]["price"] = "1e999"; }, "out_of_range: "},
         {[](Json& j) { j["buckets"][1]["shortCountPercent"] = 0.5; },
          "type_error: [json.exception.type_error.302] type must be string, but is number"},
         {[](Json& j) { j.erase("bucketWidth"); }, "out_of_range: key 'bucketWidth' not found"},
         {[](Json& j) { j["buckets"][1].erase("price"); }, "out_of_range: key 'price' not found"},
-        {[](Json& j) {
-             j["buckets"] = {{"price", "1"}};
-         },
-         "type must be array, but is object"},
-        {[](Json& j) { j["buckets"][1] = "bucket"; }, "type must be object, but is string"},
-        // Members are checked in order: the first deviation decides.
-        {[](Json& j) {
-             j["time"] = 5;
-             j["unixTime"] = "letters";
-             j.erase("bucketWidth");
-         },
-         "type must be string, but is number"},
     };
     for (const Case& c : cases) {
         EXPECT_THAT(FailureOf([&] { ParseEdited(c.edit); }), HasSubstr(c.failure));
@@ -182,11 +146,9 @@ TEST(BookJsonParse, EachKindOfDeviationFailsWithItsOwnException) {
 TEST(BookJsonParse, ADocumentWithoutTheBookOrNotStrictJsonFails) {
     const std::string good = Json{{"orderBook", ValidBook()}}.dump();
     const std::pair<std::string, const char*> cases[] = {
-        {R"({"orderBook":{"instrument":"A",}})", "parse_error"},
         {"/* c */" + good, "parse_error"},
         {Json{{"positionBook", ValidBook()}}.dump(), "json out_of_range"},
         {R"([{"orderBook":{}}])", "type_error"},
-        {R"({"orderBook":[]})", "type must be object, but is array"},
     };
     for (const auto& [body, failure] : cases) {
         EXPECT_THAT(FailureOf([&] { ParseBook(Response(body), "orderBook"); }), HasSubstr(failure))
