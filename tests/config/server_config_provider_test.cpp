@@ -72,7 +72,6 @@ TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesTheWholeNameWin
     };
     const Case cases[] = {
         {{kLive, kAny, kLiveUs}, u"Broker-Live-US", "<ok> Broker-Live.*"},
-        {{kLiveUs, kLive, kAny}, u"Broker-Live-US", "<ok> Broker-Live-US"},
         {{{u"Broker", 1, u"UTC"},
           {u"broker-live.*", 2, u"UTC"},
           {u"Live.*", 3, u"UTC"},

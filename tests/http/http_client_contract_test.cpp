@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/morva_error.h"
@@ -127,6 +128,8 @@ TEST(HttpClientContract, ErrorStatusIsAnOrdinaryResponseWithItsBody) {
     }
 }
 
+// The raw block goes whole to the parser its own tests cover; what the transport could spoil is
+// its lines.
 TEST(HttpClientContract, ResponseHeadersAreParsedCaseInsensitivelyWithoutStatusLine) {
     const HttpResponse response = Get(u"/test/headers");  // no request headers at all
     EXPECT_EQ(response.body, "ok");
@@ -135,53 +138,32 @@ TEST(HttpClientContract, ResponseHeadersAreParsedCaseInsensitivelyWithoutStatusL
         EXPECT_THAT(Utf16ToUtf8(name), testing::Not(StartsWith("HTTP/")));
         EXPECT_EQ((name + value).find_first_of(u"\r\n"), std::u16string::npos) << Utf16ToUtf8(name);
     }
-    const auto at = [&](const char16_t* name) -> std::u16string {
-        const auto found = response.headers.find(std::u16string_view(name));
-        return found != response.headers.end() ? found->second : u"(missing)";
-    };
-    EXPECT_EQ(at(u"x-CASE"), u"second") << "the later of two spellings wins";
-    EXPECT_EQ(at(u"X-Empty"), u"");
-#ifdef _WIN32
-    // Wine's WinInet rebuilds the raw header block without trailing blanks; that the parser keeps
-    // one it is given is checked where the parser is tested.
-    EXPECT_THAT(at(u"x-spaces"), testing::AnyOf(u"value", u"value "));
-#else
-    EXPECT_EQ(at(u"x-spaces"), u"value ") << "leading blanks and tab go, the trailing blank stays";
-#endif
+    EXPECT_EQ(response.headers.at(u"x-CASE"), u"second") << "the later of two spellings wins";
 }
 
-TEST(HttpClientContract, BodiesArriveWholeAndInOrder) {
-    const HttpResponse empty = Get(u"/test/empty");
-    EXPECT_EQ(empty.status, 200);
-    EXPECT_EQ(empty.body, "");
-
-    constexpr std::size_t kSize = 5 * 1024 * 1024;
-    const HttpResponse large = Get(u"/test/bytes?size=" + Utf8ToUtf16(std::to_string(kSize)));
-    EXPECT_EQ(large.status, 200);
-    EXPECT_TRUE(large.body == PatternBytes(kSize)) << large.body.size() << " bytes";
-}
-
-TEST(HttpClientContract, PostSendsTheBodyByteForByteWithTheCallersHeaders) {
+TEST(HttpClientContract, BodiesTravelWholeAndInOrderBothWaysWithTheCallersHeaders) {
     std::string allBytes;
-    for (int i = 0; i < 256; ++i) {
-        allBytes += static_cast<char>(i);
+    for (int i = 0; i < 512; ++i) {
+        allBytes += static_cast<char>(i % 256);  // a NUL in the middle as well as at the start
     }
-    allBytes += allBytes;  // a NUL in the middle as well as at the start
-
-    const HttpResponse small =
-        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), allBytes));
-    EXPECT_EQ(small.status, 200);
-    EXPECT_EQ(small.body, allBytes);
-    const auto contentType = small.headers.find(std::u16string_view(u"X-Received-Content-Type"));
-    ASSERT_NE(contentType, small.headers.end());
-    EXPECT_EQ(contentType->second, u"application/json");
-
-    // Large enough that a transport might hold it back for a 100 Continue.
+    // The large echo is large enough that a transport might hold it back for a 100 Continue.
     const std::string large = PatternBytes(3 * 1024 * 1024 + 17);
-    const HttpResponse echoed =
-        Client().Send(u"POST", Request(u"/test/echo", JsonExchangingHeaders(), large));
-    EXPECT_EQ(echoed.status, 200);
-    EXPECT_TRUE(echoed.body == large) << echoed.body.size() << " bytes";
+    const std::tuple<const char16_t*, const char16_t*, std::string, std::string> cases[] = {
+        {u"GET", u"/test/empty", "", ""},
+        {u"GET", u"/test/bytes?size=5242880", "", PatternBytes(5 * 1024 * 1024)},
+        {u"POST", u"/test/echo", allBytes, allBytes},
+        {u"POST", u"/test/echo", large, large},
+    };
+    for (const auto& [method, path, body, expected] : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(path) + ", " + std::to_string(body.size()) + " bytes sent");
+        const HttpResponse response =
+            Client().Send(method, Request(path, JsonExchangingHeaders(), body));
+        EXPECT_EQ(response.status, 200);
+        EXPECT_TRUE(response.body == expected) << response.body.size() << " bytes";
+        if (!body.empty()) {
+            EXPECT_EQ(response.headers.at(u"X-Received-Content-Type"), u"application/json");
+        }
+    }
 }
 
 TEST(HttpClientContract, EachCallCarriesOnlyItsOwnMethodBodyAndHeaders) {
@@ -268,10 +250,6 @@ TEST(HttpClientContract, ControlCharactersInAHeaderStopTheCallBeforeAnythingIsSe
     SetHeader(injected, u"X-Indicator-Account", u"1001\r\nX-Injected: yes");
     EXPECT_THAT(Sending(Request(u"/test/headers", injected)),
                 Fails("Invalid header value for X-Indicator-Account"));
-    HttpHeaders badName;
-    SetHeader(badName, u"X-Bad\nName", u"1");
-    EXPECT_THAT(Sending(Request(u"/test/headers", badName)),
-                Fails("Invalid header name: X-Bad?Name"));
     EXPECT_TRUE(LoggedRequests().empty()) << LoggedRequests().dump();
 }
 
@@ -315,47 +293,36 @@ TEST(HttpClientContract, TheTimeLimitCoversTheWaitForTheAnswerAndEveryRead) {
     }
 }
 
-// Runs kThreads threads of calls to /test/bytes on the one client; returns what went wrong, by
-// thread.
-std::vector<std::vector<std::string>> FaultsOfConcurrentCalls(int callsPerThread,
-                                                              const HttpHeaders& headers) {
-    constexpr int kThreads = 8;
-    constexpr std::size_t kSize = 20000;
-    const std::string expected = PatternBytes(kSize);
-    const std::u16string path = u"/test/bytes?size=" + Utf8ToUtf16(std::to_string(kSize));
-
-    std::vector<std::vector<std::string>> faults(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int call = 0; call < callsPerThread; ++call) {
-                try {
-                    const HttpResponse response = Client().Send(u"GET", Request(path, headers));
-                    if (response.status != 200 || response.body != expected) {
-                        faults[t].push_back("status " + std::to_string(response.status) + ", " +
-                                            std::to_string(response.body.size()) + " bytes");
-                    }
-                } catch (const std::exception& error) {
-                    faults[t].push_back(error.what());
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    return faults;
-}
-
 // The second round puts every call on a new connection: the TLS handshakes of the threads
 // overlap, each resuming and storing sessions while the others do. Under ThreadSanitizer this is
 // where sessions shared between threads show.
 TEST(HttpClientContract, ConcurrentCallsOnOneClientStayApart) {
+    const std::string expected = PatternBytes(20000);
     HttpHeaders closing;
     SetHeader(closing, u"Connection", u"close");
     for (const auto& [calls, headers] : {std::pair<int, HttpHeaders>{25, {}}, {40, closing}}) {
         SCOPED_TRACE(headers.size());
-        const auto faults = FaultsOfConcurrentCalls(calls, headers);
+        std::vector<std::vector<std::string>> faults(8);  // by thread
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < faults.size(); ++t) {
+            threads.emplace_back([&, t, calls = calls, &headers = headers] {
+                for (int call = 0; call < calls; ++call) {
+                    try {
+                        const HttpResponse response =
+                            Client().Send(u"GET", Request(u"/test/bytes?size=20000", headers));
+                        if (response.status != 200 || response.body != expected) {
+                            faults[t].push_back("status " + std::to_string(response.status) + ", " +
+                                                std::to_string(response.body.size()) + " bytes");
+                        }
+                    } catch (const std::exception& error) {
+                        faults[t].push_back(error.what());
+                    }
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
         for (std::size_t t = 0; t < faults.size(); ++t) {
             EXPECT_THAT(faults[t], testing::IsEmpty()) << "thread " << t;
         }
