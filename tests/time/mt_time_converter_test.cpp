@@ -13,7 +13,6 @@
 #include "time_vectors.h"
 #include "util/calendar.h"
 #include "util/utf.h"
-#include "vector_checks.h"
 
 namespace morva {
 namespace {

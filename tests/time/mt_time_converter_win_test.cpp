@@ -10,7 +10,7 @@
 
 #include "time/mt_time_converter.h"
 #include "time/win_time_zone.h"
-#include "vector_checks.h"
+#include "time_vectors.h"
 
 namespace morva {
 namespace {
