@@ -243,18 +243,5 @@ TEST_F(HttpStrataClientTest, ValidAnswersParseIntoTheRecord) {
     EXPECT_EQ(client_.GetPositionBook(Token(), u"EUR_USD", 0).buckets.size(), 2u);
 }
 
-TEST(HttpStrataClientRealClock, DefaultsToTheSystemClock) {
-    const auto http = std::make_shared<FakeHttpClient>();
-    HttpStrataClient client(u"h", TerminalInfo{}, http);
-    http->SetResponder([](const std::u16string&, const HttpRequest&) { return MakeResponse(503); });
-    EXPECT_THROW(client.GetOrderBook(Token(), u"X", 1), MorvaError);
-    EXPECT_THROW(client.GetOrderBook(Token(), u"X", 4'102'444'800), MorvaError);  // year 2100
-    const auto requests = http->Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].request.path,
-              u"/v3/instruments/X/orderBook?time=1970-01-01T00%3A00%3A01Z");
-    EXPECT_EQ(requests[1].request.path, u"/v3/instruments/X/orderBook");
-}
-
 }  // namespace
 }  // namespace morva

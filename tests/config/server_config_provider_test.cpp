@@ -99,7 +99,8 @@ TEST_F(ServerConfigProviderTest, ClientFailuresPassThroughUnchanged) {
         ThrowsMessage<MorvaError>(StrEq("Failed to get orderbook metadata [HttpStatus: 500]")));
 }
 
-// A match or a failure alike is delivered once; the call after it starts another fetch.
+// A match or a failure alike is delivered once; the call after it starts another fetch. That
+// callers meanwhile share the one fetch is PendingResult's, tested there.
 TEST_F(ServerConfigProviderTest, AsyncDeliversEachFinishedFetchOnce) {
     const std::pair<ServerConfig, std::string> cases[] = {
         {kAny, "<ok> Broker.*"},
@@ -122,22 +123,6 @@ TEST_F(ServerConfigProviderTest, AsyncDeliversEachFinishedFetchOnce) {
         }
     }
     EXPECT_EQ(client_->started(), fetches);
-}
-
-TEST_F(ServerConfigProviderTest, AsyncCallersShareOneFetch) {
-    client_->SetServerConfigs({kAny});
-    client_->Close();
-    AsyncServerConfigProvider provider(u"Broker-Live", client_);
-    std::vector<std::future<std::string>> callers;
-    for (int i = 0; i < 4; ++i) {
-        callers.push_back(std::async(std::launch::async, [&] { return OutcomeOf(provider); }));
-    }
-    for (auto& caller : callers) {
-        EXPECT_EQ(caller.get(), kWaiting);
-    }
-    client_->Open();
-    EXPECT_EQ(OutcomeOfFetch(provider, 1), "<ok> Broker.*");
-    EXPECT_EQ(client_->started(), 1);
 }
 
 TEST_F(ServerConfigProviderTest, DestroyingTheAsyncProviderWaitsForItsFetch) {
