@@ -28,19 +28,11 @@ using ::testing::ThrowsMessage;
 constexpr std::int64_t kNow = 1'765'000'000;  // FakeClock's system time: 2025-12-06T05:46:40Z
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-constexpr const char* kValidOrderBook = R"({
-  "orderBook": {
-    "instrument": "EUR_USD",
-    "time": "2023-01-01T00:00:00Z",
-    "unixTime": "1672531200",
-    "price": "1.07050",
-    "bucketWidth": "0.00050",
-    "buckets": [
-      {"price": "1.06500", "longCountPercent": "0.0123", "shortCountPercent": "0.0456"},
-      {"price": "1.07000", "longCountPercent": "1.5", "shortCountPercent": "2.25"}
-    ]
-  }
-})";
+// Its parsing is BookJsonParse's; here it stands for a well-formed book.
+constexpr const char* kValidOrderBook =
+    R"({"orderBook": {"instrument": "EUR_USD", "time": "2023-01-01T00:00:00Z", )"
+    R"("unixTime": "1672531200", "price": "1.07050", "bucketWidth": "0.00050", "buckets": [)"
+    R"({"price": "1.07000", "longCountPercent": "1.5", "shortCountPercent": "2.25"}]}})";
 
 AccessToken Token(std::string type = "Bearer", std::string text = "eyJ.abc.def") {
     return {std::move(type), std::move(text), 3600, {}, {}};
@@ -134,30 +126,40 @@ TEST_F(HttpStrataClientTest, PremiumSendsOneGetWithTheIdentifyingHeaders) {
               "[X-Request-Source: MorvaOrderbookIndicator] body 0, max 33554432, 120 s");
 }
 
-TEST_F(HttpStrataClientTest, ErrorAnswersNameTheStatusAndTheServersText) {
+// Each book kind names itself; an answer other than 200 names its status and the server's text,
+// a 200 that is not the book the parser's failure.
+TEST_F(HttpStrataClientTest, AnswersOtherThanTheBookFailNamingWhatCame) {
     struct Case {
         HttpResponse response;
+        bool position;
         bool invalidInstrument;  // 400 and 404 only
-        const char* text;
+        testing::Matcher<std::string> text;
     };
     const Case cases[] = {
-        {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), true,
+        {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), false, true,
          "Get order book failed (HTTP 404): Invalid 'instrument'"},
-        {MakeResponse(404, ""), true, "Get order book failed (HTTP 404): "},
-        {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true,
-         "Get order book failed (HTTP 400): Bad instrument"},
+        {MakeResponse(404, ""), false, true, "Get order book failed (HTTP 404): "},
+        {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true, true,
+         "Get position book failed (HTTP 400): Bad instrument"},
         // Without a string errorMessage the body is quoted whole.
-        {MakeResponse(500, R"({"message":"boom"})"), false,
-         R"(Get order book failed (HTTP 500): {"message":"boom"})"},
-        {MakeResponse(500, R"({"errorMessage":null})"), false,
+        {MakeResponse(500, R"({"message":"boom"})"), true, false,
+         R"(Get position book failed (HTTP 500): {"message":"boom"})"},
+        {MakeResponse(500, R"({"errorMessage":null})"), false, false,
          R"(Get order book failed (HTTP 500): {"errorMessage":null})"},
-        {MakeResponse(201, "{}"), false, "Get order book failed (HTTP 201): {}"},
+        {MakeResponse(201, "{}"), false, false, "Get order book failed (HTTP 201): {}"},
         // The server's text is not a format.
-        {MakeResponse(404, R"({"errorMessage":"100% %s %d"})"), true,
+        {MakeResponse(404, R"({"errorMessage":"100% %s %d"})"), false, true,
          "Get order book failed (HTTP 404): 100% %s %d"},
+        // The parser's own text follows, whatever its wording.
+        {MakeResponse(200, "not json"), false, false,
+         StartsWith("Failed to parse order book: [json.exception.")},
+        {MakeResponse(200, R"({"positionBook":{}})"), false, false,
+         StartsWith("Failed to parse order book: ")},
+        {MakeResponse(200, kValidOrderBook), true, false,
+         StartsWith("Failed to parse position book: ")},
     };
     for (const Case& c : cases) {
-        EXPECT_THAT(Answered(c.response), Fails(c.invalidInstrument, c.text));
+        EXPECT_THAT(Answered(c.response, c.position), Fails(c.invalidInstrument, c.text));
     }
 }
 
@@ -195,17 +197,6 @@ TEST_F(HttpStrataClientTest, RefusesMissingArgumentsBeforeSending) {
     EXPECT_EQ(http_->RequestCount(), 0u);
 }
 
-TEST_F(HttpStrataClientTest, PositionBookUsesItsOwnPathAndTexts) {
-    EXPECT_THAT(Answered(MakeResponse(404, R"({"errorMessage":"Unknown instrument"})"), true),
-                Fails(true, "Get position book failed (HTTP 404): Unknown instrument"));
-    EXPECT_THAT(Answered(MakeResponse(500, "oops"), true),
-                Fails(false, "Get position book failed (HTTP 500): oops"));
-    http_->Enqueue(MakeResponse(503));
-    EXPECT_THROW(client_.GetPositionBook(Token(), u"XAU/USD", 1'672'531'200), MorvaError);
-    EXPECT_EQ(http_->Requests().back().request.path,
-              u"/v3/instruments/XAU%2FUSD/positionBook?time=2023-01-01T00%3A00%3A00Z");
-}
-
 TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStatusAndBody) {
     const std::tuple<HttpResponse, bool> cases[] = {
         {MakeResponse(200, "", {{u"X-Can-Access-Premium", u"true"}}), true},
@@ -221,26 +212,18 @@ TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStat
     }
 }
 
-TEST_F(HttpStrataClientTest, ABodyThatIsNotTheRightBookIsAParseFailure) {
-    // The parser's own text follows, whatever its wording.
-    EXPECT_THAT(Answered(MakeResponse(200, "not json")),
-                Fails(false, StartsWith("Failed to parse order book: [json.exception.")));
-    EXPECT_THAT(Answered(MakeResponse(200, R"({"positionBook":{}})")),
-                Fails(false, StartsWith("Failed to parse order book: ")));
-    EXPECT_THAT(Answered(MakeResponse(200, kValidOrderBook), true),
-                Fails(false, StartsWith("Failed to parse position book: ")));
-}
-
 TEST_F(HttpStrataClientTest, ValidAnswersParseIntoTheRecord) {
     http_->Enqueue(MakeResponse(200, kValidOrderBook));
     const StrataBook book = client_.GetOrderBook(Token(), u"eur_usd", 1'672'531'200);
     EXPECT_EQ(book.instrument, "EUR_USD");
-    EXPECT_EQ(book.buckets.size(), 2u);
+    EXPECT_EQ(book.buckets.size(), 1u);
 
     std::string positionBody = kValidOrderBook;
     positionBody.replace(positionBody.find("orderBook"), 9, "positionBook");
     http_->Enqueue(MakeResponse(200, positionBody));
-    EXPECT_EQ(client_.GetPositionBook(Token(), u"EUR_USD", 0).buckets.size(), 2u);
+    EXPECT_EQ(client_.GetPositionBook(Token(), u"XAU/USD", 1'672'531'200).buckets.size(), 1u);
+    EXPECT_EQ(http_->Requests().back().request.path,
+              u"/v3/instruments/XAU%2FUSD/positionBook?time=2023-01-01T00%3A00%3A00Z");
 }
 
 }  // namespace

@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "time/time_converter.h"
 #include "util/calendar.h"
@@ -59,19 +57,15 @@ inline constexpr TimeVector kTimeVectors[] = {
     {u"FLE Standard Time", 120, VectorDirection::Both, "2025-10-26 04:00:00", "2025-10-26 02:00:00", "after the repeated hour"},
     {u"FLE Standard Time", 0, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 12:00:00", "offset 0: UTC in winter"},
     {u"FLE Standard Time", 0, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 11:00:00", "offset 0: UTC + 1 h in summer"},
-    {u"GTB Standard Time", 120, VectorDirection::Both, "2024-02-29 23:30:00", "2024-02-29 21:30:00", "winter, leap day"},
     {u"Eastern Standard Time", 120, VectorDirection::Both, "2025-03-20 12:00:00", "2025-03-20 09:00:00", "US summer time, Europe still in winter"},
     {u"Eastern Standard Time", -300, VectorDirection::Both, "2006-03-20 12:00:00", "2006-03-20 17:00:00", "2006 rules: still winter"},
     {u"Eastern Standard Time", -300, VectorDirection::Both, "2007-03-20 12:00:00", "2007-03-20 16:00:00", "2007 rules: already summer"},
-    {u"Eastern Standard Time", -300, VectorDirection::Both, "2006-10-30 12:00:00", "2006-10-30 17:00:00", "2006 rules: winter again"},
-    {u"Eastern Standard Time", -300, VectorDirection::Both, "2007-10-30 12:00:00", "2007-10-30 16:00:00", "2007 rules: still summer"},
     {u"AUS Eastern Standard Time", 600, VectorDirection::Both, "2025-01-15 12:00:00", "2025-01-15 01:00:00", "summer in January"},
     {u"AUS Eastern Standard Time", 600, VectorDirection::ServerToUtc, "2025-10-05 02:30:00", "2025-10-04 15:30:00", "skipped server time"},
     {u"AUS Eastern Standard Time", 120, VectorDirection::Both, "2025-01-01 00:30:00", "2024-12-31 21:30:00", "offset 120, across the new year"},
     {u"Tokyo Standard Time", 180, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 09:00:00", "no daylight saving"},
     {u"UTC", 0, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 12:00:00", "UTC server"},
     {u"UTC", 120, VectorDirection::Both, "1965-06-01 12:00:00", "1965-06-01 10:00:00", "before 1970"},
-    {u"UTC", -180, VectorDirection::Both, "2025-07-15 12:00:00", "2025-07-15 15:00:00", "negative offset"},
 };
 // clang-format on
 
@@ -88,41 +82,23 @@ inline std::int64_t ParseTime(std::string_view text) {
     return time_detail::SecondsFromCalendar(time);
 }
 
-inline std::string FormatTime(std::int64_t seconds) {
-    const auto time = time_detail::CalendarFromFileTimeUnits(time_detail::FileTimeUnits(seconds));
-    if (!time) {
-        return "<out of range>";
-    }
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04lld-%02u-%02u %02u:%02u:%02u",
-                  static_cast<long long>(time->year), time->month, time->day, time->hour,
-                  time->minute, time->second);
-    return text;
-}
-
 using ConverterFactory = std::function<std::unique_ptr<TimeConverter>(std::int32_t offsetMinutes,
                                                                       const std::u16string&)>;
 
-// Runs every vector through converters made by `make`, one per zone and offset.
+// Runs every vector through a converter made by `make`.
 inline void CheckTimeVectors(const ConverterFactory& make) {
-    std::map<std::pair<std::u16string, std::int32_t>, std::unique_ptr<TimeConverter>> converters;
     for (const TimeVector& vector : kTimeVectors) {
         const std::u16string zone = vector.zone;
-        auto& converter = converters[{zone, vector.offsetMinutes}];
-        if (converter == nullptr) {
-            converter = make(vector.offsetMinutes, zone);
-        }
+        const std::unique_ptr<TimeConverter> converter = make(vector.offsetMinutes, zone);
         SCOPED_TRACE(Utf16ToUtf8(zone) + " " + std::to_string(vector.offsetMinutes) + ": server " +
                      vector.server + ", UTC " + vector.utc + " (" + vector.note + ")");
         const std::int64_t server = ParseTime(vector.server);
         const std::int64_t utc = ParseTime(vector.utc);
         if (vector.direction != VectorDirection::UtcToServer) {
-            EXPECT_EQ(FormatTime(converter->ServerTimeToUtc(server)), vector.utc)
-                << "server time to UTC";
+            EXPECT_EQ(converter->ServerTimeToUtc(server), utc) << "server time to UTC";
         }
         if (vector.direction != VectorDirection::ServerToUtc) {
-            EXPECT_EQ(FormatTime(converter->UtcToServerTime(utc)), vector.server)
-                << "UTC to server time";
+            EXPECT_EQ(converter->UtcToServerTime(utc), server) << "UTC to server time";
         }
     }
 }
