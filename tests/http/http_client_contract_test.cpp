@@ -64,14 +64,10 @@ HttpClient& Client() {
     return *client;
 }
 
-HttpRequest Request(std::u16string path, HttpHeaders headers = {}, std::string body = {}) {
-    HttpRequest request;
-    request.host = TestHost();
-    request.port = TestPort();
-    request.path = std::move(path);
-    request.headers = std::move(headers);
-    request.body = std::move(body);
-    return request;
+HttpRequest Request(std::u16string path, HttpHeaders headers = {}, std::string body = {},
+                    std::uint64_t maxResponseBytes = kDefaultMaxResponseBytes) {
+    return {TestHost(),      TestPort(),       std::move(path),  std::move(headers),
+            std::move(body), maxResponseBytes, kDefaultTimeLimit};
 }
 
 HttpResponse Get(const std::u16string& path) {
@@ -198,16 +194,13 @@ TEST(HttpClientContract, ARefusedConnectionOrAnUntrustedCertificateFailsTheConne
 TEST(HttpClientContract, ARedirectIsReturnedAsItsStatusAndNotFollowed) {
     const std::string elsewhere = Utf16ToUtf8(deployment::kProductionAuthHost);
     ForgetRequests();
-    HttpHeaders headers;
-    SetHeader(headers, u"Authorization", u"Bearer not-for-elsewhere");
+    const HttpHeaders headers{{u"Authorization", u"Bearer not-for-elsewhere"}};
     const HttpResponse response =
         Client().Send(u"GET", Request(u"/test/redirect?host=" + Utf8ToUtf16(elsewhere), headers));
 
     EXPECT_EQ(response.status, 302);
     EXPECT_EQ(response.body, "moved");
-    const auto location = response.headers.find(std::u16string_view(u"Location"));
-    ASSERT_NE(location, response.headers.end());
-    EXPECT_EQ(Utf16ToUtf8(location->second),
+    EXPECT_EQ(Utf16ToUtf8(response.headers.at(u"Location")),
               "https://" + elsewhere + PortSuffix() + "/test/headers");
     const nlohmann::json logged = LoggedRequests();
     ASSERT_EQ(logged.size(), 1u) << logged.dump();
@@ -246,17 +239,10 @@ TEST(HttpClientContract, NothingOfAnAnswerIsKeptForLaterCalls) {
 // headers: a line break there would add header lines of its own.
 TEST(HttpClientContract, ControlCharactersInAHeaderStopTheCallBeforeAnythingIsSent) {
     ForgetRequests();
-    HttpHeaders injected;
-    SetHeader(injected, u"X-Indicator-Account", u"1001\r\nX-Injected: yes");
+    const HttpHeaders injected{{u"X-Indicator-Account", u"1001\r\nX-Injected: yes"}};
     EXPECT_THAT(Sending(Request(u"/test/headers", injected)),
                 Fails("Invalid header value for X-Indicator-Account"));
     EXPECT_TRUE(LoggedRequests().empty()) << LoggedRequests().dump();
-}
-
-HttpRequest Limited(std::u16string path, std::uint64_t maxResponseBytes) {
-    HttpRequest request = Request(std::move(path));
-    request.maxResponseBytes = maxResponseBytes;
-    return request;
 }
 
 TEST(HttpClientContract, ABodyAboveTheRequestsLimitFailsWhetherItsLengthWasAnnouncedOrNever) {
@@ -264,14 +250,15 @@ TEST(HttpClientContract, ABodyAboveTheRequestsLimitFailsWhetherItsLengthWasAnnou
     for (const char16_t* chunked : {u"", u"&chunked=1"}) {
         SCOPED_TRACE(Utf16ToUtf8(chunked));
         const HttpResponse atLimit = Client().Send(
-            u"GET", Limited(u"/test/bytes?size=1048576" + std::u16string(chunked), kLimit));
+            u"GET", Request(u"/test/bytes?size=1048576" + std::u16string(chunked), {}, {}, kLimit));
         EXPECT_TRUE(atLimit.body == PatternBytes(kLimit)) << atLimit.body.size() << " bytes";
-        EXPECT_THAT(Sending(Limited(u"/test/bytes?size=1048577" + std::u16string(chunked), kLimit)),
-                    Fails("Read HTTP response body failed. Response too large: more than 1048576 "
-                          "bytes"));
+        EXPECT_THAT(
+            Sending(Request(u"/test/bytes?size=1048577" + std::u16string(chunked), {}, {}, kLimit)),
+            Fails("Read HTTP response body failed. Response too large: more than 1048576 "
+                  "bytes"));
     }
     EXPECT_THAT(
-        Sending(Limited(u"/test/endless", 4 * 1024 * 1024)),
+        Sending(Request(u"/test/endless", {}, {}, 4 * 1024 * 1024)),
         Fails("Read HTTP response body failed. Response too large: more than 4194304 bytes"));
     EXPECT_EQ(Get(u"/test/headers").body, "ok") << "the next call is not disturbed";
 }
@@ -298,8 +285,7 @@ TEST(HttpClientContract, TheTimeLimitCoversTheWaitForTheAnswerAndEveryRead) {
 // where sessions shared between threads show.
 TEST(HttpClientContract, ConcurrentCallsOnOneClientStayApart) {
     const std::string expected = PatternBytes(20000);
-    HttpHeaders closing;
-    SetHeader(closing, u"Connection", u"close");
+    const HttpHeaders closing{{u"Connection", u"close"}};
     for (const auto& [calls, headers] : {std::pair<int, HttpHeaders>{25, {}}, {40, closing}}) {
         SCOPED_TRACE(headers.size());
         std::vector<std::vector<std::string>> faults(8);  // by thread
