@@ -27,7 +27,6 @@ using morva::AsyncBookService;
 using morva::BookRefStatus;
 using morva::InvalidInstrumentError;
 using morva::MorvaError;
-using morva::StrataBook;
 using ::testing::HasSubstr;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>

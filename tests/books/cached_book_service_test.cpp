@@ -21,7 +21,6 @@
 
 namespace {
 
-using morva::AccessToken;
 using morva::CachedBookService;
 using morva::MorvaError;
 using morva::StrataBook;
