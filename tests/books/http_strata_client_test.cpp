@@ -115,7 +115,7 @@ TEST_F(HttpStrataClientTest, TheTimeTravelsAsEncodedCalendarTextUnlessItIsZeroOr
 TEST_F(HttpStrataClientTest, PremiumSendsOneGetWithTheIdentifyingHeaders) {
     http_->Enqueue(MakeResponse(503));
     EXPECT_FALSE(client_.CanAccessPremium(Token("Bearer", "tok\xC3\xA9n"), u"EUR/USD"));
-    ASSERT_EQ(http_->RequestCount(), 1u);
+    ASSERT_EQ(http_->Requests().size(), 1u);
     // The summary spells the names as sent, not case-blind as a lookup compares them.
     EXPECT_EQ(Summary(http_->Requests()[0]),
               "GET books.example.test:443/v3/instruments/EUR%2FUSD/orderBook"
@@ -194,7 +194,7 @@ TEST_F(HttpStrataClientTest, RefusesMissingArgumentsBeforeSending) {
         EXPECT_THAT([&] { client_.CanAccessPremium(c.token, c.instrument); },
                     ThrowsMessage<MorvaError>(StrEq(order)));
     }
-    EXPECT_EQ(http_->RequestCount(), 0u);
+    EXPECT_EQ(http_->Requests().size(), 0u);
 }
 
 TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStatusAndBody) {

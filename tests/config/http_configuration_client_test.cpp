@@ -78,7 +78,7 @@ TEST_F(HttpConfigurationClientTest, FetchesTheDocumentWithTheWholeSystemSecondsA
     http_->Enqueue(MakeResponse(200, kDocument));
     EXPECT_EQ(client_.GetVersion(), u"1.16.5.0");
 
-    ASSERT_EQ(http_->RequestCount(), 1u);
+    ASSERT_EQ(http_->Requests().size(), 1u);
     EXPECT_EQ(Summary(http_->Requests()[0]),
               "GET config.example.test:443/media/documents/Metadata.json?time=1700000123 "
               "[Accept: application/json] body 0, max 1048576, 120 s");
@@ -94,10 +94,10 @@ TEST_F(HttpConfigurationClientTest, ReusesTheDocumentForItsLifetimeCountedFromTh
     clock_->Advance(60s - 1ns);
     EXPECT_EQ(client_.GetMinVersion(), u"1.15.0.0");
     EXPECT_EQ(client_.GetServerConfigs().size(), 2u);
-    EXPECT_EQ(http_->RequestCount(), 1u) << "within 60 s: one request";
+    EXPECT_EQ(http_->Requests().size(), 1u) << "within 60 s: one request";
     clock_->Advance(1ns);
     EXPECT_EQ(client_.GetVersion(), u"1.16.5.0");
-    EXPECT_EQ(http_->RequestCount(), 2u) << "at exactly 60 s: another";
+    EXPECT_EQ(http_->Requests().size(), 2u) << "at exactly 60 s: another";
 }
 
 TEST_F(HttpConfigurationClientTest, ConcurrentCallersWaitForOneFetch) {
@@ -119,7 +119,7 @@ TEST_F(HttpConfigurationClientTest, ConcurrentCallersWaitForOneFetch) {
     // The fetch stays open until every caller has started: one that did not wait for it would
     // send a request of its own, counted below.
     const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while ((entered < 4 || http_->RequestCount() == 0) &&
+    while ((entered < 4 || http_->Requests().size() == 0) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
@@ -128,7 +128,7 @@ TEST_F(HttpConfigurationClientTest, ConcurrentCallersWaitForOneFetch) {
         ASSERT_EQ(caller.wait_for(kDeadline), std::future_status::ready);
         EXPECT_EQ(caller.get(), u"1.16.5.0");
     }
-    EXPECT_EQ(http_->RequestCount(), 1u);
+    EXPECT_EQ(http_->Requests().size(), 1u);
 }
 
 TEST_F(HttpConfigurationClientTest, AFailedFetchCachesNothing) {
@@ -143,7 +143,7 @@ TEST_F(HttpConfigurationClientTest, AFailedFetchCachesNothing) {
     EXPECT_THAT(version, ThrowsMessage<MorvaError>(StrEq("Send HTTP request failed. timeout")));
     EXPECT_THAT(version, Throws<Json::parse_error>());
     EXPECT_EQ(client_.GetVersion(), u"1.16.5.0");
-    EXPECT_EQ(http_->RequestCount(), 4u) << "every failed fetch is tried again at once";
+    EXPECT_EQ(http_->Requests().size(), 4u) << "every failed fetch is tried again at once";
 }
 
 // A wrong member fails only its own reads, and keeps failing them while the document lives.
@@ -153,7 +153,7 @@ TEST_F(HttpConfigurationClientTest, AWrongMemberFailsItsReadsWithoutAnotherFetch
     for (int i = 0; i < 2; ++i) {
         EXPECT_THAT([&] { client_.GetVersion(); }, Throws<Json::type_error>());
     }
-    EXPECT_EQ(http_->RequestCount(), 1u);
+    EXPECT_EQ(http_->Requests().size(), 1u);
 }
 
 // A remote document must neither wrap around nor reach undefined behaviour: one case per outcome.
@@ -253,7 +253,7 @@ TEST_F(HttpConfigurationClientTest, NoFileIsAskedForWithAnUnknownPlatformOrAnInc
 
     Republish(DocumentWith("source", {{"hostname", "h"}, {"port", 443}}));
     EXPECT_THAT([&] { client_.DownloadDll(u"mt5"); }, Throws<Json::out_of_range>());
-    EXPECT_EQ(http_->RequestCount(), 2u) << "only the documents";
+    EXPECT_EQ(http_->Requests().size(), 2u) << "only the documents";
 }
 
 TEST_F(HttpConfigurationClientTest, NoLockIsHeldDuringAFileTransfer) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -91,10 +90,6 @@ class FakeHttpClient : public HttpClient {
     std::vector<RecordedRequest> Requests() const {
         const std::lock_guard lock(mutex_);
         return requests_;
-    }
-    std::size_t RequestCount() const {
-        const std::lock_guard lock(mutex_);
-        return requests_.size();
     }
 
   private:

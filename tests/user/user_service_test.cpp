@@ -54,7 +54,7 @@ class UserServiceTest : public ::testing::Test {
 TEST_F(UserServiceTest, PositiveLiveClaimIsReturnedAsIsWithoutAsking) {
     EXPECT_EQ(service_.CheckPremium(Token(3), u"EUR_USD"), 3);
     EXPECT_EQ(service_.CheckPremium(Token(2), u""), 2) << "the claim needs no instrument";
-    EXPECT_EQ(http_->RequestCount(), 0U);
+    EXPECT_EQ(http_->Requests().size(), 0U);
     EXPECT_THAT(Log(), HasSubstr("debug|JWT CanAccessPremium: 3\n"));
 }
 
@@ -71,7 +71,7 @@ TEST_F(UserServiceTest, OtherClaimsAskTheBookApiWhereAnyFailureIsARefusal) {
     for (const AccessToken& token : {Token(std::nullopt), Token(0), Token(0)}) {
         EXPECT_EQ(service_.CheckPremium(token, u"EUR_USD"), 0);
     }
-    EXPECT_EQ(http_->RequestCount(), 5U);
+    EXPECT_EQ(http_->Requests().size(), 5U);
     for (const char* line :
          {"debug|MetaTrader CanAccessPremium: 1\n", "debug|MetaTrader CanAccessPremium: 0\n",
           "error|Failed to check premium: Send request failed. Connection refused [7]\n",
@@ -108,11 +108,11 @@ TEST_F(UserServiceTest, AsyncServiceAnswersOnceTheFirstCallsCheckHasFinished) {
         return -1;
     };
     EXPECT_EQ(poll(), 1);
-    ASSERT_EQ(http_->RequestCount(), 1U);
+    ASSERT_EQ(http_->Requests().size(), 1U);
     EXPECT_THAT(Utf16ToUtf8(http_->Requests()[0].request.path), HasSubstr("EUR_USD"));
     // Idle again: the next call starts a check of its own, with its own arguments.
     EXPECT_EQ(poll(), 9);
-    EXPECT_EQ(http_->RequestCount(), 1U);
+    EXPECT_EQ(http_->Requests().size(), 1U);
 }
 
 }  // namespace
