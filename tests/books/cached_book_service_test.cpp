@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/log.h"
@@ -115,18 +116,13 @@ TEST_F(CachedBookServiceTest, GetBookDataCopiesAtMostTheBucketCount) {
     EXPECT_THAT(prices, ::testing::ElementsAre(1, 2, 3, -1, -1, -1));
 }
 
-struct Check {
-    std::function<void()> call;
-    const char* failure;
-};
-
 TEST_F(CachedBookServiceTest, TheBookCallsCheckTheirArgumentsInOrder) {
     double out[3] = {};
     double* n = out;
     std::int32_t unixTime = 0;
     char16_t text[8] = {};
     auto& s = service;
-    const Check checks[] = {
+    const std::pair<std::function<void()>, const char*> checks[] = {
         {[&] { s.GetBookSize(0); }, "Invalid book ref: 0"},
         {[&] { s.GetBookSize(5); }, "Book #5 not found"},
         {[&] { s.GetBookData(0, nullptr, nullptr, nullptr, -1); }, "Invalid book ref: 0"},
@@ -151,8 +147,8 @@ TEST_F(CachedBookServiceTest, TheBookCallsCheckTheirArgumentsInOrder) {
         {[&] { s.GetBookMetaData(3, n, n, &unixTime, 1, text, nullptr, 8); },
          "Book #3 missing instrument output"},
     };
-    for (const Check& check : checks) {
-        EXPECT_THAT(check.call, Fails(check.failure));
+    for (const auto& [call, failure] : checks) {
+        EXPECT_THAT(call, Fails(failure));
     }
 
     // That a failure touches no output, the end-to-end run checks on a loaded book.

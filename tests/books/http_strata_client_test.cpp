@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "base/morva_error.h"
 #include "support/fake_clock.h"
@@ -129,13 +130,9 @@ TEST_F(HttpStrataClientTest, PremiumSendsOneGetWithTheIdentifyingHeaders) {
 // Each book kind names itself; an answer other than 200 names its status and the server's text,
 // a 200 that is not the book the parser's failure.
 TEST_F(HttpStrataClientTest, AnswersOtherThanTheBookFailNamingWhatCame) {
-    struct Case {
-        HttpResponse response;
-        bool position;
-        bool invalidInstrument;  // 400 and 404 only
-        testing::Matcher<std::string> text;
-    };
-    const Case cases[] = {
+    // The answer, whether it came for a position book, whether it names an invalid instrument (400
+    // and 404 only), the failure's text.
+    const std::tuple<HttpResponse, bool, bool, testing::Matcher<std::string>> cases[] = {
         {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), false, true,
          "Get order book failed (HTTP 404): Invalid 'instrument'"},
         {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true, true,
@@ -157,8 +154,8 @@ TEST_F(HttpStrataClientTest, AnswersOtherThanTheBookFailNamingWhatCame) {
         {MakeResponse(200, kValidOrderBook), true, false,
          StartsWith("Failed to parse position book: ")},
     };
-    for (const Case& c : cases) {
-        EXPECT_THAT(Answered(c.response, c.position), Fails(c.invalidInstrument, c.text));
+    for (const auto& [response, position, invalidInstrument, text] : cases) {
+        EXPECT_THAT(Answered(response, position), Fails(invalidInstrument, text));
     }
 }
 
@@ -172,25 +169,19 @@ TEST_F(HttpStrataClientTest, TransportFailuresPropagateUnchanged) {
 }
 
 TEST_F(HttpStrataClientTest, RefusesMissingArgumentsBeforeSending) {
-    struct Case {
-        AccessToken token;
-        std::u16string instrument;
-        const char* missing;
-    };
-    const Case cases[] = {
+    const std::tuple<AccessToken, std::u16string, std::string> cases[] = {
         {Token("Bearer", ""), u"EUR_USD", "missing access token"},
         {Token("", "eyJ.abc.def"), u"EUR_USD", "missing access token"},
         {Token("", ""), u"", "missing access token"},
         {Token(), u"", "missing instrument"},
     };
-    for (const Case& c : cases) {
-        const std::string order = std::string("Invalid OrderBook request: ") + c.missing;
-        EXPECT_THAT([&] { client_.GetOrderBook(c.token, c.instrument, 0); },
+    for (const auto& [token, instrument, missing] : cases) {
+        const std::string order = "Invalid OrderBook request: " + missing;
+        EXPECT_THAT([&] { client_.GetOrderBook(token, instrument, 0); },
                     ThrowsMessage<MorvaError>(StrEq(order)));
-        EXPECT_THAT([&] { client_.GetPositionBook(c.token, c.instrument, 0); },
-                    ThrowsMessage<MorvaError>(
-                        StrEq(std::string("Invalid PositionBook request: ") + c.missing)));
-        EXPECT_THAT([&] { client_.CanAccessPremium(c.token, c.instrument); },
+        EXPECT_THAT([&] { client_.GetPositionBook(token, instrument, 0); },
+                    ThrowsMessage<MorvaError>(StrEq("Invalid PositionBook request: " + missing)));
+        EXPECT_THAT([&] { client_.CanAccessPremium(token, instrument); },
                     ThrowsMessage<MorvaError>(StrEq(order)));
     }
     EXPECT_EQ(http_->Requests().size(), 0u);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/fake_configuration_client.h"
@@ -60,12 +61,7 @@ class ServerConfigProviderTest : public ::testing::Test {
 
 // How a pattern reads and how long it may run is NamePattern's, tested there; here: which entry.
 TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesWins) {
-    struct Case {
-        std::vector<ServerConfig> configs;
-        std::u16string name;
-        std::string outcome;
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<ServerConfig>, std::u16string, std::string> cases[] = {
         {{kLive, kAny, kLiveUs}, u"Broker-Live-US", "<ok> Broker-Live.*"},
         {{kLive, kLiveUs},
          u"Broker-Demo",
@@ -76,10 +72,10 @@ TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesWins) {
          "Malformed server name pattern (unmatched '(' at offset 7): Broker-(Live"},
         {{kAny, {u"Broker-(Live", 1, u"UTC"}}, u"Broker-Live", "<ok> Broker.*"},
     };
-    for (const Case& c : cases) {
-        client_->SetServerConfigs(c.configs);
-        ServerConfigProvider provider(c.name, client_);
-        EXPECT_EQ(OutcomeOf(provider), c.outcome) << Narrow(c.name);
+    for (const auto& [configs, name, outcome] : cases) {
+        client_->SetServerConfigs(configs);
+        ServerConfigProvider provider(name, client_);
+        EXPECT_EQ(OutcomeOf(provider), outcome) << Narrow(name);
     }
     EXPECT_EQ(client_->started(), static_cast<int>(std::size(cases)))
         << "the provider keeps nothing; the client keeps the document";
