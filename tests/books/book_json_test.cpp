@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "support/decimal_comma_locale.h"
+#include "support/fake_http_client.h"
 
 namespace morva {
 namespace {
@@ -32,15 +33,8 @@ Json ValidBook() {
                                      Bucket("1.08350", "0.5000", "0.2500")})}};
 }
 
-HttpResponse Response(std::string body) {
-    HttpResponse response;
-    response.status = 200;
-    response.body = std::move(body);
-    return response;
-}
-
 StrataBook ParseOrderBook(const Json& book) {
-    return ParseBook(Response(Json{{"orderBook", book}}.dump()), "orderBook");
+    return ParseBook(test::MakeResponse(200, Json{{"orderBook", book}}.dump()), "orderBook");
 }
 
 StrataBook ParseEdited(const std::function<void(Json&)>& edit) {
@@ -77,7 +71,7 @@ TEST(BookJsonParse, ReadsItsOwnKindEveryFieldAndTheBucketOrder) {
         {"shortCountPercent", "0.75"}, {"price", "1.5"}, {"longCountPercent", "0.25"}};
     const Json document{{"positionBook", json}, {"orderBook", 42}};
 
-    const StrataBook book = ParseBook(Response(document.dump()), "positionBook");
+    const StrataBook book = ParseBook(test::MakeResponse(200, document.dump()), "positionBook");
 
     EXPECT_EQ(book.instrument, "eur_Usd");
     EXPECT_EQ(book.time, "2024-01-05T10:00:00Z");
@@ -150,7 +144,8 @@ TEST(BookJsonParse, EachKindOfDeviationFailsWithItsOwnException) {
          "type must be object, but is string"},
     };
     for (const auto& [body, failure] : cases) {
-        EXPECT_THAT(FailureOf([&] { ParseBook(Response(body), "orderBook"); }), HasSubstr(failure))
+        EXPECT_THAT(FailureOf([&] { ParseBook(test::MakeResponse(200, body), "orderBook"); }),
+                    HasSubstr(failure))
             << body;
     }
 }

@@ -62,11 +62,9 @@ TEST(RequestChecks, ControlCharactersNeverReachTheWire) {
     const auto client = CreatePlatformHttpClient();
     const auto failure = [&](std::u16string name, std::u16string value, std::u16string path = u"/",
                              std::u16string host = u"127.0.0.1") {
-        HttpRequest request;
-        request.host = std::move(host);
-        request.port = 1;
-        request.path = std::move(path);
-        request.headers.emplace(std::move(name), std::move(value));
+        const HttpRequest request{std::move(host),  1,  std::move(path),
+                                  {{name, value}},  {}, kDefaultMaxResponseBytes,
+                                  kDefaultTimeLimit};
         try {
             client->Send(u"GET", request);
         } catch (const MorvaError& e) {
