@@ -221,9 +221,9 @@ TEST(HttpClientContract, NothingOfAnAnswerIsKeptForLaterCalls) {
 // headers: a line break there would add header lines of its own.
 TEST(HttpClientContract, ControlCharactersInAHeaderStopTheCallBeforeAnythingIsSent) {
     ForgetRequests();
-    const HttpHeaders injected{{u"X-Indicator-Account", u"1001\r\nX-Injected: yes"}};
-    EXPECT_THAT(Sending(Request(u"/test/headers", injected)),
-                Fails("Invalid header value for X-Indicator-Account"));
+    EXPECT_THAT(
+        Sending(Request(u"/test/headers", {{u"X-Indicator-Account", u"1001\r\nX-Injected: yes"}})),
+        Fails("Invalid header value for X-Indicator-Account"));
     EXPECT_TRUE(LoggedRequests().empty()) << LoggedRequests().dump();
 }
 
