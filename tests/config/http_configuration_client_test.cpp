@@ -73,15 +73,51 @@ class HttpConfigurationClientTest : public ::testing::Test {
                                     http_, clock_};
 };
 
-TEST_F(HttpConfigurationClientTest, FetchesTheDocumentWithTheWholeSystemSecondsAndOneAcceptHeader) {
+// The document, then the files from the file server it names; each asks with the whole system
+// seconds.
+TEST_F(HttpConfigurationClientTest, FetchesTheDocumentThenTheFilesWithTheWholeSystemSeconds) {
     clock_->SetSystem(std::chrono::system_clock::time_point(1'700'000'123'999ms));
+    const std::string bytes("MZ\0\x01\xFF\x80 bytes", 11);
     http_->Enqueue(MakeResponse(200, kDocument));
+    http_->Enqueue(MakeResponse(200, bytes));
+    http_->Enqueue(MakeResponse(200, ""));
     EXPECT_EQ(client_.GetVersion(), u"1.16.5.0");
+    EXPECT_EQ(client_.DownloadDll(u"mt5"), Bytes(bytes)) << "byte for byte";
+    EXPECT_TRUE(client_.DownloadIndicator(u"mt4", u"de").empty());
 
-    ASSERT_EQ(http_->Requests().size(), 1u);
-    EXPECT_EQ(Summary(http_->Requests()[0]),
+    const auto requests = http_->Requests();
+    ASSERT_EQ(requests.size(), 3u) << "the document is reused";
+    EXPECT_EQ(Summary(requests[0]),
               "GET config.example.test:443/media/documents/Metadata.json?time=1700000123 "
               "[Accept: application/json] body 0, max 1048576, 120 s");
+    EXPECT_EQ(
+        Summary(requests[1]),
+        "GET files.example.test:8443/downloads/MORVA_Orderbook64_1.16.5.0.dll?time=1700000123 "
+        "body 0, max 67108864, 120 s");
+    EXPECT_EQ(
+        Summary(requests[2]),
+        "GET files.example.test:8443/downloads/MORVA_Order_Book_DE_1.16.5.0.ex4?time=1700000123 "
+        "body 0, max 67108864, 120 s");
+}
+
+// A failed download names its file kind and status; no file is asked for with an unknown
+// platform or a source without its base path.
+TEST_F(HttpConfigurationClientTest, AFailedDownloadNamesItsKindAndStatusAndABadOneIsNotAsked) {
+    http_->Enqueue(MakeResponse(200, kDocument));
+    EXPECT_THAT([&] { client_.DownloadDll(u"MT5"); }, Throws<MorvaError>());
+    EXPECT_THAT([&] { client_.DownloadIndicator(u"mt3", u"en"); }, Throws<MorvaError>());
+    EXPECT_EQ(http_->Requests().size(), 1u) << "only the document";
+    http_->Enqueue(MakeResponse(404, "not found"));
+    http_->Enqueue(MakeResponse(500, "oops"));
+    EXPECT_THAT([&] { client_.DownloadDll(u"mt5"); },
+                ThrowsMessage<MorvaError>(StrEq("Failed to download dll file [HttpStatus: 404]")));
+    EXPECT_THAT(
+        [&] { client_.DownloadIndicator(u"mt5", u"en"); },
+        ThrowsMessage<MorvaError>(StrEq("Failed to download indicator file [HttpStatus: 500]")));
+
+    Republish(DocumentWith("source", {{"hostname", "h"}, {"port", 443}}));
+    EXPECT_THAT([&] { client_.DownloadDll(u"mt5"); }, Throws<Json::out_of_range>());
+    EXPECT_EQ(http_->Requests().size(), 4u) << "the documents and the two failed downloads";
 }
 
 TEST_F(HttpConfigurationClientTest, ReusesTheDocumentForItsLifetimeCountedFromTheResponse) {
@@ -211,48 +247,6 @@ TEST(UpdateFileNames, FollowThePlatformAndTheUpperCasedLanguage) {
     // Only the ASCII letters a to z change.
     EXPECT_EQ(IndicatorFileName(u"mt5", u"pt-br_\u00E4\u00DF1", u"2.0"),
               u"MORVA_Order_Book_PT-BR_\u00E4\u00DF1_2.0.ex5");
-}
-
-TEST_F(HttpConfigurationClientTest, DownloadsTheFilesFromTheFileServer) {
-    http_->Enqueue(MakeResponse(200, kDocument));
-    const std::string bytes("MZ\0\x01\xFF\x80 bytes", 11);
-    http_->Enqueue(MakeResponse(200, bytes));
-    clock_->SetSystem(std::chrono::system_clock::time_point(1'765'000'007s));
-
-    EXPECT_EQ(client_.DownloadDll(u"mt5"), Bytes(bytes)) << "byte for byte";
-    http_->Enqueue(MakeResponse(200, ""));
-    EXPECT_TRUE(client_.DownloadIndicator(u"mt4", u"de").empty());
-    const auto requests = http_->Requests();
-    ASSERT_EQ(requests.size(), 3u) << "the document is reused";
-    EXPECT_EQ(
-        Summary(requests[1]),
-        "GET files.example.test:8443/downloads/MORVA_Orderbook64_1.16.5.0.dll?time=1765000007 "
-        "body 0, max 67108864, 120 s");
-    EXPECT_EQ(
-        Summary(requests[2]),
-        "GET files.example.test:8443/downloads/MORVA_Order_Book_DE_1.16.5.0.ex4?time=1765000007 "
-        "body 0, max 67108864, 120 s");
-}
-
-TEST_F(HttpConfigurationClientTest, AFailedDownloadNamesItsFileKindAndStatus) {
-    http_->Enqueue(MakeResponse(200, kDocument));
-    http_->Enqueue(MakeResponse(404, "not found"));
-    http_->Enqueue(MakeResponse(500, "oops"));
-    EXPECT_THAT([&] { client_.DownloadDll(u"mt5"); },
-                ThrowsMessage<MorvaError>(StrEq("Failed to download dll file [HttpStatus: 404]")));
-    EXPECT_THAT(
-        [&] { client_.DownloadIndicator(u"mt5", u"en"); },
-        ThrowsMessage<MorvaError>(StrEq("Failed to download indicator file [HttpStatus: 500]")));
-}
-
-TEST_F(HttpConfigurationClientTest, NoFileIsAskedForWithAnUnknownPlatformOrAnIncompleteSource) {
-    http_->Enqueue(MakeResponse(200, kDocument));
-    EXPECT_THAT([&] { client_.DownloadDll(u"MT5"); }, Throws<MorvaError>());
-    EXPECT_THAT([&] { client_.DownloadIndicator(u"mt3", u"en"); }, Throws<MorvaError>());
-
-    Republish(DocumentWith("source", {{"hostname", "h"}, {"port", 443}}));
-    EXPECT_THAT([&] { client_.DownloadDll(u"mt5"); }, Throws<Json::out_of_range>());
-    EXPECT_EQ(http_->Requests().size(), 2u) << "only the documents";
 }
 
 TEST_F(HttpConfigurationClientTest, NoLockIsHeldDuringAFileTransfer) {
