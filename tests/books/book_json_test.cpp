@@ -18,19 +18,12 @@ namespace {
 using Json = nlohmann::json;
 using ::testing::HasSubstr;
 
-Json Bucket(const char* price, const char* longPercent, const char* shortPercent) {
-    return {
-        {"price", price}, {"longCountPercent", longPercent}, {"shortCountPercent", shortPercent}};
-}
-
 Json ValidBook() {
-    return {{"instrument", "EUR_USD"},
-            {"time", "2024-01-05T10:00:00Z"},
-            {"unixTime", "1704448800"},
-            {"price", "1.08350"},
-            {"bucketWidth", "0.00050"},
-            {"buckets", Json::array({Bucket("1.08300", "0.0123", "0.0456"),
-                                     Bucket("1.08350", "0.5000", "0.2500")})}};
+    return Json::parse(R"({
+        "instrument": "EUR_USD", "time": "2024-01-05T10:00:00Z", "unixTime": "1704448800",
+        "price": "1.08350", "bucketWidth": "0.00050", "buckets": [
+            {"price": "1.08300", "longCountPercent": "0.0123", "shortCountPercent": "0.0456"},
+            {"price": "1.08350", "longCountPercent": "0.5000", "shortCountPercent": "0.2500"}]})");
 }
 
 StrataBook ParseOrderBook(const Json& book) {

@@ -58,8 +58,7 @@ TEST(BookSources, EachLoadedBookLeavesOneTimedLineWithTheDocumentsNames) {
     const auto clock = std::make_shared<test::FakeClock>();
     const auto client = std::make_shared<TimedClient>(*clock, 250ms);
     const morva::test::CapturedLog log(spdlog::level::info);
-    AccessToken token;
-    token.token = "t0k3n";
+    const AccessToken token{"Bearer", "t0k3n", 3600, {}, {}};
 
     OrderBookSource orders(client, clock);
     EXPECT_EQ(orders.GetBook(token, u"eur_usd", 1700000000).instrument, "EUR_USD");

@@ -26,9 +26,7 @@ using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
 AccessToken Token(std::optional<std::int32_t> live, std::optional<std::int32_t> demo = {}) {
-    AccessToken token;
-    token.tokenType = "Bearer";
-    token.token = "access";
+    AccessToken token{"Bearer", "access", 3600, {}, {}};
     token.jwt.payload.liveCanAccessPremium = live;
     token.jwt.payload.demoCanAccessPremium = demo;
     return token;
