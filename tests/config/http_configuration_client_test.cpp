@@ -238,7 +238,6 @@ TEST_F(HttpConfigurationClientTest, ServerListShapes) {
 }
 
 TEST(UpdateFileNames, FollowThePlatformAndTheUpperCasedLanguage) {
-    EXPECT_EQ(DllFileName(u"mt4", u"1.16.5.0"), u"MORVA_Orderbook32_1.16.5.0.dll");
     // Only the ASCII letters a to z change.
     EXPECT_EQ(IndicatorFileName(u"mt5", u"pt-br_\u00E4\u00DF1", u"2.0"),
               u"MORVA_Order_Book_PT-BR_\u00E4\u00DF1_2.0.ex5");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/fake_configuration_client.h"
+#include "util/utf.h"
 
 namespace morva {
 namespace {
@@ -26,14 +27,10 @@ const ServerConfig kLive{u"Broker-Live.*", 2, u"FLE Standard Time"};
 const ServerConfig kAny{u"Broker.*", 0, u"UTC"};
 const ServerConfig kLiveUs{u"Broker-Live-US", -5, u"Eastern Standard Time"};
 
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());
-}
-
 // The pattern of the entry found, or the failure's text.
 std::string OutcomeOf(IServerConfigProvider& provider) {
     try {
-        return "<ok> " + Narrow(provider.GetServerConfig().namePattern);
+        return "<ok> " + Utf16ToUtf8(provider.GetServerConfig().namePattern);
     } catch (const std::exception& error) {
         return error.what();
     }
@@ -75,7 +72,7 @@ TEST_F(ServerConfigProviderTest, TheFirstEntryWhosePatternMatchesWins) {
     for (const auto& [configs, name, outcome] : cases) {
         client_->SetServerConfigs(configs);
         ServerConfigProvider provider(name, client_);
-        EXPECT_EQ(OutcomeOf(provider), outcome) << Narrow(name);
+        EXPECT_EQ(OutcomeOf(provider), outcome) << Utf16ToUtf8(name);
     }
     EXPECT_EQ(client_->started(), static_cast<int>(std::size(cases)))
         << "the provider keeps nothing; the client keeps the document";
