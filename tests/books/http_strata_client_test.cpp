@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "base/morva_error.h"
 #include "support/fake_clock.h"
@@ -20,6 +21,7 @@ namespace {
 using test::FakeClock;
 using test::FakeHttpClient;
 using test::MakeResponse;
+using test::Summary;
 using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
@@ -27,19 +29,11 @@ using ::testing::ThrowsMessage;
 constexpr std::int64_t kNow = 1'765'000'000;  // FakeClock's system time: 2025-12-06T05:46:40Z
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-constexpr const char* kValidOrderBook = R"({
-  "orderBook": {
-    "instrument": "EUR_USD",
-    "time": "2023-01-01T00:00:00Z",
-    "unixTime": "1672531200",
-    "price": "1.07050",
-    "bucketWidth": "0.00050",
-    "buckets": [
-      {"price": "1.06500", "longCountPercent": "0.0123", "shortCountPercent": "0.0456"},
-      {"price": "1.07000", "longCountPercent": "1.5", "shortCountPercent": "2.25"}
-    ]
-  }
-})";
+// Its parsing is BookJsonParse's; here it stands for a well-formed book.
+constexpr const char* kValidOrderBook =
+    R"({"orderBook": {"instrument": "EUR_USD", "time": "2023-01-01T00:00:00Z", )"
+    R"("unixTime": "1672531200", "price": "1.07050", "bucketWidth": "0.00050", "buckets": [)"
+    R"({"price": "1.07000", "longCountPercent": "1.5", "shortCountPercent": "2.25"}]}})";
 
 AccessToken Token(std::string type = "Bearer", std::string text = "eyJ.abc.def") {
     return {std::move(type), std::move(text), 3600, {}, {}};
@@ -49,13 +43,11 @@ AccessToken Token(std::string type = "Bearer", std::string text = "eyJ.abc.def")
 // server's 400 and 404), else as a plain MorvaError.
 testing::Matcher<std::function<void()>> Fails(bool invalidInstrument,
                                               const testing::Matcher<std::string>& text) {
-    const auto what =
-        testing::ResultOf([](const MorvaError& e) { return std::string(e.what()); }, text);
-    const auto invalid = testing::WhenDynamicCastTo<const InvalidInstrumentError&>(testing::_);
-    if (invalidInstrument) {
-        return testing::Throws<MorvaError>(testing::AllOf(invalid, what));
-    }
-    return testing::Throws<MorvaError>(testing::AllOf(testing::Not(invalid), what));
+    const testing::Matcher<const MorvaError&> invalid =
+        testing::WhenDynamicCastTo<const InvalidInstrumentError&>(testing::_);
+    return testing::Throws<MorvaError>(testing::AllOf(
+        invalidInstrument ? invalid : testing::Not(invalid),
+        testing::ResultOf([](const MorvaError& e) { return std::string(e.what()); }, text)));
 }
 
 class HttpStrataClientTest : public ::testing::Test {
@@ -88,10 +80,7 @@ TEST(HttpStrataClientTime, WritesUtcCalendarTextOverTheWholeSixtyFourBitRange) {
     const std::pair<std::int64_t, const char16_t*> cases[] = {
         {0, u"1970-01-01T00:00:00Z"},
         {951'782'400, u"2000-02-29T00:00:00Z"},
-        {4'107'542'399, u"2100-02-28T23:59:59Z"},
         {253'402'300'800, u"10000-01-01T00:00:00Z"},
-        {-1, u"1969-12-31T23:59:59Z"},
-        {-62'135'596'801, u"0000-12-31T23:59:59Z"},
         {-62'167'219'201, u"-0001-12-31T23:59:59Z"},
         {kMax, u"292277026596-12-04T15:30:07Z"},
         {std::numeric_limits<std::int64_t>::min(), u"-292277022657-01-27T08:29:52Z"},
@@ -101,19 +90,15 @@ TEST(HttpStrataClientTime, WritesUtcCalendarTextOverTheWholeSixtyFourBitRange) {
     }
 }
 
+// The instrument's encoding is EncodeUriComponent's, tested there; its use shows in every path
+// with a slash.
 TEST_F(HttpStrataClientTest, TheTimeTravelsAsEncodedCalendarTextUnlessItIsZeroOrFuture) {
     const std::u16string latest = u"/v3/instruments/EUR_USD/orderBook";
     const std::u16string atNow = latest + u"?time=2025-12-06T05%3A46%3A40Z";
     const std::tuple<std::u16string, std::int64_t, std::u16string> cases[] = {
         {u"EUR_USD", 0, latest},
-        {u"EUR_USD", kNow + 1, latest},
         {u"EUR_USD", kMax, latest},
         {u"EUR_USD", kNow, atNow},  // now itself is not the future
-        {u"EUR_USD", 1'700'000'000, latest + u"?time=2023-11-14T22%3A13%3A20Z"},
-        {u"EUR_USD", -1, latest + u"?time=1969-12-31T23%3A59%3A59Z"},
-        {u"EUR/USD", 0, u"/v3/instruments/EUR%2FUSD/orderBook"},
-        {u"aZ09-._~", 0, u"/v3/instruments/aZ09-._~/orderBook"},
-        {u"A B?#&", 0, u"/v3/instruments/A%20B%3F%23%26/orderBook"},
     };
     for (const auto& [instrument, time, path] : cases) {
         EXPECT_EQ(SentOrderBookPath(instrument, time), path) << time;
@@ -125,60 +110,50 @@ TEST_F(HttpStrataClientTest, TheTimeTravelsAsEncodedCalendarTextUnlessItIsZeroOr
     EXPECT_EQ(SentOrderBookPath(u"EUR_USD", kNow), atNow);
 }
 
-TEST_F(HttpStrataClientTest, SendsOneGetWithTheIdentifyingHeaders) {
+// Every book request, the premium check's included, is one GET of the order book at now.
+TEST_F(HttpStrataClientTest, PremiumSendsOneGetWithTheIdentifyingHeaders) {
     http_->Enqueue(MakeResponse(503));
-    EXPECT_THROW(client_.GetOrderBook(Token("Bearer", "tok\xC3\xA9n"), u"EUR_USD", 0), MorvaError);
-
-    const auto requests = http_->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const auto& [method, request] = requests[0];
-    EXPECT_EQ(method, u"GET");
-    EXPECT_EQ(request.host, u"books.example.test");
-    EXPECT_EQ(request.port, 443);
-    EXPECT_TRUE(request.body.empty());
-    const HttpHeaders expected{
-        {u"Accept", u"application/json"},
-        {u"Authorization", u"Bearer tok\u00E9n"},
-        {u"X-Request-Source", u"MorvaOrderbookIndicator"},
-        {u"X-Indicator-Version", u"1.16.5.0"},
-        {u"X-Indicator-Platform", u"mt5"},
-        {u"X-Indicator-Language", u"English"},
-        {u"X-Indicator-Account", u"12345678"},
-        {u"X-Indicator-Server", u"Broker-Live 3"},
-    };
-    // Map equality compares the names exactly, not case-blind as a lookup does.
-    EXPECT_EQ(request.headers, expected);
-    EXPECT_EQ(request.maxResponseBytes, 32u << 20);
-    EXPECT_EQ(request.timeLimit, std::chrono::seconds(120));
+    EXPECT_FALSE(client_.CanAccessPremium(Token("Bearer", "tok\xC3\xA9n"), u"EUR/USD"));
+    ASSERT_EQ(http_->Requests().size(), 1u);
+    // The summary spells the names as sent, not case-blind as a lookup compares them.
+    EXPECT_EQ(Summary(http_->Requests()[0]),
+              "GET books.example.test:443/v3/instruments/EUR%2FUSD/orderBook"
+              "?time=2025-12-06T05%3A46%3A40Z [Accept: application/json] "
+              "[Authorization: Bearer tok\xC3\xA9n] [X-Indicator-Account: 12345678] "
+              "[X-Indicator-Language: English] [X-Indicator-Platform: mt5] "
+              "[X-Indicator-Server: Broker-Live 3] [X-Indicator-Version: 1.16.5.0] "
+              "[X-Request-Source: MorvaOrderbookIndicator] body 0, max 33554432, 120 s");
 }
 
-TEST_F(HttpStrataClientTest, ErrorAnswersNameTheStatusAndTheServersText) {
-    struct Case {
-        HttpResponse response;
-        bool invalidInstrument;  // 400 and 404 only
-        const char* text;
-    };
-    const Case cases[] = {
-        {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), true,
+// Each book kind names itself; an answer other than 200 names its status and the server's text,
+// a 200 that is not the book the parser's failure.
+TEST_F(HttpStrataClientTest, AnswersOtherThanTheBookFailNamingWhatCame) {
+    // The answer, whether it came for a position book, whether it names an invalid instrument (400
+    // and 404 only), the failure's text.
+    const std::tuple<HttpResponse, bool, bool, testing::Matcher<std::string>> cases[] = {
+        {MakeResponse(404, R"({"errorMessage":"Invalid 'instrument'","code":7})"), false, true,
          "Get order book failed (HTTP 404): Invalid 'instrument'"},
-        {MakeResponse(404, "Not Found"), true, "Get order book failed (HTTP 404): Not Found"},
-        {MakeResponse(404, ""), true, "Get order book failed (HTTP 404): "},
-        {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true,
-         "Get order book failed (HTTP 400): Bad instrument"},
-        {MakeResponse(401, R"({"errorMessage":"Insufficient authorization"})"), false,
-         "Get order book failed (HTTP 401): Insufficient authorization"},
+        {MakeResponse(400, R"({"errorMessage":"Bad instrument"})"), true, true,
+         "Get position book failed (HTTP 400): Bad instrument"},
         // Without a string errorMessage the body is quoted whole.
-        {MakeResponse(500, R"({"message":"boom"})"), false,
-         R"(Get order book failed (HTTP 500): {"message":"boom"})"},
-        {MakeResponse(500, R"({"errorMessage":null})"), false,
+        {MakeResponse(500, R"({"message":"boom"})"), true, false,
+         R"(Get position book failed (HTTP 500): {"message":"boom"})"},
+        {MakeResponse(500, R"({"errorMessage":null})"), false, false,
          R"(Get order book failed (HTTP 500): {"errorMessage":null})"},
-        {MakeResponse(201, "{}"), false, "Get order book failed (HTTP 201): {}"},
+        {MakeResponse(201, "{}"), false, false, "Get order book failed (HTTP 201): {}"},
         // The server's text is not a format.
-        {MakeResponse(404, R"({"errorMessage":"100% %s %d"})"), true,
+        {MakeResponse(404, R"({"errorMessage":"100% %s %d"})"), false, true,
          "Get order book failed (HTTP 404): 100% %s %d"},
+        // The parser's own text follows, whatever its wording.
+        {MakeResponse(200, "not json"), false, false,
+         StartsWith("Failed to parse order book: [json.exception.")},
+        {MakeResponse(200, R"({"positionBook":{}})"), false, false,
+         StartsWith("Failed to parse order book: ")},
+        {MakeResponse(200, kValidOrderBook), true, false,
+         StartsWith("Failed to parse position book: ")},
     };
-    for (const Case& c : cases) {
-        EXPECT_THAT(Answered(c.response), Fails(c.invalidInstrument, c.text));
+    for (const auto& [response, position, invalidInstrument, text] : cases) {
+        EXPECT_THAT(Answered(response, position), Fails(invalidInstrument, text));
     }
 }
 
@@ -192,39 +167,22 @@ TEST_F(HttpStrataClientTest, TransportFailuresPropagateUnchanged) {
 }
 
 TEST_F(HttpStrataClientTest, RefusesMissingArgumentsBeforeSending) {
-    struct Case {
-        AccessToken token;
-        std::u16string instrument;
-        const char* missing;
-    };
-    const Case cases[] = {
+    const std::tuple<AccessToken, std::u16string, std::string> cases[] = {
         {Token("Bearer", ""), u"EUR_USD", "missing access token"},
         {Token("", "eyJ.abc.def"), u"EUR_USD", "missing access token"},
         {Token("", ""), u"", "missing access token"},
         {Token(), u"", "missing instrument"},
     };
-    for (const Case& c : cases) {
-        const std::string order = std::string("Invalid OrderBook request: ") + c.missing;
-        EXPECT_THAT([&] { client_.GetOrderBook(c.token, c.instrument, 0); },
+    for (const auto& [token, instrument, missing] : cases) {
+        const std::string order = "Invalid OrderBook request: " + missing;
+        EXPECT_THAT([&] { client_.GetOrderBook(token, instrument, 0); },
                     ThrowsMessage<MorvaError>(StrEq(order)));
-        EXPECT_THAT([&] { client_.GetPositionBook(c.token, c.instrument, 0); },
-                    ThrowsMessage<MorvaError>(
-                        StrEq(std::string("Invalid PositionBook request: ") + c.missing)));
-        EXPECT_THAT([&] { client_.CanAccessPremium(c.token, c.instrument); },
+        EXPECT_THAT([&] { client_.GetPositionBook(token, instrument, 0); },
+                    ThrowsMessage<MorvaError>(StrEq("Invalid PositionBook request: " + missing)));
+        EXPECT_THAT([&] { client_.CanAccessPremium(token, instrument); },
                     ThrowsMessage<MorvaError>(StrEq(order)));
     }
-    EXPECT_EQ(http_->RequestCount(), 0u);
-}
-
-TEST_F(HttpStrataClientTest, PositionBookUsesItsOwnPathAndTexts) {
-    EXPECT_THAT(Answered(MakeResponse(404, R"({"errorMessage":"Unknown instrument"})"), true),
-                Fails(true, "Get position book failed (HTTP 404): Unknown instrument"));
-    EXPECT_THAT(Answered(MakeResponse(500, "oops"), true),
-                Fails(false, "Get position book failed (HTTP 500): oops"));
-    http_->Enqueue(MakeResponse(503));
-    EXPECT_THROW(client_.GetPositionBook(Token(), u"XAU/USD", 1'672'531'200), MorvaError);
-    EXPECT_EQ(http_->Requests().back().request.path,
-              u"/v3/instruments/XAU%2FUSD/positionBook?time=2023-01-01T00%3A00%3A00Z");
+    EXPECT_EQ(http_->Requests().size(), 0u);
 }
 
 TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStatusAndBody) {
@@ -232,12 +190,8 @@ TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStat
         {MakeResponse(200, "", {{u"X-Can-Access-Premium", u"true"}}), true},
         {MakeResponse(200, "", {{u"x-can-access-PREMIUM", u"true"}}), true},
         {MakeResponse(200, "", {{u"X-Can-Access-Premium", u"True"}}), false},
-        {MakeResponse(200, "", {{u"X-Can-Access-Premium", u"true "}}), false},
-        {MakeResponse(200, "", {{u"X-Can-Access-Premium", u"false"}}), false},
         {MakeResponse(200, kValidOrderBook), false},
-        {MakeResponse(401, R"({"errorMessage":"Insufficient authorization"})"), false},
         {MakeResponse(500, "not json", {{u"X-Can-Access-Premium", u"true"}}), true},
-        {MakeResponse(404, "", {{u"X-Can-Access-Premium", u"true"}}), true},
     };
     for (const auto& [response, premium] : cases) {
         http_->Enqueue(response);
@@ -246,52 +200,17 @@ TEST_F(HttpStrataClientTest, PremiumIsTheExactLowerCaseTrueHeaderWhateverTheStat
     }
 }
 
-TEST_F(HttpStrataClientTest, PremiumAsksForTheOrderBookAtNow) {
-    http_->Enqueue(MakeResponse(200));
-    EXPECT_FALSE(client_.CanAccessPremium(Token("Bearer", "t"), u"EUR/USD"));
-    const auto requests = http_->Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].method, u"GET");
-    EXPECT_EQ(requests[0].request.path,
-              u"/v3/instruments/EUR%2FUSD/orderBook?time=2025-12-06T05%3A46%3A40Z");
-    EXPECT_EQ(requests[0].request.headers.at(u"Authorization"), u"Bearer t");
-}
-
-TEST_F(HttpStrataClientTest, ABodyThatIsNotTheRightBookIsAParseFailure) {
-    // The parser's own text follows, whatever its wording.
-    EXPECT_THAT(Answered(MakeResponse(200, "not json")),
-                Fails(false, StartsWith("Failed to parse order book: [json.exception.")));
-    EXPECT_THAT(Answered(MakeResponse(200, R"({"positionBook":{}})")),
-                Fails(false, StartsWith("Failed to parse order book: ")));
-    EXPECT_THAT(Answered(MakeResponse(200, kValidOrderBook), true),
-                Fails(false, StartsWith("Failed to parse position book: ")));
-}
-
 TEST_F(HttpStrataClientTest, ValidAnswersParseIntoTheRecord) {
     http_->Enqueue(MakeResponse(200, kValidOrderBook));
     const StrataBook book = client_.GetOrderBook(Token(), u"eur_usd", 1'672'531'200);
     EXPECT_EQ(book.instrument, "EUR_USD");
-    EXPECT_EQ(book.unixTime, 1'672'531'200);
-    ASSERT_EQ(book.buckets.size(), 2u);
-    EXPECT_DOUBLE_EQ(book.buckets[1].shortCountPercent, 2.25);
 
     std::string positionBody = kValidOrderBook;
     positionBody.replace(positionBody.find("orderBook"), 9, "positionBook");
     http_->Enqueue(MakeResponse(200, positionBody));
-    EXPECT_EQ(client_.GetPositionBook(Token(), u"EUR_USD", 0).buckets.size(), 2u);
-}
-
-TEST(HttpStrataClientRealClock, DefaultsToTheSystemClock) {
-    const auto http = std::make_shared<FakeHttpClient>();
-    HttpStrataClient client(u"h", TerminalInfo{}, http);
-    http->SetResponder([](const std::u16string&, const HttpRequest&) { return MakeResponse(503); });
-    EXPECT_THROW(client.GetOrderBook(Token(), u"X", 1), MorvaError);
-    EXPECT_THROW(client.GetOrderBook(Token(), u"X", 4'102'444'800), MorvaError);  // year 2100
-    const auto requests = http->Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].request.path,
-              u"/v3/instruments/X/orderBook?time=1970-01-01T00%3A00%3A01Z");
-    EXPECT_EQ(requests[1].request.path, u"/v3/instruments/X/orderBook");
+    EXPECT_EQ(client_.GetPositionBook(Token(), u"XAU/USD", 1'672'531'200).buckets.size(), 1u);
+    EXPECT_EQ(http_->Requests().back().request.path,
+              u"/v3/instruments/XAU%2FUSD/positionBook?time=2023-01-01T00%3A00%3A00Z");
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 namespace morva {
 namespace {
 
+using curl_detail::FailedOperation;
+using curl_detail::FailureText;
+using curl_detail::TransferPhase;
+
 TEST(CurlHttpClientHeaders, LinesFollowTheMapInUtf8AndKeepCurlFromAddingItsOwn) {
     const HttpHeaders headers{
         {u"X-B", u"2"}, {u"accept", u"application/json"}, {u"X-a", u"Gr\u00fc\u00dfe"}};
@@ -25,8 +29,6 @@ TEST(CurlHttpClientHeaders, LinesFollowTheMapInUtf8AndKeepCurlFromAddingItsOwn) 
 }
 
 TEST(CurlHttpClientFailures, ConnectionProblemsNameTheConnectionStep) {
-    using curl_detail::FailedOperation;
-    using curl_detail::TransferPhase;
     for (const CURLcode code :
          {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_CONNECT, CURLE_SSL_CONNECT_ERROR,
           CURLE_PEER_FAILED_VERIFICATION, CURLE_SSL_CACERT_BADFILE}) {
@@ -39,8 +41,6 @@ TEST(CurlHttpClientFailures, ConnectionProblemsNameTheConnectionStep) {
 }
 
 TEST(CurlHttpClientFailures, LaterProblemsNameTheStepThatWasRunning) {
-    using curl_detail::FailedOperation;
-    using curl_detail::TransferPhase;
     for (const CURLcode code : {CURLE_SEND_ERROR, CURLE_RECV_ERROR, CURLE_GOT_NOTHING,
                                 CURLE_OPERATION_TIMEDOUT, CURLE_WEIRD_SERVER_REPLY}) {
         SCOPED_TRACE(code);
@@ -54,8 +54,6 @@ TEST(CurlHttpClientFailures, LaterProblemsNameTheStepThatWasRunning) {
 }
 
 TEST(CurlHttpClientFailures, TheBuffersTextNamesTheFailureOfAFreshConnection) {
-    using curl_detail::FailureText;
-    using curl_detail::TransferPhase;
     EXPECT_EQ(FailureText(CURLE_COULDNT_CONNECT, TransferPhase::Connecting,
                           "Failed to connect to api.morva.example port 443"),
               "Failed to connect to api.morva.example port 443");
@@ -69,8 +67,6 @@ TEST(CurlHttpClientFailures, TheBuffersTextNamesTheFailureOfAFreshConnection) {
 // A kept-alive connection found dead leaves "Send failure: Broken pipe" in the buffer; the new
 // connection curl then tries is refused, or offers a certificate nobody trusts.
 TEST(CurlHttpClientFailures, AConnectionFailureAfterARetryIsNotReportedAsTheDeadConnections) {
-    using curl_detail::FailureText;
-    using curl_detail::TransferPhase;
     for (const CURLcode code : {CURLE_COULDNT_CONNECT, CURLE_PEER_FAILED_VERIFICATION}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(FailureText(code, TransferPhase::AwaitingHeaders, "Send failure: Broken pipe"),

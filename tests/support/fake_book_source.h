@@ -31,12 +31,9 @@ class FakeBookSource : public BookSource, public Gate {
   public:
     StrataBook GetBook(AccessToken token, const std::u16string& instrument,
                        std::int64_t time) override {
-        {
-            const std::lock_guard lock(mutex_);
-            lastToken_ = token.token;
-        }
         const Pass pass(*this);
         const std::lock_guard lock(mutex_);
+        lastToken_ = token.token;
         if (failure_ != nullptr) {
             std::rethrow_exception(failure_);
         }

