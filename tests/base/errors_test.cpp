@@ -1,3 +1,5 @@
+// Tests of MorvaError and its subtypes (base/morva_error.h) and of the last-error helpers
+// LastErrorText, ThrowLastError, ThrowStatus and ThrowCode (base/last_error.h).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,6 +21,8 @@ namespace {
 
 using testing::StrEq;
 using testing::ThrowsMessage;
+
+// MorvaError, InvalidInstrumentError (base/morva_error.h)
 
 TEST(MorvaError, FormatsAndCutsAt255Characters) {
     EXPECT_STREQ(MorvaError("%s failed (HTTP %d): %s", "Get order book", 503, "busy").what(),
@@ -44,6 +48,8 @@ TEST(MorvaError, CopiesKeepTheTextWhenTheOriginalIsGone) {
     }
     EXPECT_THAT([&] { std::rethrow_exception(stored); }, ThrowsMessage<MorvaError>(StrEq(text)));
 }
+
+// LastErrorText, ThrowLastError, ThrowStatus, ThrowCode (base/last_error.h)
 
 // The thread's last error: GetLastError on Windows, errno elsewhere.
 void SetError(unsigned code) {
