@@ -17,11 +17,8 @@ using ::testing::HasSubstr;
 
 // An error buffer as the indicator passes it, pre-filled with a stale text.
 struct ErrorBuffer {
-    char16_t units[morva::kTerminalTextSize + 8];
+    char16_t units[morva::kTerminalTextSize + 8] = u"stale text from an earlier call";
     ErrorBuffer() {
-        std::u16string stale = u"stale text from an earlier call";
-        std::copy(stale.begin(), stale.end(), units);
-        units[stale.size()] = 0;
         std::fill(std::begin(units) + morva::kTerminalTextSize, std::end(units), u'#');
     }
     std::u16string Text() const { return units; }
