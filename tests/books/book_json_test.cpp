@@ -26,14 +26,18 @@ Json ValidBook() {
             {"price": "1.08350", "longCountPercent": "0.5000", "shortCountPercent": "0.2500"}]})");
 }
 
-StrataBook ParseOrderBook(const Json& book) {
-    return ParseBook(test::MakeResponse(200, Json{{"orderBook", book}}.dump()), "orderBook");
+std::string EditedDocument(const std::function<void(Json&)>& edit) {
+    Json json = ValidBook();
+    edit(json);
+    return Json{{"orderBook", json}}.dump();
+}
+
+StrataBook ParseOrderBook(const std::string& document) {
+    return ParseBook(test::MakeResponse(200, document), "orderBook");
 }
 
 StrataBook ParseEdited(const std::function<void(Json&)>& edit) {
-    Json json = ValidBook();
-    edit(json);
-    return ParseOrderBook(json);
+    return ParseOrderBook(EditedDocument(edit));
 }
 
 // The kind of failure, then its text.
@@ -99,12 +103,6 @@ TEST(BookJsonParse, NumbersReadTheSameWhateverTheProcesssLocale) {
     EXPECT_EQ(book.bucketWidth, 0.00050);
 }
 
-std::string EditedDocument(const std::function<void(Json&)>& edit) {
-    Json json = ValidBook();
-    edit(json);
-    return Json{{"orderBook", json}}.dump();
-}
-
 // One case for each kind of failure and each place that raises it.
 TEST(BookJsonParse, EachKindOfDeviationFailsWithItsOwnException) {
     const std::pair<std::string, const char*> cases[] = {
@@ -131,9 +129,7 @@ TEST(BookJsonParse, EachKindOfDeviationFailsWithItsOwnException) {
          "type must be object, but is string"},
     };
     for (const auto& [body, failure] : cases) {
-        EXPECT_THAT(FailureOf([&] { ParseBook(test::MakeResponse(200, body), "orderBook"); }),
-                    HasSubstr(failure))
-            << body;
+        EXPECT_THAT(FailureOf([&] { ParseOrderBook(body); }), HasSubstr(failure)) << body;
     }
 }
 

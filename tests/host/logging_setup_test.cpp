@@ -6,10 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -106,8 +103,6 @@ TEST_F(LogMacro, NamesTheLoggingFunctionAndLine) {
 // What an installed logger admits: WritesInfoButNeitherFormatsNorWritesDebugOrVerb.
 TEST_F(LogMacro, NoLoggerSendsRecordsNowhere) {
     log::Install(nullptr);
-    EXPECT_EQ(log::Logger(), nullptr);
-    EXPECT_EQ(log::Admitting(log::Severity::Fatal), nullptr);
     MORVA_LOG_FATAL("gone");
 
     log::Install(logger_);

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "base/morva_error.h"
@@ -28,10 +29,26 @@ TerminalInfo Terminal(std::u16string server, std::u16string account = u"1001") {
     return {std::move(server), std::move(account), u"mt5", u"en"};
 }
 
+// A holder whose next build fails, as a thread or an allocation that cannot be had would make it.
+class FailingModuleHolder : public ModuleHolder {
+  public:
+    using ModuleHolder::ModuleHolder;
+    bool failNext = false;
+
+  protected:
+    std::unique_ptr<Module> Build(const EnvironmentProfile& profile,
+                                  const TerminalInfo& terminal) override {
+        if (std::exchange(failNext, false)) {
+            throw MorvaError("no module");
+        }
+        return ModuleHolder::Build(profile, terminal);
+    }
+};
+
 class ModuleHolderTest : public ::testing::Test {
   protected:
-    ModuleHolder holder_{std::make_shared<test::FakeHttpClient>(),
-                         std::make_shared<test::FakeAuthCodeProvider>()};
+    FailingModuleHolder holder_{std::make_shared<test::FakeHttpClient>(),
+                                std::make_shared<test::FakeAuthCodeProvider>()};
 };
 
 // Which names match which environment: environment_profiles_test.cpp.
@@ -49,43 +66,21 @@ TEST_F(ModuleHolderTest, ServerNameSelectsTheEnvironment) {
 TEST_F(ModuleHolderTest, EqualTextsReuseTheModuleAndOthersReplaceIt) {
     const auto first = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
     EXPECT_EQ(holder_.ConfigureModule(Terminal(u"MORVA-Live")), first);
-    const auto second = holder_.ConfigureModule(Terminal(u"MORVA-Live", u"1002"));
-    EXPECT_NE(second, first);
+    EXPECT_NE(holder_.ConfigureModule(Terminal(u"MORVA-Live", u"1002")), first);
     // Callers still holding a replaced module go on using it: the load run's account switches.
-    const auto third = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
-    EXPECT_EQ(holder_.GetModule(), third);
-    EXPECT_NE(third, first) << "texts equal to an older module still rebuild";
+    EXPECT_NE(holder_.ConfigureModule(Terminal(u"MORVA-Live")), first)
+        << "texts equal to an older module still rebuild";
 }
 
-// A holder whose next build fails, as a thread or an allocation that cannot be had would make it.
-class FailingModuleHolder : public ModuleHolder {
-  public:
-    using ModuleHolder::ModuleHolder;
-    bool failNext = false;
-
-  protected:
-    std::unique_ptr<Module> Build(const EnvironmentProfile& profile,
-                                  const TerminalInfo& terminal) override {
-        if (std::exchange(failNext, false)) {
-            throw MorvaError("no module");
-        }
-        return ModuleHolder::Build(profile, terminal);
-    }
-};
-
-TEST(ModuleHolder, FailedBuildNeverHandsOutThePreviousAccountsModule) {
-    FailingModuleHolder holder(std::make_shared<test::FakeHttpClient>(),
-                               std::make_shared<test::FakeAuthCodeProvider>());
-    const auto first = holder.ConfigureModule(Terminal(u"MORVA-Live"));
-    holder.failNext = true;
-    EXPECT_THAT([&] { holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002")); },
+TEST_F(ModuleHolderTest, FailedBuildNeverHandsOutThePreviousAccountsModule) {
+    const auto first = holder_.ConfigureModule(Terminal(u"MORVA-Live"));
+    holder_.failNext = true;
+    EXPECT_THAT([&] { holder_.ConfigureModule(Terminal(u"MORVA-Live", u"1002")); },
                 ThrowsMessage<MorvaError>(StrEq("no module")));
-    EXPECT_EQ(holder.GetModule(), first) << "the current module stays current";
-
-    const auto second = holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002"));
-    EXPECT_NE(second.get(), first.get());
-    EXPECT_EQ(second->terminal().account, u"1002");
-    EXPECT_EQ(holder.ConfigureModule(Terminal(u"MORVA-Live", u"1002")), second);
+    EXPECT_EQ(holder_.GetModule(), first) << "the current module stays current";
+    // The next build is of the new account, not a reuse of the current module.
+    EXPECT_EQ(holder_.ConfigureModule(Terminal(u"MORVA-Live", u"1002"))->terminal().account,
+              u"1002");
 }
 
 class ModuleTest : public ::testing::Test {
@@ -147,21 +142,17 @@ TEST_F(ModuleTest, NonBlockingModuleWaitsForAuthorizationWithoutBlocking) {
 
 // -100, -400 and a name cut to fit: library_e2e_test.cpp.
 TEST(FormatBookStatus, EveryStatusHasItsText) {
-    struct Case {
-        std::int32_t result;
-        std::int32_t returned;
-        std::u16string text;
-    };
-    const Case cases[] = {
+    // The status, what is returned, the text written.
+    const std::tuple<std::int32_t, std::int32_t, std::u16string> cases[] = {
         {7, 7, u"untouched"},
         {-200, -200, u"EUR_USD OrderBook is still loading..."},
         {-300, -300, u"EUR_USD OrderBook is waiting for authorization..."},
         {-7, -1, u"EUR_USD OrderBook has not been loaded (-7)"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [result, returned, text] : cases) {
         char16_t buffer[180] = u"untouched";
-        EXPECT_EQ(FormatBookStatus(c.result, u"OrderBook", u"EUR_USD", buffer), c.returned);
-        EXPECT_EQ(std::u16string(buffer), c.text) << c.result;
+        EXPECT_EQ(FormatBookStatus(result, u"OrderBook", u"EUR_USD", buffer), returned);
+        EXPECT_EQ(std::u16string(buffer), text) << result;
     }
 }
 
