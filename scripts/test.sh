@@ -112,8 +112,8 @@ run_preset linux && run_sandboxed linux && demo_smoke
 # suppressions, tests/sanitizers/, and stretch the end-to-end deadlines). The sign-in window test
 # stays out: WebKitGTK's uninstrumented GTK and GLib stacks under Xvfb only add noise and minutes.
 # TSan leaves the faults, whose minute-long stalls it would only stretch, to ASan; its race hunt is
-# the transport's concurrent calls, the end-to-end suite's eight-thread stress case and the load
-# run.
+# the transport's concurrent calls and the load run (eight threads, then InitDLL switching accounts
+# under them).
 run_preset asan && run_sandboxed asan -E '^sign_in_window$'
 run_preset tsan && run_sandboxed tsan -E '^(sign_in_window|faults_end_to_end)$'
 # The parsers of untrusted input under libFuzzer, briefly; scripts/fuzz.sh runs them for longer.
