@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "broker.h"
+#include "listening_socket.h"
 #include "scenario.h"
 #include "service_listener.h"
 
@@ -96,15 +97,6 @@ fake_broker::Scenario LoadScenario(const std::string& path) {
     return fake_broker::ParseScenario(nlohmann::json::parse(file));
 }
 
-// Binds to the port, or to any free port for 0; returns the port bound or nothing.
-std::optional<int> Bind(httplib::Server& server, const std::string& host, int port) {
-    if (port == 0) {
-        const int bound = server.bind_to_any_port(host.c_str());
-        return bound > 0 ? std::optional<int>(bound) : std::nullopt;
-    }
-    return server.bind_to_port(host.c_str(), port) ? std::optional<int>(port) : std::nullopt;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +135,8 @@ int main(int argc, char** argv) {
         std::cerr << "fake-broker: " << e.what() << "\n";
         return 1;
     }
-    const auto controlPort = Bind(control, "127.0.0.1", options->controlPort);
+    const auto controlPort =
+        fake_broker::BindListeningSocket(control, "127.0.0.1", options->controlPort);
     if (!controlPort) {
         std::cerr << "fake-broker: cannot listen on 127.0.0.1:" << options->controlPort << "\n";
         return 1;

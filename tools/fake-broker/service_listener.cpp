@@ -1,15 +1,13 @@
 #include "service_listener.h"
 
 #include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "broker.h"
+#include "listening_socket.h"
 
 namespace fake_broker {
 
@@ -50,17 +48,11 @@ int ServiceListener::StartLocked(int port, const std::string& cert, const std::s
     // Slow endpoints and kept-alive connections each hold a worker; the default pool is small.
     // httplib takes ownership of the queue it is given.
     server->new_task_queue = [] { return std::make_unique<httplib::ThreadPool>(64).release(); };
-    // Headers and body leave in separate writes; without TCP_NODELAY every response on a
-    // kept-alive connection waits for the client's delayed ACK (40 ms on Linux). Accepted sockets
-    // inherit it.
-    server->set_socket_options([](socket_t socket) {
-        const int on = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    });
+    // A TLS handshake must finish within the read timeout, which sanitizers and Wine on a busy
+    // machine can take longer than httplib's 5 s for.
+    server->set_read_timeout(30, 0);
     broker_.RegisterService(*server);
-    const int bound = port == 0 ? server->bind_to_any_port(bind_.c_str())
-                                : (server->bind_to_port(bind_.c_str(), port) ? port : -1);
+    const int bound = BindListeningSocket(*server, bind_, port).value_or(-1);
     if (bound <= 0) {
         throw std::runtime_error("cannot listen on " + bind_ + ":" + std::to_string(port));
     }
